@@ -1,2 +1,263 @@
 #include "window/Unit1.h"
-TForm1::TForm1(QWidget *parent) : QMainWindow(parent) {}
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTcpSocket>
+
+#include "link/Comm.h"
+#include "protocol/Conversions.h"
+#include "window/Controls.h"
+#include "window/Vcl.h"
+
+namespace {
+
+template <class W>
+W *place(QWidget *parent, const char *name, int left, int top, int width, int height) {
+  auto *w = new W(parent);
+  w->setObjectName(QString::fromLatin1(name));
+  w->setGeometry(left, top, width, height);
+  return w;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &text, int left, int top, int width = 60) {
+  auto *l = place<QLabel>(parent, name, left, top, width, 17);
+  l->setText(text);
+  return l;
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget *parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("Form1"));
+  clockSource = [] { return QDateTime::currentDateTimeUtc(); };
+  buildWindow();
+  FormCreate();
+}
+
+TForm1::~TForm1() { FormClose(); }
+
+void TForm1::onButton(QPushButton *button, void (TForm1::*handler)()) {
+  connect(button, &QPushButton::clicked, this, [this, handler] { guarded([&] { (this->*handler)(); }); });
+}
+
+void TForm1::buildWindow() {
+  setWindowTitle(QStringLiteral("系统电源上位机软件"));
+  QFont f(QStringLiteral("Noto Sans CJK SC"));
+  f.setPixelSize(12);
+  setFont(f);
+  move(170, 0);
+  resize(1062, 738);
+
+  auto *client = new QWidget(this);
+  client->setObjectName(QStringLiteral("ClientArea"));
+  setCentralWidget(client);
+
+  Comm1 = new TComm(this);
+  Comm1->setObjectName(QStringLiteral("Comm1"));
+  Comm1->OnReceiveData = [this](QObject *sender, const char *buffer, uint16_t length) {
+    guarded([&] { Comm1ReceiveData(sender, buffer, length); });
+  };
+  ClientSocket1 = new QTcpSocket(this);
+  ClientSocket1->setObjectName(QStringLiteral("ClientSocket1"));
+  buildLinkGroup();
+
+  Label2 = label(client, "Label2", QStringLiteral("CID1："), 365, 16, 42);
+  Edit2 = place<QLineEdit>(client, "Edit2", 408, 12, 33, 21);
+  Label3 = label(client, "Label3", QStringLiteral("CID2："), 448, 16, 40);
+  Edit3 = place<QLineEdit>(client, "Edit3", 488, 12, 33, 21);
+  Label4 = label(client, "Label4", QStringLiteral("数据："), 365, 48, 42);
+  Edit4 = place<QLineEdit>(client, "Edit4", 408, 44, 113, 21);
+  Button1 = place<QPushButton>(client, "Button1", 528, 10, 65, 25);
+  Button1->setText(QStringLiteral("生成命令"));
+  Button2 = place<QPushButton>(client, "Button2", 528, 42, 65, 25);
+  Button2->setText(QStringLiteral("发送"));
+  Button2->setEnabled(false);
+  Label1 = label(client, "Label1", QStringLiteral("地址："), 616, 16, 50);
+  Edit1 = place<QLineEdit>(client, "Edit1", 672, 12, 41, 21);
+  Edit1->setText(QStringLiteral("1"));
+  Label79 = label(client, "Label79", QStringLiteral("协议信息："), 768, 16, 89);
+  Memo1 = place<QPlainTextEdit>(client, "Memo1", 600, 40, 433, 577);
+  Memo1->setReadOnly(true);
+  Memo1->setMaximumBlockCount(kMemoMaxLines);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Button4 = place<QPushButton>(client, "Button4", 616, 624, 97, 25);
+  Button4->setText(QStringLiteral("清除协议信息"));
+  Button3 = place<QPushButton>(client, "Button3", 912, 624, 73, 25);
+  Button3->setText(QStringLiteral("关闭"));
+  Button23 = place<QPushButton>(client, "Button23", 928, 10, 75, 25);
+  Button23->setText(QStringLiteral("读系统状态"));
+  Button23->hide();
+
+  PageControl1 = place<QTabWidget>(client, "PageControl1", 8, 80, 585, 585);
+  buildPages();
+  PageControl1->setCurrentIndex(2);
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setFixedHeight(33);
+  StatusBar1->setSizeGripEnabled(false);
+  const int widths[3] = {500, 300, 0};
+  for (int i = 0; i < 3; ++i) {
+    auto *panel = new QLabel(StatusBar1);
+    panel->setObjectName(QStringLiteral("Panel%1").arg(i));
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    if (widths[i]) panel->setFixedWidth(widths[i]);
+    StatusBar1->addWidget(panel, widths[i] ? 0 : 1);
+    StatusPanels[i] = panel;
+  }
+  setStatusBar(StatusBar1);
+
+  onButton(Button1, &TForm1::Button1Click);
+  onButton(Button2, &TForm1::Button2Click);
+  onButton(Button3, &TForm1::Button3Click);
+  onButton(Button4, &TForm1::Button4Click);
+  connect(PageControl1, &QTabWidget::currentChanged, this, [this] { guarded([this] { PageControl1Change(); }); });
+
+  Timer1 = new VclTimer(this, QStringLiteral("Timer1"), 1000, false);
+  Timer2 = new VclTimer(this, QStringLiteral("Timer2"), 1000, true);
+  Timer3 = new VclTimer(this, QStringLiteral("Timer3"), 10000, true);
+  Timer4 = new VclTimer(this, QStringLiteral("Timer4"), 100, true);
+  Timer5 = new VclTimer(this, QStringLiteral("Timer5"), 500, false);
+  Timer6 = new VclTimer(this, QStringLiteral("Timer6"), 100, true);
+  Timer1->OnTimer = [this] { Timer1Timer(); };
+  Timer2->OnTimer = [this] { Timer2Timer(); };
+  Timer3->OnTimer = [this] { Timer3Timer(); };
+  Timer6->OnTimer = [this] { Timer6Timer(); };
+
+}
+
+void TForm1::buildPages() {
+  const char *names[5] = {"TabSheet1", "TabSheet2", "TabSheet3", "TabSheet4", "TabSheet5"};
+  const QString captions[5] = {QStringLiteral("参数1设置"), QStringLiteral("系统状态"), QStringLiteral("参数2设置"),
+                               QStringLiteral("历史记录"), QStringLiteral("用电量信息")};
+  QWidget **sheets[5] = {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4, &TabSheet5};
+  for (int i = 0; i < 5; ++i) {
+    *sheets[i] = new QWidget;
+    (*sheets[i])->setObjectName(QString::fromLatin1(names[i]));
+    PageControl1->addTab(*sheets[i], captions[i]);
+  }
+  buildPage1();
+
+  StringGrid2 = new TStringGrid(TabSheet2, QStringLiteral("StringGrid2"), 7, 13, 1, 15);
+  StringGrid2->setGeometry(8, 330, 565, 220);
+  for (int c = 0; c < 7; ++c) StringGrid2->setColumnWidth(c, 60);
+  StringGrid1 = new TStringGrid(TabSheet5, QStringLiteral("StringGrid1"), 5, 17, 1, 25);
+  StringGrid1->setGeometry(8, 8, 465, 432);
+  StringGrid1->SetColWidths({48, 101, 104, 106, 99});
+}
+
+// ---------------------------------------------------------------- start-up and close
+
+void TForm1::FormCreate() {
+  page1Refresh = false;
+  fillPortList();
+  if (ComboBox1->count() > 0) ComboBox1->setCurrentIndex(0);
+  Comm1->SetCommName(ComboBox1->currentText());
+
+  const QString energyHead[5] = {QStringLiteral("时间"), QStringLiteral("用户1"), QStringLiteral("用户2"),
+                                 QStringLiteral("用户3"), QStringLiteral("用户4")};
+  for (int c = 0; c < 5; ++c) StringGrid1->SetCells(c, 0, energyHead[c]);
+  for (int m = 1; m <= 12; ++m) StringGrid1->SetCells(0, m, QStringLiteral("%1月").arg(m));
+  const QString totals[4] = {QStringLiteral("当天"), QStringLiteral("当月"), QStringLiteral("当年"),
+                             QStringLiteral("累计")};
+  for (int i = 0; i < 4; ++i) StringGrid1->SetCells(0, 13 + i, totals[i]);
+
+  const QString moduleHead[7] = {QStringLiteral("-48v模块"), QStringLiteral("开关机状态"), QStringLiteral("输出电压"),
+                                 QStringLiteral("输出电流"), QStringLiteral("模块保护"), QStringLiteral("风机故障"),
+                                 QStringLiteral("限流状态")};
+  for (int c = 0; c < 7; ++c) StringGrid2->SetCells(c, 0, moduleHead[c]);
+  for (int n = 1; n <= 12; ++n) StringGrid2->SetCells(0, n, QStringLiteral("模块%1").arg(n));
+
+  lanConnected = serialLink = linkOpen = false;
+}
+
+void TForm1::FormClose() {
+  if (closed_) return;
+  closed_ = true;
+  Comm1->ClosePort();
+  ClientSocket1->abort();
+}
+
+void TForm1::closeEvent(QCloseEvent *e) {
+  FormClose();
+  e->accept();
+}
+
+void TForm1::Button3Click() { close(); }
+
+void TForm1::Button4Click() { Memo1->clear(); }
+
+// ---------------------------------------------------------------- log and status bar
+
+void TForm1::log(const QString &line) { Memo1->appendPlainText(line); }
+
+QString TForm1::panelText(int panel) const {
+  return panel >= 0 && panel < 3 ? StatusPanels[panel]->text() : QString();
+}
+
+void TForm1::setPanelText(int panel, const QString &text) {
+  if (panel >= 0 && panel < 3 && StatusPanels[panel]->text() != text) StatusPanels[panel]->setText(text);
+}
+
+// ---------------------------------------------------------------- timers
+
+void TForm1::Timer1Timer() {
+  page1Refresh = false;
+  pendingCid2 = 0;  // a late answer is then not decoded
+  Timer2->SetInterval(1000);
+  Timer2->SetEnabled(true);
+  setPanelText(1, QStringLiteral("通讯超时"));
+}
+
+void TForm1::Timer2Timer() {
+  Timer3->SetEnabled(false);
+  Timer3->SetInterval(10000);
+  Timer3->SetEnabled(true);
+  Timer2->SetEnabled(false);
+  if (!linkOpen) {
+    Timer2->SetInterval(1000);
+    Timer2->SetEnabled(true);
+    return;
+  }
+  if (PageControl1->currentIndex() == 1) {
+    mcu_read_dystatus();
+    statusPolling = true;
+  } else {
+    statusPolling = false;
+  }
+}
+
+void TForm1::Timer3Timer() {
+  Timer2->SetInterval(1000);
+  Timer2->SetEnabled(true);
+}
+
+void TForm1::PageControl1Change() { Timer2Timer(); }
+
+void TForm1::Timer6Timer() {
+  // UTC + 8 hours, the date carried with the hour
+  const QDateTime t = clockSource().toUTC().addSecs(8 * 3600);
+  const QDate d = t.date();
+  const QTime tm = t.time();
+  clockSnapshot.wYear = static_cast<uint16_t>(d.year());
+  clockSnapshot.wMonth = static_cast<uint16_t>(d.month());
+  clockSnapshot.wDayOfWeek = static_cast<uint16_t>(d.dayOfWeek() % 7);  // 0 = Sunday
+  clockSnapshot.wDay = static_cast<uint16_t>(d.day());
+  clockSnapshot.wHour = static_cast<uint16_t>(tm.hour());
+  clockSnapshot.wMinute = static_cast<uint16_t>(tm.minute());
+  clockSnapshot.wSecond = static_cast<uint16_t>(tm.second());
+  clockSnapshot.wMilliseconds = static_cast<uint16_t>(tm.msec());
+  auto two = [](int v) { return proto::straddzero(QString::number(v), 2); };
+  setPanelText(2, proto::straddzero(QString::number(clockSnapshot.wYear), 4) + QLatin1Char('-') +
+                      two(clockSnapshot.wMonth) + QLatin1Char('-') + two(clockSnapshot.wDay) + QLatin1Char(' ') +
+                      two(clockSnapshot.wHour) + QLatin1Char(':') + two(clockSnapshot.wMinute) +
+                      QLatin1Char(':') + two(clockSnapshot.wSecond));
+}

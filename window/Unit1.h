@@ -1,8 +1,175 @@
+// TForm1: the one window of the program. It holds the link controls, the protocol edits,
+// the protocol log, the five working pages and the status bar, and all application logic
+// as methods. The methods are defined in the folder of their subsystem:
+//   window/   start-up, close, log, status bar, timers, clock
+//   protocol/ request builder and sender, conversions with their messages, response dispatch
+//   link/     link choice, open/close, receive handlers
+//   pages/    the working pages
 #pragma once
+
+#include <QDateTime>
 #include <QMainWindow>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "pages/Page1Rows.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QStatusBar;
+class QTcpSocket;
+class TComm;
+class TStringGrid;
+class VclTimer;
+struct Page1Row;
+
+// The status-bar clock's last reading (UTC + 8 hours), also what the controller clock is set to.
+struct ClockSnapshot {
+  uint16_t wYear = 0, wMonth = 0, wDayOfWeek = 0, wDay = 0;
+  uint16_t wHour = 0, wMinute = 0, wSecond = 0, wMilliseconds = 0;
+};
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
  public:
   explicit TForm1(QWidget *parent = nullptr);
+  ~TForm1() override;
+
+  // ---- controls outside the pages
+  QGroupBox *GroupBox1;
+  QRadioButton *RadioButton1, *RadioButton2;
+  QLabel *Label5, *Label6;
+  QComboBox *ComboBox1;
+  QLineEdit *Edit12, *Edit13;
+  QPushButton *Button29;
+  QLabel *Label1, *Label2, *Label3, *Label4, *Label79;
+  QLineEdit *Edit1, *Edit2, *Edit3, *Edit4;
+  QPushButton *Button1, *Button2, *Button3, *Button4, *Button23;
+  QPlainTextEdit *Memo1;
+  QTabWidget *PageControl1;
+  QWidget *TabSheet1, *TabSheet2, *TabSheet3, *TabSheet4, *TabSheet5;
+  TStringGrid *StringGrid1, *StringGrid2;
+  QStatusBar *StatusBar1;
+  std::array<QLabel *, 3> StatusPanels;
+  VclTimer *Timer1, *Timer2, *Timer3, *Timer4, *Timer5, *Timer6;
+  TComm *Comm1;
+  QTcpSocket *ClientSocket1;
+
+  // ---- start-up, close, log, status bar, timers (window/)
+  void FormCreate();
+  void FormClose();
+  void Button3Click();
+  void Button4Click();
+  void Timer1Timer();
+  void Timer2Timer();
+  void Timer3Timer();
+  void Timer6Timer();
+  void PageControl1Change();
+  void log(const QString &line);
+  QString panelText(int panel) const;
+  void setPanelText(int panel, const QString &text);
+  // The protocol log keeps this many newest lines.
+  static constexpr int kMemoMaxLines = 100000;
+  // Source of the UTC time for the clock; tests replace it.
+  std::function<QDateTime()> clockSource;
+  ClockSnapshot clockSnapshot;
+
+  // ---- request builder and sender (protocol/)
+  void Button1Click();
+  void Button2Click();
+  // The exchange every page uses: CID1/CID2 (and data) into the edits, build, and send when
+  // the build succeeded.
+  void sendRequest(const QString &cid1, const QString &cid2);
+  void sendRequest(const QString &cid1, const QString &cid2, const QString &data);
+  bool lastBuildOk() const { return lastBuildOk_; }
+  int pendingCid1 = 0, pendingCid2 = 0;
+  char txBuffer[204] = {};
+  int txLength = 0;
+
+  // ---- conversions with their messages (protocol/)
+  // Shows the conversion's messages; ok (if given) tells whether the text was a number.
+  int chartofloat(const QString &text, int scale, bool *ok = nullptr);
+
+  // ---- response dispatch (protocol/)
+  // One chunk from a link: stops the time-out, fills the receive buffer, dispatches.
+  // A chunk longer than limit is logged and refused like a damaged frame.
+  void receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit = 204);
+  void comm_fenjie(QObject *Sender, int length);
+  void mcu_set_option(QObject *Sender);
+  char rxBuffer[204] = {};
+  uint8_t payload[204] = {};
+  int payloadWritten = 0;  // payload bytes the last frame wrote
+  uint8_t returnCode() const { return payload[2]; }
+  uint8_t dataByte(int k) const { return payload[4 + k]; }
+  // Data bytes the last answer really carried: its length byte, bounded by what it held.
+  int dataAvailable() const;
+
+  // ---- links (link/)
+  void RadioButton1Click();
+  void RadioButton2Click();
+  void Button29Click();
+  void ClientSocket1Connect();
+  void ClientSocket1Error(int systemError);
+  void ClientSocket1Read();
+  void Comm1ReceiveData(QObject *Sender, const char *Buffer, uint16_t BufferLength);
+  void fillPortList();
+  bool linkOpen = false, serialLink = false, lanConnected = false;
+
+  // ---- status polling (monitoring pages)
+  void mcu_read_dystatus();
+  bool statusPolling = false;
+
+  // ---- parameter page 1 (pages/)
+#define PAGE1_DECLARE_RW(pos, read, write, decoder) \
+  void read();                                       \
+  void write();                                      \
+  void decoder(QObject *Sender);
+#define PAGE1_DECLARE_R(pos, read, decoder) \
+  void read();                              \
+  void decoder(QObject *Sender);
+#define PAGE1_DECLARE_W(pos, write) void write();
+  PAGE1_READ_WRITE_ROWS(PAGE1_DECLARE_RW)
+  PAGE1_READ_ONLY_ROWS(PAGE1_DECLARE_R)
+  PAGE1_WRITE_ONLY_ROWS(PAGE1_DECLARE_W)
+#undef PAGE1_DECLARE_RW
+#undef PAGE1_DECLARE_R
+#undef PAGE1_DECLARE_W
+  void Button24Click();
+  void mcu_shaxincs_option();
+  bool page1Refresh = false;
+  int page1Position = 0;
+  bool page2Refresh = false;
+  int page2Position = 0;
+
+ protected:
+  void closeEvent(QCloseEvent *e) override;
+
+ private:
+  void buildWindow();
+  void buildPages();
+  void buildPage1();
+  void buildLinkGroup();
+  bool buildRequest();
+  void onButton(QPushButton *button, void (TForm1::*handler)());
+  // page 1 internals
+  void page1Read(int pos);
+  void page1Write(const Page1Row &row);
+  void page1Decode(int pos);
+  void page1ReportReadError(const Page1Row &row);
+  void page1SetClock();
+  QWidget *page1Control(const Page1Row &row) const;
+  std::vector<QWidget *> page1Controls_;
+
+  bool lastBuildOk_ = false;
+  bool closed_ = false;
 };

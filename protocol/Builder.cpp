@@ -1,0 +1,93 @@
+// Request builder ("生成命令") and sender ("发送").
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTcpSocket>
+
+#include <cstring>
+
+#include "link/Comm.h"
+#include "protocol/Frame.h"
+#include "window/Unit1.h"
+#include "window/Vcl.h"
+
+namespace {
+void refuse() { ShowMessageBox(QStringLiteral("数据不对"), QStringLiteral("error")); }
+
+std::string latin(const QString &text) {
+  std::string s;
+  s.reserve(text.size());
+  for (QChar c : text) s.push_back(c.unicode() < 0x80 ? static_cast<char>(c.unicode()) : '?');
+  return s;
+}
+}  // namespace
+
+void TForm1::Button1Click() { lastBuildOk_ = buildRequest(); }
+
+// The frame is built aside and copied into the transmit buffer only when it is complete, so a
+// refused build never leaves a frame of mixed old and new fields behind. Pending CID1/CID2
+// change as soon as each is read, as the answer routing expects.
+bool TForm1::buildRequest() {
+  std::string frame(1, proto::kStartMark);
+  if (Edit1->text().isEmpty()) return refuse(), false;
+  const int address = StrToInt(Edit1->text());
+  if (address < 0 || address > 255) return refuse(), false;
+  proto::appendByte(frame, static_cast<uint8_t>(address));
+
+  const std::string cid1 = latin(Edit2->text());
+  if (Edit2->text().size() != 2) return refuse(), false;
+  auto c1 = proto::hexByte(cid1[0], cid1[1]);
+  if (!c1) return refuse(), false;
+  pendingCid1 = *c1;
+  proto::appendByte(frame, *c1);
+
+  const std::string cid2 = latin(Edit3->text());
+  if (Edit3->text().size() != 2) return refuse(), false;
+  auto c2 = proto::hexByte(cid2[0], cid2[1]);
+  if (!c2) return refuse(), false;
+  pendingCid2 = *c2;
+  proto::appendByte(frame, *c2);
+
+  const std::string dataText = latin(Edit4->text());
+  if (Edit4->text().size() % 2 != 0) return refuse(), false;
+  if (dataText.size() / 2 > static_cast<size_t>(proto::kMaxDataBytes)) return refuse(), false;
+  auto data = proto::hexBytes(dataText);
+  if (!data) return refuse(), false;
+  proto::appendByte(frame, static_cast<uint8_t>(data->size()));
+  for (uint8_t b : *data) proto::appendByte(frame, b);
+
+  proto::appendByte(frame, proto::checksum(std::string_view(frame).substr(1)));
+  frame.push_back(proto::kEndMark);
+
+  std::memcpy(txBuffer, frame.data(), frame.size());
+  txLength = static_cast<int>(frame.size());
+  Button2->setEnabled(true);
+  log(QString::fromLatin1(proto::hexLogLine(frame)));
+  return true;
+}
+
+void TForm1::Button2Click() {
+  char sendArea[proto::kSendAreaSize];
+  const int length = txLength;
+  std::memcpy(sendArea, txBuffer, length);
+  if (!linkOpen) return;
+  if (serialLink)
+    Comm1->SendData(sendArea, static_cast<uint16_t>(length));
+  else if (lanConnected)
+    ClientSocket1->write(sendArea, length);
+  // else: a LAN link still connecting sends nothing, yet the time-out runs
+  Edit4->clear();
+  Timer1->SetInterval(1000);
+  Timer1->SetEnabled(true);
+}
+
+void TForm1::sendRequest(const QString &cid1, const QString &cid2) {
+  Edit2->setText(cid1);
+  Edit3->setText(cid2);
+  Button1Click();
+  if (lastBuildOk_) Button2Click();
+}
+
+void TForm1::sendRequest(const QString &cid1, const QString &cid2, const QString &data) {
+  Edit4->setText(data);
+  sendRequest(cid1, cid2);
+}

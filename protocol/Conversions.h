@@ -1,0 +1,29 @@
+// Conversions between the texts of the parameter boxes and their wire form.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace proto {
+
+// Decimal text times scale, truncated, for a fixed-point parameter ("53.25" at 100 -> 5325).
+// Leading blanks are skipped; there is no sign. The value saturates instead of wrapping, so
+// an absurdly long text can never come out as a small number.
+struct FixedPoint {
+  enum Error { Ok, Empty, Blank, BadInteger, BadFraction } error = Ok;
+  int64_t value = 0;
+  QChar badChar;  // the first offending character for BadInteger and BadFraction
+};
+FixedPoint parseFixedPoint(const QString &text, int scale);
+
+// At least four upper-case hex digits; a negative value as its 32-bit two's complement.
+QString intto4char(int value);
+
+// Text with "0" put in front until it is width characters long; a longer text is kept whole.
+QString straddzero(const QString &text, int width);
+
+// General decimal format: up to 15 significant digits, no trailing zeros, no point for
+// whole values ("220", "220.5", "0.05", "-1").
+QString formatGeneral(double value);
+
+}  // namespace proto

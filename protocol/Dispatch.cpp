@@ -1,0 +1,73 @@
+// Every chunk from a link: paired into the decoded payload, logged, checked, dispatched.
+#include <cstring>
+
+#include "protocol/Frame.h"
+#include "protocol/Routing.h"
+#include "window/Unit1.h"
+#include "window/Vcl.h"
+
+namespace {
+const QString kChecksumError = QStringLiteral("返回数据校验错！！");
+}
+
+void TForm1::receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit) {
+  Timer1->SetEnabled(false);
+  if (length <= 0) return;
+  if (length > std::min(limit, proto::kBufferSize)) {
+    // No answer is this long: it is logged and refused like a damaged frame, never copied.
+    log(QString::fromLatin1(proto::hexLogLine(std::string_view(data, static_cast<size_t>(length)))));
+    setPanelText(1, kChecksumError);
+    return;
+  }
+  std::memcpy(rxBuffer, data, static_cast<size_t>(length));
+  comm_fenjie(Sender, static_cast<int>(length));
+}
+
+void TForm1::comm_fenjie(QObject *Sender, int length) {
+  if (length < 0 || length > proto::kBufferSize) {
+    setPanelText(1, kChecksumError);
+    return;
+  }
+  const unsigned char *chunk = reinterpret_cast<const unsigned char *>(rxBuffer);
+
+  // 1. pairing: from the first "~" on, every two characters are one byte
+  int start = -1;
+  for (int i = 0; i < length; ++i)
+    if (chunk[i] == '~') {
+      start = i;
+      break;
+    }
+  if (start >= 0) {
+    int index = 0;
+    for (int i = start + 1; i + 1 < length; i += 2)
+      payload[index++] = static_cast<uint8_t>(16 * (chunk[i] - 0x30) + (chunk[i + 1] - 0x30));
+    payloadWritten = index;
+  }
+
+  // 2. raw log line
+  log(QString::fromLatin1(proto::hexLogLine(std::string_view(rxBuffer, static_cast<size_t>(length)))));
+
+  // 3. checksum of everything between the start mark and the last three characters
+  unsigned sum = 0;
+  for (int i = (start >= 0 ? start + 1 : 1); i <= length - 4; ++i) sum += chunk[i];
+  sum &= 0xFF;
+  log(QStringLiteral("%1").arg(sum, 2, 16, QLatin1Char('0')).toUpper());
+
+  // 4. check
+  if (length < 3 || chunk[length - 3] != 0x30 + sum / 16 || chunk[length - 2] != 0x30 + sum % 16) {
+    setPanelText(1, kChecksumError);
+    return;
+  }
+
+  // 5. dispatch by the last request built
+  if (Decoder d = findDecoder(pendingCid1, pendingCid2)) (this->*d)(Sender);
+}
+
+int TForm1::dataAvailable() const {
+  const int carried = payloadWritten - 5;  // ADR, CID1, RTN, LEN ... checksum
+  return std::max(0, std::min<int>(payload[3], carried));
+}
+
+void TForm1::mcu_set_option(QObject *) {
+  setPanelText(1, returnCode() == 0 ? QStringLiteral("设置成功") : QStringLiteral("设置失败"));
+}

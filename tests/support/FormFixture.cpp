@@ -1,0 +1,51 @@
+#include "support/FormFixture.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+
+#include "protocol/Frame.h"
+#include "window/Vcl.h"
+
+namespace testsupport {
+
+MessageRecorder::MessageRecorder() {
+  SetMessageBoxHook([this](const QString &t, const QString &c) { boxes.append({t, c}); });
+}
+MessageRecorder::~MessageRecorder() { SetMessageBoxHook({}); }
+bool MessageRecorder::saw(const QString &t, const QString &c) const { return boxes.contains(qMakePair(t, c)); }
+
+QStringList memoLines(const TForm1 &form) {
+  const QString all = form.Memo1->toPlainText();
+  return all.isEmpty() ? QStringList() : all.split(QLatin1Char('\n'));
+}
+
+QString lastMemoLine(const TForm1 &form) {
+  const QStringList lines = memoLines(form);
+  return lines.isEmpty() ? QString() : lines.last();
+}
+
+void feed(TForm1 &form, const QByteArray &chunk) { form.receiveChunk(nullptr, chunk.constData(), chunk.size()); }
+
+QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr) {
+  std::vector<uint8_t> bytes(data.begin(), data.end());
+  return QByteArray::fromStdString(proto::encodeFrame(adr, cid1, rtn, bytes));
+}
+
+template <class W>
+static W *find(const TForm1 &form, const char *name) {
+  W *w = form.findChild<W *>(QString::fromLatin1(name));
+  if (!w) qFatal("no control %s", name);
+  return w;
+}
+
+QString text(const TForm1 &form, const char *name) { return find<QLineEdit>(form, name)->text(); }
+void setText(TForm1 &form, const char *name, const QString &value) { find<QLineEdit>(form, name)->setText(value); }
+bool checked(const TForm1 &form, const char *name) { return find<QCheckBox>(form, name)->isChecked(); }
+int comboIndex(const TForm1 &form, const char *name) { return find<QComboBox>(form, name)->currentIndex(); }
+void click(TForm1 &form, const char *buttonName) { find<QAbstractButton>(form, buttonName)->click(); }
+
+}  // namespace testsupport

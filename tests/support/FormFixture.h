@@ -1,0 +1,55 @@
+// Drives a TForm1 the way an operator would, with message boxes recorded instead of shown.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+#include "window/Unit1.h"
+
+class QWidget;
+
+namespace testsupport {
+
+// While alive, message boxes are recorded here instead of being shown.
+struct MessageRecorder {
+  MessageRecorder();
+  ~MessageRecorder();
+  QList<QPair<QString, QString>> boxes;  // (text, caption)
+  bool saw(const QString &text, const QString &caption) const;
+};
+
+QStringList memoLines(const TForm1 &form);
+QString lastMemoLine(const TForm1 &form);
+// Hands a chunk to the window as a link's receive handler does.
+void feed(TForm1 &form, const QByteArray &chunk);
+// A response frame (address 1, second byte = cid1) with a correct checksum.
+QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr = 1);
+// Text of a named line edit / state of a named check box / index of a named combo box.
+QString text(const TForm1 &form, const char *name);
+void setText(TForm1 &form, const char *name, const QString &value);
+bool checked(const TForm1 &form, const char *name);
+int comboIndex(const TForm1 &form, const char *name);
+void click(TForm1 &form, const char *buttonName);
+// Waits, processing events, until pred() or timeoutMs passes; returns pred().
+template <class P>
+bool waitFor(P pred, int timeoutMs);
+
+}  // namespace testsupport
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+template <class P>
+bool testsupport::waitFor(P pred, int timeoutMs) {
+  QElapsedTimer t;
+  t.start();
+  while (!pred()) {
+    if (t.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::usleep(200);
+  }
+  return true;
+}

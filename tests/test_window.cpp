@@ -1,0 +1,183 @@
+// The main window: controls, pages, status bar, timers, clock and the protocol log.
+#include <QtTest>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include "link/Ports.h"
+#include "support/FormFixture.h"
+#include "window/Controls.h"
+#include "window/Vcl.h"
+
+using namespace testsupport;
+
+class TestWindow : public QObject {
+  Q_OBJECT
+ private slots:
+  void startsAsDesigned() {
+    MessageRecorder boxes;
+    TForm1 f;
+    QCOMPARE(f.windowTitle(), QStringLiteral("系统电源上位机软件"));
+    QCOMPARE(f.PageControl1->count(), 5);
+    const QStringList captions = {"参数1设置", "系统状态", "参数2设置", "历史记录", "用电量信息"};
+    const QStringList names = {"TabSheet1", "TabSheet2", "TabSheet3", "TabSheet4", "TabSheet5"};
+    for (int i = 0; i < 5; ++i) {
+      QCOMPARE(f.PageControl1->tabText(i), captions[i]);
+      QCOMPARE(f.PageControl1->widget(i)->objectName(), names[i]);
+    }
+    QCOMPARE(f.PageControl1->currentIndex(), 2);
+    QCOMPARE(text(f, "Edit1"), QStringLiteral("1"));
+    QVERIFY(!f.Button2->isEnabled());
+    QVERIFY(f.Button23->isHidden());
+    QCOMPARE(f.Button1->text(), QStringLiteral("生成命令"));
+    QCOMPARE(f.Button4->text(), QStringLiteral("清除协议信息"));
+    QCOMPARE(f.Button3->text(), QStringLiteral("关闭"));
+    QVERIFY(f.Memo1->isReadOnly());
+    QCOMPARE(f.Memo1->maximumBlockCount(), TForm1::kMemoMaxLines);
+
+    QCOMPARE(f.StringGrid1->rowCount(), 17);
+    QCOMPARE(f.StringGrid1->columnCount(), 5);
+    QCOMPARE(f.StringGrid1->Cells(1, 0), QStringLiteral("用户1"));
+    QCOMPARE(f.StringGrid1->Cells(0, 12), QStringLiteral("12月"));
+    QCOMPARE(f.StringGrid1->Cells(0, 16), QStringLiteral("累计"));
+    QCOMPARE(f.StringGrid2->rowCount(), 13);
+    QCOMPARE(f.StringGrid2->columnCount(), 7);
+    QCOMPARE(f.StringGrid2->Cells(6, 0), QStringLiteral("限流状态"));
+    QCOMPARE(f.StringGrid2->Cells(0, 12), QStringLiteral("模块12"));
+
+    QCOMPARE(f.StatusPanels[0]->width(), 500);
+    QCOMPARE(f.StatusPanels[1]->width(), 300);
+    QVERIFY(!f.linkOpen && !f.serialLink && !f.lanConnected);
+    QVERIFY(f.Timer2->Enabled() && f.Timer3->Enabled() && f.Timer6->Enabled() && !f.Timer1->Enabled());
+    QCOMPARE(f.Timer3->Interval(), 10000);
+  }
+
+  void logKeepsTheNewestLines() {
+    MessageRecorder boxes;
+    TForm1 f;
+    f.Memo1->setMaximumBlockCount(50);  // the same cap, smaller, to keep the test quick
+    for (int i = 0; i < 120; ++i) f.log(QString::number(i));
+    const QStringList lines = memoLines(f);
+    QCOMPARE(lines.size(), 50);
+    QCOMPARE(lines.last(), QStringLiteral("119"));
+    f.Button4->click();
+    QVERIFY(memoLines(f).isEmpty());
+  }
+
+  void timersKeepTheirPeriodWhenReArmed() {
+    VclTimer t(nullptr, QStringLiteral("t"), 400, true);
+    int ticks = 0;
+    t.OnTimer = [&] { ++ticks; };
+    QTest::qWait(250);
+    t.SetInterval(400);  // same interval: no restart
+    t.SetEnabled(true);  // already running: no restart
+    QVERIFY(t.RemainingTime() <= 160);
+    t.SetInterval(300);  // a change restarts
+    QVERIFY(t.RemainingTime() > 200);
+    t.SetEnabled(false);
+    QCOMPARE(t.RemainingTime(), -1);
+    t.SetEnabled(true);
+    QVERIFY(t.RemainingTime() > 200);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 1, 2000);
+    VclTimer zero(nullptr, QStringLiteral("z"), 0, true);
+    QCOMPARE(zero.RemainingTime(), -1);
+  }
+
+  void clockShowsUtcPlusEightWithTheDate() {
+    MessageRecorder boxes;
+    TForm1 f;
+    QDateTime now = QDateTime(QDate(2024, 3, 5), QTime(15, 59, 59), Qt::UTC);
+    f.clockSource = [&] { return now; };
+    f.Timer6Timer();
+    QCOMPARE(f.panelText(2), QStringLiteral("2024-03-05 23:59:59"));
+    now = QDateTime(QDate(2024, 3, 5), QTime(16, 0, 0), Qt::UTC);
+    f.Timer6Timer();
+    QCOMPARE(f.panelText(2), QStringLiteral("2024-03-06 00:00:00"));
+    now = QDateTime(QDate(2024, 12, 31), QTime(16, 30, 0), Qt::UTC);
+    f.Timer6Timer();
+    QCOMPARE(f.panelText(2), QStringLiteral("2025-01-01 00:30:00"));
+    QCOMPARE(int(f.clockSnapshot.wYear), 2025);
+    QCOMPARE(int(f.clockSnapshot.wHour), 0);
+    now = QDateTime(QDate(2024, 2, 28), QTime(20, 7, 9), Qt::UTC);
+    f.Timer6Timer();
+    QCOMPARE(f.panelText(2), QStringLiteral("2024-02-29 04:07:09"));
+    // a decoder's message in panel 2 is overwritten by the next tick
+    f.setPanelText(2, QStringLiteral("读错误！！"));
+    QTRY_VERIFY_WITH_TIMEOUT(f.panelText(2) != QStringLiteral("读错误！！"), 1000);
+  }
+
+  void pollingTickWithoutALinkSendsNothing() {
+    MessageRecorder boxes;
+    TForm1 f;
+    f.PageControl1->setCurrentIndex(1);  // runs the tick at once
+    QVERIFY(memoLines(f).isEmpty());
+    QVERIFY(f.Timer2->Enabled());
+    // with a link "open" the tick on the status page builds the status read
+    f.linkOpen = true;
+    f.Timer2Timer();
+    QCOMPARE(lastMemoLine(f), QStringLiteral(" 7E 30 31 34 32 31 36 30 30 38 3E 0D"));
+    QCOMPARE(f.pendingCid1, 0x42);
+    QCOMPARE(f.pendingCid2, 0x16);
+    QVERIFY(f.statusPolling);
+    QVERIFY(!f.Timer2->Enabled());
+    f.PageControl1->setCurrentIndex(0);
+    QVERIFY(!f.statusPolling);
+    f.Timer3Timer();
+    QVERIFY(f.Timer2->Enabled());
+    f.linkOpen = false;
+  }
+
+  void linkChoiceSwitchesTheFields() {
+    MessageRecorder boxes;
+    TForm1 f;
+    QCOMPARE(f.RadioButton1->text(), QStringLiteral("RS232/485"));
+    QCOMPARE(f.RadioButton2->text(), QStringLiteral("LAN"));
+    QVERIFY(f.RadioButton1->isChecked());
+    QCOMPARE(f.Label6->text(), QStringLiteral("COMM："));
+    QCOMPARE(text(f, "Edit13"), QStringLiteral("192.168.1.200"));
+    QVERIFY(f.ComboBox1->isEditable());
+    setText(f, "Edit12", QStringLiteral("4800"));
+    f.RadioButton2->click();
+    QCOMPARE(f.Label6->text(), QStringLiteral("目标IP:"));
+    QCOMPARE(f.Label5->text(), QStringLiteral("  端口："));
+    QCOMPARE(text(f, "Edit12"), QStringLiteral("5001"));
+    QVERIFY(f.ComboBox1->isHidden() && !f.Edit13->isHidden());
+    f.RadioButton1->click();
+    QCOMPARE(f.Label6->text(), QStringLiteral("COMM:"));
+    QCOMPARE(f.Label5->text(), QStringLiteral("波特率："));
+    QCOMPARE(text(f, "Edit12"), QStringLiteral("9600"));
+    QVERIFY(!f.ComboBox1->isHidden() && f.Edit13->isHidden());
+  }
+
+  void portListComesFromTheKernel() {
+    QTemporaryDir sys;
+    auto port = [&](const QString &name, const char *type, bool device) {
+      QDir(sys.path()).mkpath(name);
+      if (device) QDir(sys.path()).mkpath(name + QStringLiteral("/device"));
+      if (type) {
+        QFile f(sys.path() + QLatin1Char('/') + name + QStringLiteral("/type"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(type);
+      }
+    };
+    port(QStringLiteral("ttyS10"), "4\n", true);
+    port(QStringLiteral("ttyS2"), "4\n", true);
+    port(QStringLiteral("ttyS3"), "0\n", true);  // legacy port without a UART
+    port(QStringLiteral("tty1"), nullptr, false);  // virtual terminal
+    port(QStringLiteral("ttyUSB0"), nullptr, true);
+    const auto ports = listSerialPorts(sys.path());
+    QVERIFY(ports);
+    QCOMPARE(*ports, (QStringList{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0"}));
+    QVERIFY(!listSerialPorts(sys.path() + QStringLiteral("/missing")));
+  }
+};
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"
