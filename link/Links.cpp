@@ -109,12 +109,13 @@ void TForm1::RadioButton2Click() {
 
 void TForm1::Button29Click() {
   if (Button29->text() != kOpen) {
+    // flags first: closing the socket reports a disconnection, which is not an error here
+    linkOpen = serialLink = lanConnected = false;
     Comm1->ClosePort();
     ClientSocket1->abort();
     Button29->setText(kOpen);
     RadioButton1->setEnabled(true);
     RadioButton2->setEnabled(true);
-    linkOpen = serialLink = lanConnected = false;
     return;
   }
   if (RadioButton1->isChecked()) {
@@ -148,12 +149,12 @@ void TForm1::ClientSocket1Connect() { lanConnected = true; }
 
 void TForm1::ClientSocket1Error(int errorCode) {
   if (!linkOpen || serialLink) return;  // a socket left over from an earlier LAN link
+  lanConnected = false;
+  linkOpen = false;
   ClientSocket1->abort();
   Button29->setText(kOpen);
   RadioButton1->setEnabled(true);
   RadioButton2->setEnabled(true);
-  lanConnected = false;
-  linkOpen = false;
   ShowMessageBox(QStringLiteral("Asynchronous socket error %1").arg(errorCode),
                  QString::fromLatin1(kApplicationTitle));
 }

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include "window/Unit1.h"
+#include "window/Vcl.h"
 
 class QWidget;
 
