@@ -35,7 +35,8 @@ class TestProtocol : public QObject {
     build(f, "1", "40", "07", "021C");
     QCOMPARE(lastMemoLine(f), QStringLiteral(" 7E 30 31 34 30 30 37 30 32 30 32 31 3C 35 3D 0D"));
     QCOMPARE(f.txLength, 16);
-    build(f, "1", "43", "2a", "");
+    setText(f, "Edit4", QString());
+    f.Button23Click();  // the hidden "读系统状态" builds the third example
     QCOMPARE(lastMemoLine(f), QStringLiteral(" 7E 30 31 34 33 32 3A 30 30 39 34 0D"));
     QCOMPARE(f.pendingCid1, 0x43);
     QCOMPARE(f.pendingCid2, 0x2A);

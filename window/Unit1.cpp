@@ -119,6 +119,7 @@ void TForm1::buildWindow() {
   onButton(Button2, &TForm1::Button2Click);
   onButton(Button3, &TForm1::Button3Click);
   onButton(Button4, &TForm1::Button4Click);
+  onButton(Button23, &TForm1::Button23Click);
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] { guarded([this] { PageControl1Change(); }); });
 
   Timer1 = new VclTimer(this, QStringLiteral("Timer1"), 1000, false);
@@ -194,6 +195,9 @@ void TForm1::closeEvent(QCloseEvent *e) {
 void TForm1::Button3Click() { close(); }
 
 void TForm1::Button4Click() { Memo1->clear(); }
+
+// "读系统状态": hidden, kept for service use.
+void TForm1::Button23Click() { sendRequest(QStringLiteral("43"), QStringLiteral("2a")); }
 
 // ---------------------------------------------------------------- log and status bar
 

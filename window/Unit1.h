@@ -70,6 +70,7 @@ class TForm1 : public QMainWindow {
   void FormClose();
   void Button3Click();
   void Button4Click();
+  void Button23Click();
   void Timer1Timer();
   void Timer2Timer();
   void Timer3Timer();

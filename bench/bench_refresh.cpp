@@ -1,0 +1,106 @@
+// Measures the page-1 one-key refresh against the controller simulator over loopback TCP:
+// the wall time of a whole 31-request chain, and the host's turnaround per exchange (from the
+// simulator writing an answer to the next request arriving), as the simulator counts it.
+//   bench_refresh [runs]     default 50 runs after 3 warm-up runs
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <csignal>
+#include <vector>
+
+#include "window/Unit1.h"
+#include "window/Vcl.h"
+
+#ifndef POWERSIM_PATH
+#define POWERSIM_PATH "powersim"
+#endif
+
+namespace {
+
+template <class P>
+bool waitFor(P pred, int timeoutMs) {
+  QElapsedTimer t;
+  t.start();
+  while (!pred()) {
+    if (t.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+  }
+  return true;
+}
+
+double percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  if (v.empty()) return 0;
+  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5));
+  return v[i];
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 50;
+  SetMessageBoxHook([](const QString &t, const QString &c) {
+    std::fprintf(stderr, "message: %s (%s)\n", qPrintable(t), qPrintable(c));
+  });
+
+  QProcess sim;
+  sim.start(QStringLiteral(POWERSIM_PATH), {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                            QStringLiteral("--stats")});
+  if (!sim.waitForStarted(5000)) return std::fprintf(stderr, "powersim did not start\n"), 1;
+  quint16 port = 0;
+  QByteArray out;
+  waitFor([&] {
+    sim.waitForReadyRead(10);
+    out += sim.readAllStandardOutput();
+    const int at = out.indexOf("listening 127.0.0.1:");
+    const int eol = out.indexOf('\n', at);
+    if (at < 0 || eol < 0) return false;
+    port = static_cast<quint16>(out.mid(at + 20, eol - at - 20).trimmed().toUInt());
+    return true;
+  }, 5000);
+  if (!port) return std::fprintf(stderr, "powersim did not say where it listens\n"), 1;
+
+  TForm1 form;
+  form.RadioButton2->click();
+  form.Edit13->setText(QStringLiteral("127.0.0.1"));
+  form.Edit12->setText(QString::number(port));
+  form.Button29->click();
+  if (!waitFor([&] { return form.lanConnected; }, 5000)) return std::fprintf(stderr, "no connection\n"), 1;
+
+  std::vector<double> chainMs;
+  for (int i = 0; i < runs + 3; ++i) {
+    form.Button4Click();  // keep the log from growing across runs
+    QElapsedTimer t;
+    t.start();
+    form.Button24Click();
+    if (!waitFor([&] { return !form.page1Refresh; }, 10000)) return std::fprintf(stderr, "chain stalled\n"), 1;
+    if (i >= 3) chainMs.push_back(t.nsecsElapsed() / 1e6);
+    if (form.panelText(1) == QStringLiteral("通讯超时")) return std::fprintf(stderr, "time-out\n"), 1;
+  }
+
+  ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
+  QByteArray stats;
+  waitFor([&] {
+    sim.waitForReadyRead(10);
+    stats += sim.readAllStandardOutput();
+    return stats.contains("stats turnaround");
+  }, 5000);
+  sim.terminate();
+  sim.waitForFinished(3000);
+
+  std::printf("refresh chain (31 requests), %d runs: median %.2f ms, p99 %.2f ms, min %.2f ms\n", runs,
+              percentile(chainMs, 0.5), percentile(chainMs, 0.99), percentile(chainMs, 0.0));
+  for (const QByteArray &line : stats.split('\n'))
+    if (line.startsWith("stats turnaround")) std::printf("host turnaround per exchange (simulator's count): %s\n",
+                                                         line.mid(17).constData());
+  return 0;
+}
