@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QTest>
 
 #include "protocol/Frame.h"
@@ -47,5 +48,13 @@ void setText(TForm1 &form, const char *name, const QString &value) { find<QLineE
 bool checked(const TForm1 &form, const char *name) { return find<QCheckBox>(form, name)->isChecked(); }
 int comboIndex(const TForm1 &form, const char *name) { return find<QComboBox>(form, name)->currentIndex(); }
 void click(TForm1 &form, const char *buttonName) { find<QAbstractButton>(form, buttonName)->click(); }
+
+bool openLan(TForm1 &form, quint16 port) {
+  form.RadioButton2->click();
+  setText(form, "Edit13", QStringLiteral("127.0.0.1"));
+  setText(form, "Edit12", QString::number(port));
+  click(form, "Button29");
+  return waitFor([&] { return form.lanConnected; }, 5000);
+}
 
 }  // namespace testsupport

@@ -34,6 +34,8 @@ void setText(TForm1 &form, const char *name, const QString &value);
 bool checked(const TForm1 &form, const char *name);
 int comboIndex(const TForm1 &form, const char *name);
 void click(TForm1 &form, const char *buttonName);
+// Chooses LAN, 127.0.0.1 and the port, presses OPEN and waits for the connection.
+bool openLan(TForm1 &form, quint16 port);
 // Waits, processing events, until pred() or timeoutMs passes; returns pred().
 template <class P>
 bool waitFor(P pred, int timeoutMs);
