@@ -169,7 +169,9 @@ void TComm::ApplyDeviceSettings() {
   line.inXonXoff = inxXonXoffFlow_;
   line.xonChar = xonChar_;
   line.xoffChar = xoffChar_;
-  // Options the line discipline lacks are carried out by the receive thread.
+  // Outx_DsrFlow, TxContinueOnXoff, XonLimit and XoffLimit have no counterpart on this
+  // system's lines and are only kept. Options the line discipline lacks are carried out
+  // by the receive thread.
   TCommShared &s = *shared_;
   s.replaceBad = replaceWhenParityError_;
   s.replacedChar = replacedChar_;

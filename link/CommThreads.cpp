@@ -196,7 +196,7 @@ void TReadThread::Run() {
     if (fds[0].revents != 0) break;          // stop: a pending part-chunk is dropped
     if (fds[1].revents & POLLNVAL) break;     // the port was closed under the thread: end quietly
     if (fds[1].revents != 0) {
-      const ssize_t n = read(fd, raw, sizeof raw - std::min<size_t>(chunk.size(), sizeof raw - 1));
+      const ssize_t n = read(fd, raw, size_t(kChunkSize - chunk.size()));  // the chunk is never full here
       if (n > 0) {
         lastByte = Clock::now();
         if (chunk.isEmpty()) firstByte = lastByte;

@@ -201,9 +201,9 @@ class TestComm : public QObject {
     auto bursts = [&](int pauseMs, int maxPauseMs, QList<QByteArray> *chunks) {
       for (int attempt = 0; attempt < 5; ++attempt) {
         rec.chunks.clear();
-        QElapsedTimer timer;
-        QVERIFY(pty.write("abc"));
+        QElapsedTimer timer;  // started first: the measured pause is never shorter than the real one
         timer.start();
+        QVERIFY(pty.write("abc"));
         QThread::msleep(pauseMs);
         QVERIFY(pty.write("def"));
         const qint64 pause = timer.elapsed();
@@ -240,6 +240,7 @@ class TestComm : public QObject {
     Recorder rec;
     rec.attach(comm);
     comm.SetCommName(pty.slavePath);
+    comm.SetReadIntervalTimeout(1000);  // only the size may end a chunk, however slow the machine
     comm.OpenPort();
     QByteArray data(5000, Qt::Uninitialized);
     for (int i = 0; i < data.size(); ++i) data[i] = char('A' + i % 26);
