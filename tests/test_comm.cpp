@@ -5,6 +5,8 @@
 #include "support/Pty.h"
 
 #include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryFile>
 
 #include <ctime>
@@ -307,6 +309,11 @@ class TestComm : public QObject {
     QCOMPARE(OpenError(other), QStringLiteral("Error opening serial port"));
     QVERIFY(!other.Opened());
 
+    // ... in other processes too (when /usr/bin/flock is there to try).
+    const bool haveFlock = QFile::exists(QStringLiteral("/usr/bin/flock"));
+    const QStringList tryLock{QStringLiteral("-n"), pty.slavePath, QStringLiteral("true")};
+    if (haveFlock) QVERIFY(QProcess::execute(QStringLiteral("/usr/bin/flock"), tryLock) != 0);
+
     // The first opener still works both ways.
     QVERIFY(comm.SendData("ping", 4));
     QCOMPARE(pty.read(4, 5000), QByteArray("ping"));
@@ -315,6 +322,7 @@ class TestComm : public QObject {
 
     // Once closed, the device is free for another.
     comm.ClosePort();
+    if (haveFlock) QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/flock"), tryLock), 0);
     other.OpenPort();
     QVERIFY(other.Opened());
   }
