@@ -4,6 +4,12 @@
 // events, TWriteThread writes queued transmit requests. Everything the threads learn is
 // posted to the owner's thread, where the component raises its events, so event handlers
 // never run on a worker thread. Failures while opening throw ECommsError.
+//
+// On this system CommName is a device path (/dev/ttyUSB0, /dev/ttyS1). The device is held
+// exclusively (an flock on it plus TIOCEXCL). Notifications are events posted to the
+// component itself, so it must live on the owner's thread, which runs an event loop.
+// Modem-line changes and line errors are looked at every 50 ms on devices that report them;
+// a pseudo-terminal reports neither and raises no such event.
 #pragma once
 
 #include <QEvent>
