@@ -1,11 +1,272 @@
 #include "link/Comm.h"
 
-// Placeholder until the POSIX implementation lands: the port never opens.
-TComm::TComm(QObject *owner) : QObject(owner) {}
+#include "link/CommLine.h"
+#include "link/CommThreads.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+void CloseFd(int &fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+void Signal(int eventFd) {
+  if (eventFd >= 0) (void)eventfd_write(eventFd, 1);
+}
+
+}  // namespace
+
+TComm::TComm(QObject *owner) : QObject(owner), shared_(std::make_unique<TCommShared>()) {
+  shared_->notify = this;
+  shared_->transmitIdle = &TransmitIdle;
+}
+
 TComm::~TComm() { ClosePort(); }
-void TComm::OpenPort() { throw ECommsError("Error opening serial port"); }
-void TComm::ClosePort() {}
-bool TComm::SendData(const char *, uint16_t) { return false; }
-bool TComm::Opened() const { return false; }
-void TComm::SetBaudRate(uint32_t v) { baudRate_ = v; }
-bool TComm::event(QEvent *e) { return QObject::event(e); }
+
+bool TComm::Opened() const { return handle_ >= 0; }
+
+void TComm::OpenPort() {
+  if (handle_ >= 0) throw ECommsError("This serial port already opened");
+
+  // The name is passed to the system as it is; a name with a NUL in it would open a
+  // different file than the one named, so it opens nothing.
+  if (commName_.contains(QChar(0))) throw ECommsError("Error opening serial port");
+  const QByteArray path = QFile::encodeName(commName_);
+  int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw ECommsError("Error opening serial port");
+  if (!isatty(fd)) {
+    CloseFd(fd);
+    throw ECommsError("File handle is not a comm handle ");
+  }
+  // Exclusive use: the lock keeps out every other opener that locks (this component in any
+  // process), TIOCEXCL keeps out any other unprivileged opener of the terminal.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    CloseFd(fd);
+    throw ECommsError("Error opening serial port");
+  }
+  (void)ioctl(fd, TIOCEXCL);
+
+  handle_ = fd;
+  openParity_ = parity_;
+  (void)tcflush(fd, TCIOFLUSH);
+  TransmitIdle = true;
+  ApplyTimeouts();
+  ApplyDeviceSettings();
+
+  TCommShared &s = *shared_;
+  s.port = fd;
+  s.stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  s.writeWakeup = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (s.stopEvent < 0 || s.writeWakeup < 0) {
+    ReleaseHandles();
+    throw ECommsError("Unable to create event");
+  }
+  {
+    std::lock_guard<std::mutex> lock(s.queueLock);
+    s.queue.clear();
+  }
+
+  try {
+    readThread_ = std::make_unique<TReadThread>(shared_.get());
+    readThread_->Start();
+  } catch (const std::exception &) {
+    readThread_.reset();
+    ReleaseHandles();
+    throw ECommsError("Unable to create read thread");
+  }
+  try {
+    writeThread_ = std::make_unique<TWriteThread>(shared_.get());
+    writeThread_->Start();
+  } catch (const std::exception &) {
+    StopReceiveThread();
+    writeThread_.reset();
+    ReleaseHandles();
+    throw ECommsError("Unable to create write thread");
+  }
+}
+
+void TComm::ClosePort() {
+  if (handle_ < 0) return;
+  StopReceiveThread();
+  StopTransmitThread();
+  ReleaseHandles();
+}
+
+void TComm::StopReceiveThread() {
+  if (!readThread_) return;
+  Signal(shared_->stopEvent);
+  (void)tcflush(handle_, TCIFLUSH);
+  readThread_->Join();
+  readThread_.reset();
+}
+
+void TComm::StopTransmitThread() {
+  if (!writeThread_) return;
+  Signal(shared_->stopEvent);
+  (void)tcflush(handle_, TCOFLUSH);
+  TransmitIdle = true;
+  writeThread_->Join();
+  writeThread_.reset();
+}
+
+// Closes the events and the device; the threads must be stopped.
+void TComm::ReleaseHandles() {
+  TCommShared &s = *shared_;
+  {
+    std::lock_guard<std::mutex> lock(s.queueLock);
+    s.queue.clear();
+  }
+  CloseFd(s.stopEvent);
+  CloseFd(s.writeWakeup);
+  s.port = -1;
+  if (handle_ >= 0) {
+    if (rtsToggleSet_) (void)commline::setRtsToggle(handle_, false);
+    (void)ioctl(handle_, TIOCNXCL);
+  }
+  rtsToggleSet_ = false;
+  CloseFd(handle_);
+  TransmitIdle = true;
+}
+
+bool TComm::SendData(const char *data, uint16_t length) {
+  // A transmit thread that ended after a failure would never write the request.
+  if (!writeThread_ || !writeThread_->Running() || length == 0 || data == nullptr) return false;
+  TCommShared &s = *shared_;
+  {
+    // Marked busy together with the queueing, so the transmit thread cannot mark the
+    // queue idle in between and leave the flag wrong.
+    std::lock_guard<std::mutex> lock(s.queueLock);
+    s.queue.emplace_back(data, length);
+    TransmitIdle = false;
+  }
+  Signal(s.writeWakeup);
+  return true;
+}
+
+void TComm::ApplyDeviceSettings() {
+  if (handle_ < 0) return;
+  commline::Settings line;
+  line.baud = baudRate_;
+  line.byteSize = static_cast<int>(byteSize_) + 5;
+  line.parity = static_cast<int>(openParity_);
+  line.stopBits = static_cast<int>(stopBits_);
+  line.parityCheck = parityCheck_;
+  line.markErrors = parityCheck_;
+  line.ctsRtsFlow = outxCtsFlow_ || rtsControl_ == TRtsControl::RtsHandshake;
+  line.outXonXoff = outxXonXoffFlow_;
+  line.inXonXoff = inxXonXoffFlow_;
+  line.xonChar = xonChar_;
+  line.xoffChar = xoffChar_;
+  // Outx_DsrFlow, TxContinueOnXoff, XonLimit and XoffLimit have no counterpart on this
+  // system's lines and are only kept. Options the line discipline lacks are carried out
+  // by the receive thread.
+  TCommShared &s = *shared_;
+  s.replaceBad = replaceWhenParityError_;
+  s.replacedChar = replacedChar_;
+  s.dropNulls = ignoreNullChar_;
+  s.dsrSensitive = dsrSensitivity_;
+  s.decodeMarks = line.markErrors;
+  // A setting the device refuses is not reported: the line keeps what it had.
+  (void)commline::apply(handle_, line);
+
+  // DTR stays raised under handshaking: this system has no DTR/DSR input flow control.
+  // A pseudo-terminal has no modem lines and refuses these; that is fine.
+  (void)commline::setDtr(handle_, dtrControl_ != TDtrControl::DtrDisable);
+  if (rtsControl_ == TRtsControl::RtsTransmissionAvailable) {
+    rtsToggleSet_ = commline::setRtsToggle(handle_, true);
+  } else {
+    if (rtsToggleSet_) (void)commline::setRtsToggle(handle_, false);
+    rtsToggleSet_ = false;
+    if (rtsControl_ != TRtsControl::RtsHandshake)
+      (void)commline::setRts(handle_, rtsControl_ == TRtsControl::RtsEnable);
+  }
+}
+
+void TComm::ApplyTimeouts() {
+  TCommShared &s = *shared_;
+  s.readInterval = readIntervalTimeout_;
+  s.readTotalMultiplier = readTotalTimeoutMultiplier_;
+  s.readTotalConstant = readTotalTimeoutConstant_;
+  s.writeTotalMultiplier = writeTotalTimeoutMultiplier_;
+  s.writeTotalConstant = writeTotalTimeoutConstant_;
+}
+
+template <typename T>
+void TComm::SetLine(T &field, T v) {
+  if (field == v) return;
+  field = v;
+  if (handle_ >= 0) ApplyDeviceSettings();
+}
+
+template <typename T>
+void TComm::SetTimeout(T &field, T v) {
+  if (field == v) return;
+  field = v;
+  if (handle_ >= 0) ApplyTimeouts();
+}
+
+void TComm::SetBaudRate(uint32_t v) { SetLine(baudRate_, v); }
+void TComm::SetParityCheck(bool v) { SetLine(parityCheck_, v); }
+void TComm::SetOutx_CtsFlow(bool v) { SetLine(outxCtsFlow_, v); }
+void TComm::SetOutx_DsrFlow(bool v) { SetLine(outxDsrFlow_, v); }
+void TComm::SetDtrControl(TDtrControl v) { SetLine(dtrControl_, v); }
+void TComm::SetDsrSensitivity(bool v) { SetLine(dsrSensitivity_, v); }
+void TComm::SetTxContinueOnXoff(bool v) { SetLine(txContinueOnXoff_, v); }
+void TComm::SetOutx_XonXoffFlow(bool v) { SetLine(outxXonXoffFlow_, v); }
+void TComm::SetInx_XonXoffFlow(bool v) { SetLine(inxXonXoffFlow_, v); }
+void TComm::SetReplaceWhenParityError(bool v) { SetLine(replaceWhenParityError_, v); }
+void TComm::SetIgnoreNullChar(bool v) { SetLine(ignoreNullChar_, v); }
+void TComm::SetRtsControl(TRtsControl v) { SetLine(rtsControl_, v); }
+void TComm::SetXonLimit(uint16_t v) { SetLine(xonLimit_, v); }
+void TComm::SetXoffLimit(uint16_t v) { SetLine(xoffLimit_, v); }
+void TComm::SetByteSize(TByteSize v) { SetLine(byteSize_, v); }
+void TComm::SetStopBits(TStopBits v) { SetLine(stopBits_, v); }
+void TComm::SetXonChar(char v) { SetLine(xonChar_, v); }
+void TComm::SetXoffChar(char v) { SetLine(xoffChar_, v); }
+void TComm::SetReplacedChar(char v) { SetLine(replacedChar_, v); }
+void TComm::SetReadIntervalTimeout(uint32_t v) { SetTimeout(readIntervalTimeout_, v); }
+void TComm::SetReadTotalTimeoutMultiplier(uint32_t v) { SetTimeout(readTotalTimeoutMultiplier_, v); }
+void TComm::SetReadTotalTimeoutConstant(uint32_t v) { SetTimeout(readTotalTimeoutConstant_, v); }
+void TComm::SetWriteTotalTimeoutMultiplier(uint32_t v) { SetTimeout(writeTotalTimeoutMultiplier_, v); }
+void TComm::SetWriteTotalTimeoutConstant(uint32_t v) { SetTimeout(writeTotalTimeoutConstant_, v); }
+
+// Notifications from the worker threads, raised here on the owner's thread in posting
+// order. Each handler is copied before the call, so a handler may reassign its own event.
+bool TComm::event(QEvent *e) {
+  const int type = e->type();
+  if (type < CommMsgData || type > CommMsgTxEmpty) return QObject::event(e);
+  const auto *ce = dynamic_cast<const TCommEvent *>(e);
+  if (ce == nullptr) return true;  // not one of ours: ignored
+  switch (type) {
+    case CommMsgData:
+      if (auto h = OnReceiveData) h(this, ce->Data.constData(), static_cast<uint16_t>(ce->Data.size()));
+      break;
+    case CommMsgError:
+      if (auto h = OnReceiveError) h(this, ce->Code);
+      break;
+    case CommMsgHangup:
+      if (auto h = OnRequestHangup) h(this);
+      break;
+    case CommMsgModem:
+      if (auto h = OnModemStateChange) h(this, ce->Code);
+      break;
+    case CommMsgTxEmpty:
+      if (auto h = OnSendDataEmpty) h(this);
+      break;
+    default:
+      break;
+  }
+  return true;
+}

@@ -4,6 +4,12 @@
 // events, TWriteThread writes queued transmit requests. Everything the threads learn is
 // posted to the owner's thread, where the component raises its events, so event handlers
 // never run on a worker thread. Failures while opening throw ECommsError.
+//
+// On this system CommName is a device path (/dev/ttyUSB0, /dev/ttyS1). The device is held
+// exclusively (an flock on it plus TIOCEXCL). Notifications are events posted to the
+// component itself, so it must live on the owner's thread, which runs an event loop.
+// Modem-line changes and line errors are looked at every 50 ms on devices that report them;
+// a pseudo-terminal reports neither and raises no such event.
 #pragma once
 
 #include <QEvent>
@@ -15,6 +21,10 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+
+class TReadThread;
+class TWriteThread;
+struct TCommShared;
 
 enum class TParity { None, Odd, Even, Mark, Space };
 enum class TStopBits { _1, _1_5, _2 };
@@ -61,6 +71,54 @@ class TComm : public QObject {
   void SetCommName(const QString &v) { commName_ = v; }
   uint32_t BaudRate() const { return baudRate_; }
   void SetBaudRate(uint32_t v);
+  bool ParityCheck() const { return parityCheck_; }
+  void SetParityCheck(bool v);
+  bool Outx_CtsFlow() const { return outxCtsFlow_; }
+  void SetOutx_CtsFlow(bool v);
+  bool Outx_DsrFlow() const { return outxDsrFlow_; }
+  void SetOutx_DsrFlow(bool v);
+  TDtrControl DtrControl() const { return dtrControl_; }
+  void SetDtrControl(TDtrControl v);
+  bool DsrSensitivity() const { return dsrSensitivity_; }
+  void SetDsrSensitivity(bool v);
+  bool TxContinueOnXoff() const { return txContinueOnXoff_; }
+  void SetTxContinueOnXoff(bool v);
+  bool Outx_XonXoffFlow() const { return outxXonXoffFlow_; }
+  void SetOutx_XonXoffFlow(bool v);
+  bool Inx_XonXoffFlow() const { return inxXonXoffFlow_; }
+  void SetInx_XonXoffFlow(bool v);
+  bool ReplaceWhenParityError() const { return replaceWhenParityError_; }
+  void SetReplaceWhenParityError(bool v);
+  bool IgnoreNullChar() const { return ignoreNullChar_; }
+  void SetIgnoreNullChar(bool v);
+  TRtsControl RtsControl() const { return rtsControl_; }
+  void SetRtsControl(TRtsControl v);
+  uint16_t XonLimit() const { return xonLimit_; }
+  void SetXonLimit(uint16_t v);
+  uint16_t XoffLimit() const { return xoffLimit_; }
+  void SetXoffLimit(uint16_t v);
+  TByteSize ByteSize() const { return byteSize_; }
+  void SetByteSize(TByteSize v);
+  TParity Parity() const { return parity_; }
+  void SetParity(TParity v) { parity_ = v; }
+  TStopBits StopBits() const { return stopBits_; }
+  void SetStopBits(TStopBits v);
+  char XonChar() const { return xonChar_; }
+  void SetXonChar(char v);
+  char XoffChar() const { return xoffChar_; }
+  void SetXoffChar(char v);
+  char ReplacedChar() const { return replacedChar_; }
+  void SetReplacedChar(char v);
+  uint32_t ReadIntervalTimeout() const { return readIntervalTimeout_; }
+  void SetReadIntervalTimeout(uint32_t v);
+  uint32_t ReadTotalTimeoutMultiplier() const { return readTotalTimeoutMultiplier_; }
+  void SetReadTotalTimeoutMultiplier(uint32_t v);
+  uint32_t ReadTotalTimeoutConstant() const { return readTotalTimeoutConstant_; }
+  void SetReadTotalTimeoutConstant(uint32_t v);
+  uint32_t WriteTotalTimeoutMultiplier() const { return writeTotalTimeoutMultiplier_; }
+  void SetWriteTotalTimeoutMultiplier(uint32_t v);
+  uint32_t WriteTotalTimeoutConstant() const { return writeTotalTimeoutConstant_; }
+  void SetWriteTotalTimeoutConstant(uint32_t v);
 
   TReceiveDataEvent OnReceiveData;
   TReceiveErrorEvent OnReceiveError;
@@ -74,6 +132,47 @@ class TComm : public QObject {
   bool event(QEvent *e) override;
 
  private:
+  void ApplyDeviceSettings();
+  void ApplyTimeouts();
+  void StopReceiveThread();
+  void StopTransmitThread();
+  void ReleaseHandles();
+  template <typename T>
+  void SetLine(T &field, T v);
+  template <typename T>
+  void SetTimeout(T &field, T v);
+
+  std::unique_ptr<TReadThread> readThread_;
+  std::unique_ptr<TWriteThread> writeThread_;
+  std::unique_ptr<TCommShared> shared_;  // what the threads read: handles, queue, reception options
+  int handle_ = -1;                      // -1: closed
+  TParity openParity_ = TParity::None;   // the parity in force since the last open
+  bool rtsToggleSet_ = false;
+
   QString commName_ = QStringLiteral("COM2");
   uint32_t baudRate_ = 9600;
+  bool parityCheck_ = false;
+  bool outxCtsFlow_ = false;
+  bool outxDsrFlow_ = false;
+  TDtrControl dtrControl_ = TDtrControl::DtrEnable;
+  bool dsrSensitivity_ = false;
+  bool txContinueOnXoff_ = true;
+  bool outxXonXoffFlow_ = true;
+  bool inxXonXoffFlow_ = true;
+  bool replaceWhenParityError_ = false;
+  bool ignoreNullChar_ = false;
+  TRtsControl rtsControl_ = TRtsControl::RtsEnable;
+  uint16_t xonLimit_ = 500;
+  uint16_t xoffLimit_ = 500;
+  TByteSize byteSize_ = TByteSize::_8;
+  TParity parity_ = TParity::None;
+  TStopBits stopBits_ = TStopBits::_1;
+  char xonChar_ = 0x11;
+  char xoffChar_ = 0x13;
+  char replacedChar_ = 0x00;
+  uint32_t readIntervalTimeout_ = 100;
+  uint32_t readTotalTimeoutMultiplier_ = 0;
+  uint32_t readTotalTimeoutConstant_ = 0;
+  uint32_t writeTotalTimeoutMultiplier_ = 0;
+  uint32_t writeTotalTimeoutConstant_ = 0;
 };

@@ -1,0 +1,81 @@
+// The worker threads of TComm and what they share with it. Internal to the component.
+#pragma once
+
+#include "link/Comm.h"
+
+#include <QByteArray>
+#include <QEvent>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+// A notification from a worker thread to the component. It carries its bytes (for
+// CommMsgData) or its code (error flags, modem event) and owns them until it is deleted.
+class TCommEvent : public QEvent {
+ public:
+  TCommEvent(CommMsg type, QByteArray bytes, uint32_t code = 0)
+      : QEvent(static_cast<QEvent::Type>(type)), Data(std::move(bytes)), Code(code) {}
+  QByteArray Data;
+  uint32_t Code;
+};
+
+// Written by the component before the threads start (handles) or at any time (options,
+// atomics); read by the threads. Lives as long as the component, so longer than the threads.
+struct TCommShared {
+  int port = -1;
+  int stopEvent = -1;   // eventfd; once signalled it stays readable for both threads
+  int writeWakeup = -1; // eventfd; signalled for each queued transmit request
+  QObject *notify = nullptr;
+  std::atomic<bool> *transmitIdle = nullptr;
+
+  std::mutex queueLock;
+  std::deque<QByteArray> queue;
+
+  // Reception and transmission options, changeable while open.
+  std::atomic<uint32_t> readInterval{100};
+  std::atomic<uint32_t> readTotalMultiplier{0};
+  std::atomic<uint32_t> readTotalConstant{0};
+  std::atomic<uint32_t> writeTotalMultiplier{0};
+  std::atomic<uint32_t> writeTotalConstant{0};
+  std::atomic<bool> decodeMarks{false};  // the line marks bad bytes (0xFF 0x00 x)
+  std::atomic<bool> replaceBad{false};
+  std::atomic<char> replacedChar{0};
+  std::atomic<bool> dropNulls{false};
+  std::atomic<bool> dsrSensitive{false};
+
+  void Post(CommMsg type, QByteArray bytes = {}, uint32_t code = 0);
+  bool StopSignalled() const;
+};
+
+class TReadThread {
+ public:
+  explicit TReadThread(TCommShared *shared) : shared_(shared) {}
+  ~TReadThread() { Join(); }
+  void Start();  // throws std::system_error when no thread can be made
+  void Join();
+
+ private:
+  void Run();
+  TCommShared *shared_;
+  std::thread thread_;
+};
+
+class TWriteThread {
+ public:
+  explicit TWriteThread(TCommShared *shared) : shared_(shared) {}
+  ~TWriteThread() { Join(); }
+  void Start();
+  void Join();
+  bool Running() const { return running_.load(); }
+
+ private:
+  enum class WriteResult { Done, Stopped, Failed };
+  void Run();
+  WriteResult WriteAll(const QByteArray &block);
+  TCommShared *shared_;
+  std::thread thread_;
+  std::atomic<bool> running_{false};
+};

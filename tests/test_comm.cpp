@@ -1,0 +1,422 @@
+#include <QtTest>
+
+#include "link/Comm.h"
+#include "link/CommLine.h"
+#include "support/Pty.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryFile>
+
+#include <ctime>
+#include <memory>
+
+#include <termios.h>
+#include <unistd.h>
+
+using testsupport::PtyPair;
+
+namespace {
+
+int CountEntries(const char *dir) { return int(QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size()); }
+int ThreadCount() { return CountEntries("/proc/self/task"); }
+int FdCount() { return CountEntries("/proc/self/fd"); }
+
+double CpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// Everything a component raised, in order.
+struct Recorder {
+  QList<QByteArray> chunks;
+  bool terminated = true;  // every buffer had a zero after its last byte
+  int hangups = 0;
+  int txEmpty = 0;
+  int errors = 0;
+  int modem = 0;
+
+  // Configures the component as the main window does: no XON/XOFF flow control, so
+  // 0x11 and 0x13 are data.
+  void attach(TComm &c) {
+    c.SetOutx_XonXoffFlow(false);
+    c.SetInx_XonXoffFlow(false);
+    c.OnReceiveData = [this, &c](QObject *sender, const char *buffer, uint16_t length) {
+      QCOMPARE(sender, &c);
+      chunks.append(QByteArray(buffer, length));
+      terminated = terminated && buffer[length] == 0;
+    };
+    c.OnRequestHangup = [this](QObject *) { ++hangups; };
+    c.OnSendDataEmpty = [this](QObject *) { ++txEmpty; };
+    c.OnReceiveError = [this](QObject *, uint32_t) { ++errors; };
+    c.OnModemStateChange = [this](QObject *, uint32_t) { ++modem; };
+  }
+  QByteArray all() const { return chunks.join(); }
+};
+
+QString OpenError(TComm &c) {
+  try {
+    c.OpenPort();
+  } catch (const ECommsError &e) {
+    return QString::fromUtf8(e.what());
+  }
+  return QString();
+}
+
+termios LineOf(const PtyPair &pty) {
+  termios t{};
+  tcgetattr(pty.master, &t);
+  return t;
+}
+
+}  // namespace
+
+class TestComm : public QObject {
+  Q_OBJECT
+ private slots:
+  void settingsLandOnTheLine() {
+    PtyPair pty;
+    QVERIFY(pty.open());
+    TComm comm;
+    comm.SetCommName(pty.slavePath);
+    QCOMPARE(comm.BaudRate(), 9600u);
+    QVERIFY(comm.Outx_XonXoffFlow() && comm.Inx_XonXoffFlow());
+    comm.OpenPort();
+    QVERIFY(comm.Opened());
+
+    // The defaults: 9600 8N1, raw, XON/XOFF both ways with DC1/DC3.
+    termios t = LineOf(pty);
+    QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+    QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+    QVERIFY(t.c_cflag & CREAD);
+    QCOMPARE(t.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+    QCOMPARE(t.c_oflag & OPOST, tcflag_t(0));
+    QCOMPARE(t.c_iflag & (IXON | IXOFF | ICRNL | INPCK), tcflag_t(IXON | IXOFF));
+    QCOMPARE(int(t.c_cc[VSTART]), 0x11);
+    QCOMPARE(int(t.c_cc[VSTOP]), 0x13);
+
+    // Line properties changed while open reach the line at once.
+    comm.SetBaudRate(19200);
+    comm.SetByteSize(TByteSize::_7);
+    comm.SetStopBits(TStopBits::_1_5);
+    comm.SetOutx_CtsFlow(true);
+    comm.SetOutx_XonXoffFlow(false);
+    comm.SetInx_XonXoffFlow(false);
+    comm.SetXonChar(0x01);
+    comm.SetParityCheck(true);
+    t = LineOf(pty);
+    QCOMPARE(cfgetospeed(&t), speed_t(B19200));
+    QCOMPARE(cfgetispeed(&t), speed_t(B19200));
+    QVERIFY(t.c_cflag & CSTOPB);  // one and a half stop bits is two here
+    QVERIFY(t.c_cflag & CRTSCTS);
+    QCOMPARE(t.c_iflag & (IXON | IXOFF), tcflag_t(0));
+    QVERIFY(t.c_iflag & INPCK);
+    QCOMPARE(int(t.c_cc[VSTART]), 0x01);
+
+    // A rate no table lists.
+    comm.SetBaudRate(250000);
+    uint32_t baud = 0;
+    QVERIFY(commline::readBaud(pty.master, &baud));
+    QCOMPARE(baud, 250000u);
+    comm.SetBaudRate(0);  // nonsense: the line keeps its speed rather than hanging up
+    QVERIFY(commline::readBaud(pty.master, &baud));
+    QCOMPARE(baud, 250000u);
+
+    // Parity waits for the next open, even when another setting is re-applied meanwhile.
+    // A pseudo-terminal always keeps 8 bits without a parity bit (CSIZE, PARENB), but
+    // keeps the kind of parity asked for (PARODD, CMSPAR).
+    comm.SetParity(TParity::Mark);
+    comm.SetBaudRate(4800);
+    t = LineOf(pty);
+    QCOMPARE(t.c_cflag & (PARODD | CMSPAR), tcflag_t(0));
+    QCOMPARE(cfgetospeed(&t), speed_t(B4800));
+    comm.ClosePort();
+    comm.OpenPort();
+    QCOMPARE(LineOf(pty).c_cflag & (PARODD | CMSPAR), tcflag_t(PARODD | CMSPAR));
+    comm.ClosePort();
+    comm.SetParity(TParity::Space);
+    comm.SetStopBits(TStopBits::_1);
+    comm.OpenPort();
+    t = LineOf(pty);
+    QCOMPARE(t.c_cflag & (PARODD | CMSPAR | CSTOPB), tcflag_t(CMSPAR));
+    QCOMPARE(cfgetospeed(&t), speed_t(B4800));  // the rest still lands
+    QVERIFY(t.c_cflag & CRTSCTS);
+    comm.ClosePort();
+    comm.SetParity(TParity::Odd);
+    comm.OpenPort();
+    QCOMPARE(LineOf(pty).c_cflag & (PARODD | CMSPAR), tcflag_t(PARODD));
+  }
+
+  void bytesPassBothWaysInOrder() {
+    PtyPair pty;
+    QVERIFY(pty.open());
+    TComm comm;
+    Recorder rec;
+    rec.attach(comm);
+    comm.SetCommName(pty.slavePath);
+    comm.OpenPort();
+    QTRY_COMPARE(rec.txEmpty, 1);  // one right after opening
+    QVERIFY(comm.TransmitIdle);
+
+    // Transmit: requests leave in the order they were queued, every byte value intact.
+    QByteArray sent;
+    for (int i = 0; i < 50; ++i) {
+      QByteArray frame = "~0142" + QByteArray::number(i) + "\r";
+      frame.append(char(i * 5));  // includes 0x00, 0x11 and 0x13
+      sent += frame;
+      QVERIFY(comm.SendData(frame.constData(), uint16_t(frame.size())));
+    }
+    QByteArray big(6000, Qt::Uninitialized);
+    for (int i = 0; i < big.size(); ++i) big[i] = char(i * 7);
+    QVERIFY(comm.SendData(big.constData(), uint16_t(big.size())));
+    sent += big;
+    QCOMPARE(pty.read(int(sent.size()), 10000), sent);
+    QTRY_VERIFY(comm.TransmitIdle);
+    QTRY_VERIFY(rec.txEmpty >= 2);
+    QVERIFY(rec.txEmpty <= 52);
+
+    // Receive: every byte value, in order, each buffer zero-terminated.
+    QByteArray incoming;
+    for (int i = 0; i < 256; ++i) incoming.append(char(i));
+    incoming += "~01420000FDAE\r";
+    QVERIFY(pty.write(incoming));
+    QTRY_COMPARE_WITH_TIMEOUT(rec.all(), incoming, 5000);
+    QVERIFY(rec.terminated);
+    QCOMPARE(rec.errors + rec.modem + rec.hangups, 0);  // a pseudo-terminal has no line events
+  }
+
+  void silenceEndsAChunk() {
+    PtyPair pty;
+    QVERIFY(pty.open());
+    TComm comm;
+    Recorder rec;
+    rec.attach(comm);
+    comm.SetCommName(pty.slavePath);
+    comm.OpenPort();
+    QCOMPARE(comm.ReadIntervalTimeout(), 100u);
+
+    // Two bursts a short pause apart make one chunk, a long pause makes two. A sleep the
+    // machine stretched far past its length proves nothing, so that attempt is repeated.
+    auto bursts = [&](int pauseMs, int maxPauseMs, QList<QByteArray> *chunks) {
+      for (int attempt = 0; attempt < 5; ++attempt) {
+        rec.chunks.clear();
+        QElapsedTimer timer;  // started first: the measured pause is never shorter than the real one
+        timer.start();
+        QVERIFY(pty.write("abc"));
+        QThread::msleep(pauseMs);
+        QVERIFY(pty.write("def"));
+        const qint64 pause = timer.elapsed();
+        QTest::qWait(400);
+        QTRY_COMPARE(rec.all(), QByteArray("abcdef"));
+        *chunks = rec.chunks;
+        if (pause <= maxPauseMs) return;
+      }
+    };
+    QList<QByteArray> chunks;
+    bursts(30, 70, &chunks);
+    QCOMPARE(chunks, (QList<QByteArray>{"abcdef"}));
+    bursts(150, 100000, &chunks);
+    QCOMPARE(chunks, (QList<QByteArray>{"abc", "def"}));
+
+    // A total time-out ends a chunk even while bytes keep coming.
+    comm.SetReadIntervalTimeout(1000);
+    comm.SetReadTotalTimeoutConstant(300);
+    rec.chunks.clear();
+    QByteArray stream;
+    for (int i = 0; i < 12; ++i) {
+      QVERIFY(pty.write("x"));
+      stream += "x";
+      QThread::msleep(50);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(rec.all(), stream, 3000);
+    QVERIFY(rec.chunks.size() >= 2);
+  }
+
+  void longStreamsComeInFullChunks() {
+    PtyPair pty;
+    QVERIFY(pty.open());
+    TComm comm;
+    Recorder rec;
+    rec.attach(comm);
+    comm.SetCommName(pty.slavePath);
+    comm.SetReadIntervalTimeout(1000);  // only the size may end a chunk, however slow the machine
+    comm.OpenPort();
+    QByteArray data(5000, Qt::Uninitialized);
+    for (int i = 0; i < data.size(); ++i) data[i] = char('A' + i % 26);
+    QVERIFY(pty.write(data));
+    QTRY_COMPARE_WITH_TIMEOUT(rec.all(), data, 5000);
+    QCOMPARE(rec.chunks.size(), 3);
+    QCOMPARE(rec.chunks[0].size(), 2048);
+    QCOMPARE(rec.chunks[1].size(), 2048);
+    QVERIFY(rec.terminated);
+  }
+
+  void receiveOptionsShapeTheBytes() {
+    PtyPair pty;
+    QVERIFY(pty.open());
+    TComm comm;
+    Recorder rec;
+    rec.attach(comm);
+    comm.SetCommName(pty.slavePath);
+    comm.SetParityCheck(true);  // the line marks bad bytes; good 0xFF bytes must survive
+    comm.OpenPort();
+    const QByteArray marked("\xff\x01\xff\xff\x00\xff", 6);
+    QVERIFY(pty.write(marked));
+    QTRY_COMPARE(rec.all(), marked);
+
+    rec.chunks.clear();
+    comm.SetIgnoreNullChar(true);
+    QVERIFY(pty.write(QByteArray("a\0b\0\0c", 6)));
+    QTRY_COMPARE(rec.all(), QByteArray("abc"));
+  }
+
+  void openFailuresAreReportedAndLeaveNothingOpen() {
+    PtyPair pty;
+    QVERIFY(pty.open());
+    const int fds = FdCount();
+    TComm comm;
+    Recorder rec;
+    rec.attach(comm);
+
+    comm.SetCommName(QStringLiteral("/dev/no-such-serial-port"));
+    QCOMPARE(OpenError(comm), QStringLiteral("Error opening serial port"));
+    QVERIFY(!comm.Opened());
+    comm.SetCommName(QString());
+    QCOMPARE(OpenError(comm), QStringLiteral("Error opening serial port"));
+    comm.SetCommName(pty.slavePath + QChar(0) + QStringLiteral("x"));
+    QCOMPARE(OpenError(comm), QStringLiteral("Error opening serial port"));
+
+    comm.SetCommName(QStringLiteral("/dev/null"));
+    QCOMPARE(OpenError(comm), QStringLiteral("File handle is not a comm handle "));
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    comm.SetCommName(file.fileName());
+    QCOMPARE(OpenError(comm), QStringLiteral("File handle is not a comm handle "));
+    QVERIFY(!comm.Opened());
+    QCOMPARE(FdCount(), fds + 1);  // only the temporary file's own
+
+    comm.SetCommName(pty.slavePath);
+    comm.OpenPort();
+    QCOMPARE(OpenError(comm), QStringLiteral("This serial port already opened"));
+    QVERIFY(comm.Opened());
+
+    // The device belongs to its first opener.
+    TComm other;
+    other.SetCommName(pty.slavePath);
+    QCOMPARE(OpenError(other), QStringLiteral("Error opening serial port"));
+    QVERIFY(!other.Opened());
+
+    // ... in other processes too (when /usr/bin/flock is there to try).
+    const bool haveFlock = QFile::exists(QStringLiteral("/usr/bin/flock"));
+    const QStringList tryLock{QStringLiteral("-n"), pty.slavePath, QStringLiteral("true")};
+    if (haveFlock) QVERIFY(QProcess::execute(QStringLiteral("/usr/bin/flock"), tryLock) != 0);
+
+    // The first opener still works both ways.
+    QVERIFY(comm.SendData("ping", 4));
+    QCOMPARE(pty.read(4, 5000), QByteArray("ping"));
+    QVERIFY(pty.write("pong"));
+    QTRY_COMPARE(rec.all(), QByteArray("pong"));
+
+    // Once closed, the device is free for another.
+    comm.ClosePort();
+    if (haveFlock) QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/flock"), tryLock), 0);
+    other.OpenPort();
+    QVERIFY(other.Opened());
+  }
+
+  void sendingAndClosingWhenItMakesNoSense() {
+    PtyPair pty;
+    QVERIFY(pty.open());
+    auto comm = std::make_unique<TComm>();
+    QVERIFY(!comm->SendData("x", 1));
+    comm->ClosePort();
+    comm->SetCommName(pty.slavePath);
+    comm->OpenPort();
+    QVERIFY(!comm->SendData("x", 0));
+    QVERIFY(!comm->SendData(nullptr, 5));
+    QVERIFY(comm->TransmitIdle);
+    comm->ClosePort();
+    comm->ClosePort();
+    QVERIFY(!comm->Opened());
+    QVERIFY(!comm->SendData("x", 1));
+    QCOMPARE(pty.read(1, 200), QByteArray());
+
+    // Destroyed while open, with notifications still queued: the port is closed and the
+    // queued notifications go with the object.
+    const int threads = ThreadCount();
+    comm->OpenPort();
+    int received = 0;
+    comm->OnReceiveData = [&](QObject *, const char *, uint16_t) { ++received; };
+    QVERIFY(pty.write("late"));
+    QThread::msleep(300);  // the chunk is posted but not yet dispatched
+    comm.reset();
+    QTest::qWait(50);
+    QCOMPARE(received, 0);
+    QCOMPARE(ThreadCount(), threads);
+    TComm again;
+    again.SetCommName(pty.slavePath);
+    again.OpenPort();  // the device was released
+  }
+
+  void farEndClosingRaisesAHangupAndNothingSpins() {
+    PtyPair pty;
+    QVERIFY(pty.open());
+    const int threads = ThreadCount();
+    TComm comm;
+    Recorder rec;
+    rec.attach(comm);
+    comm.SetCommName(pty.slavePath);
+    comm.OpenPort();
+    QCOMPARE(ThreadCount(), threads + 2);
+    QVERIFY(pty.write("partial fra"));
+    QThread::msleep(20);
+    pty.close();
+    QTRY_VERIFY_WITH_TIMEOUT(rec.hangups >= 1, 5000);
+    QCOMPARE(rec.all(), QByteArray("partial fra"));  // nothing received before is lost
+    QTRY_COMPARE(ThreadCount(), threads + 1);          // the receive thread ended
+
+    // Writing to the dead line ends the transmit thread too; nothing is left busy.
+    QVERIFY(comm.SendData("x", 1));
+    QTRY_COMPARE(ThreadCount(), threads);
+    QTRY_VERIFY(comm.TransmitIdle);
+    QVERIFY(!comm.SendData("x", 1));
+    QVERIFY(comm.Opened());  // only the owner closes
+    QCOMPARE(OpenError(comm), QStringLiteral("This serial port already opened"));
+
+    const double cpu = CpuSeconds();
+    QTest::qWait(500);
+    QVERIFY2(CpuSeconds() - cpu < 0.2, "a thread keeps the processor busy");
+    comm.ClosePort();
+    QVERIFY(!comm.Opened());
+  }
+
+  void openCloseCyclesLeaveNothingBehind() {
+    PtyPair pty;
+    QVERIFY(pty.open());
+    TComm comm;
+    Recorder rec;
+    rec.attach(comm);
+    comm.SetCommName(pty.slavePath);
+    comm.OpenPort();  // first open may set up lasting state
+    comm.ClosePort();
+    QTest::qWait(20);
+    const int fds = FdCount();
+    const int threads = ThreadCount();
+    for (int i = 0; i < 200; ++i) {
+      comm.OpenPort();
+      if (i % 20 == 0) QVERIFY(comm.SendData("abc", 3));
+      comm.ClosePort();
+    }
+    QCOMPARE(FdCount(), fds);
+    QCOMPARE(ThreadCount(), threads);
+    QVERIFY(comm.TransmitIdle);
+    QTest::qWait(20);
+    QCOMPARE(rec.hangups, 0);
+  }
+};
+
+QTEST_GUILESS_MAIN(TestComm)
+#include "test_comm.moc"
