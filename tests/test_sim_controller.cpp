@@ -5,6 +5,7 @@
 
 #include "protocol/Frame.h"
 #include "sim/Controller.h"
+#include "sim/Rng.h"
 
 using sim::Controller;
 using sim::ControllerConfig;
@@ -345,6 +346,37 @@ class TestSimController : public QObject {
     for (int u = 0; u < 4; ++u) QCOMPARE(energy(year, 0, u), energy(jan, 1, u) + energy(feb, 1, u) + energy(month, 0, u));
     // the same month asked twice gives the same record
     QCOMPARE(f.ask(0x44, 0x01, {0x04}).data, apr);
+  }
+
+  // Whatever arrives, the controller answers sound frames with a sound frame of the right
+  // shape, stays silent otherwise and keeps working.
+  void randomRequestsNeverBreakIt() {
+    Fixture f(ControllerConfig{1, {1, 5, 10, 12}, 5, 4});
+    sim::Rng rng(99);
+    int answered = 0;
+    for (int i = 0; i < 20000; ++i) {
+      f.now += rng.range(0, 5000);
+      Bytes data(std::size_t(rng.range(0, 12)));
+      for (auto &b : data) b = uint8_t(rng.range(0, 255));
+      const uint8_t c1 = uint8_t(0x40 + rng.range(0, 5)), c2 = uint8_t(rng.range(0, 255));
+      std::string req = proto::encodeFrame(1, c1, c2, data);
+      if (i % 3 == 0) req[std::size_t(rng.range(0, int(req.size()) - 1))] = char(rng.range(0, 255));
+      auto a = f.c.answer(req);
+      if (!a) continue;
+      ++answered;
+      auto p = proto::parseFrame(*a);
+      QVERIFY(p.error == proto::FrameError::None);
+      QCOMPARE(int(p.frame.second), int(proto::parseFrame(req).frame.second));
+      const int rtn = p.frame.third;
+      QVERIFY(rtn == 0 || rtn == 4 || rtn == 5 || rtn == 6);
+      if (rtn != 0) QVERIFY(p.frame.data.empty());
+    }
+    QVERIFY(answered > 10000);
+    QCOMPARE(f.ask(0x42, 0x16).data.size(), std::size_t(18));
+    // module numbers and parameters stay within their ranges whatever was written
+    const Bytes d = f.ask(0x42, 0x16).data;
+    QVERIFY(u16(d, 0) >= 4000 && u16(d, 0) <= 6000);
+    QVERIFY(u16(f.ask(0x42, 0x61).data, 0) <= 12);
   }
 
   void sameSeedAndClockGiveTheSameController() {
