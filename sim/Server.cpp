@@ -82,7 +82,6 @@ void Channel::received(const char *data, std::size_t size) {
       log("--", "", "no answer: injected silence");
       continue;
     }
-    stats_.answered(plan.cid1, plan.cid2);
     std::string faults;
     for (const char *f : plan.faults) faults += std::string(faults.empty() ? "fault " : ",") + f;
     if (!faults.empty()) log("..", "", faults);
@@ -100,7 +99,7 @@ void Channel::schedule(const Plan &plan) {
       t = std::max(t, lineFreeUs_) + int64_t(p.bytes.size()) * 10 * 1000000 / options_.baud;
       lineFreeUs_ = t;
     }
-    queue_.push_back({p.bytes, t, i + 1 == plan.pieces.size()});
+    queue_.push_back({p.bytes, t, i + 1 == plan.pieces.size(), plan.cid1, plan.cid2});
   }
   flushDue();
 }
@@ -120,7 +119,10 @@ void Channel::flushDue() {
       reset();
       return;
     }
-    if (item.lastOfAnswer) stats_.answerWritten(monotonicUs());
+    if (item.lastOfAnswer) {
+      stats_.answered(item.cid1, item.cid2);
+      stats_.answerWritten(monotonicUs());
+    }
   }
 }
 

@@ -49,6 +49,7 @@ class Channel : public QObject {
     std::string bytes;
     int64_t dueUs;
     bool lastOfAnswer;
+    uint8_t cid1, cid2;
   };
   std::deque<Timed> queue_;
   int64_t lineFreeUs_ = 0;
