@@ -61,8 +61,9 @@ Channel::Channel(const char *name, Responder &responder, Stats &stats, const Opt
 
 void Channel::log(const char *direction, const std::string &bytes, const std::string &extra) const {
   if (!options_.verbose) return;
-  std::fprintf(stderr, "%s %s %s %s%s%s\n", timestamp().c_str(), name_, direction, printable(bytes).c_str(),
-               extra.empty() ? "" : "  ", extra.c_str());
+  std::string text = printable(bytes);
+  if (!extra.empty()) text += (text.empty() ? "" : "  ") + extra;
+  std::fprintf(stderr, "%s %s %s %s\n", timestamp().c_str(), name_, direction, text.c_str());
   std::fflush(stderr);
 }
 
