@@ -1,0 +1,173 @@
+#include "sim/Options.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+
+bool toLong(const std::string &s, long long lo, long long hi, long long &out) {
+  if (s.empty()) return false;
+  errno = 0;
+  char *end = nullptr;
+  long long v = std::strtoll(s.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+bool toRate(const std::string &s, double &out) {
+  if (s.empty()) return false;
+  errno = 0;
+  char *end = nullptr;
+  double v = std::strtod(s.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !(v >= 0.0 && v <= 1.0)) return false;
+  out = v;
+  return true;
+}
+
+}  // namespace
+
+const char *usageText() {
+  return "usage: powersim [options]\n"
+         "  --listen HOST:PORT   TCP link (default 127.0.0.1:5001; port 0 picks a free port)\n"
+         "  --pty                pseudo-terminal link (alone it replaces the default TCP link)\n"
+         "  --link PATH          symlink PATH to the pseudo-terminal (implies --pty)\n"
+         "  --baud N             pace answers as a serial line of N baud (10 bits a character)\n"
+         "  --address N          controller address, 0..255 (default 1)\n"
+         "  --modules LIST       present rectifier modules, e.g. 1,3,7 (1..12; empty for none)\n"
+         "  --records N          history records at start (default 10)\n"
+         "  --seed N             seed of measurements, records and faults (default 1)\n"
+         "  --fault-checksum R   rate 0..1 of answers with a damaged checksum\n"
+         "  --fault-silent R     rate of requests left without answer\n"
+         "  --fault-late R       rate of answers sent after --delay-ms\n"
+         "  --delay-ms N         delay of a late answer (default 1500)\n"
+         "  --fault-split R      rate of answers split in two with a 150 ms pause\n"
+         "  --fault-rtn R        rate of requests refused with return code 0x01\n"
+         "  --fault-noise R      rate of answers preceded by garbage characters\n"
+         "  --verbose            log requests and answers with timestamps to stderr\n"
+         "  --stats              print statistics to stdout at exit and on SIGUSR1\n"
+         "  --help               this text\n";
+}
+
+std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &error) {
+  Options o;
+  bool listenGiven = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    auto value = [&](std::string &out) {
+      if (i + 1 >= args.size()) {
+        error = a + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    long long n = 0;
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--pty") {
+      o.pty = true;
+    } else if (a == "--verbose") {
+      o.verbose = true;
+    } else if (a == "--stats") {
+      o.stats = true;
+    } else if (a == "--listen") {
+      if (!value(v)) return std::nullopt;
+      auto colon = v.rfind(':');
+      if (colon == std::string::npos || colon == 0 || !toLong(v.substr(colon + 1), 0, 65535, n)) {
+        error = "--listen wants HOST:PORT";
+        return std::nullopt;
+      }
+      o.listenHost = v.substr(0, colon);
+      o.listenPort = static_cast<int>(n);
+      listenGiven = true;
+    } else if (a == "--link") {
+      if (!value(v)) return std::nullopt;
+      if (v.empty()) {
+        error = "--link wants a path";
+        return std::nullopt;
+      }
+      o.link = v;
+      o.pty = true;
+    } else if (a == "--baud") {
+      if (!value(v)) return std::nullopt;
+      if (!toLong(v, 1, 10000000, n)) {
+        error = "--baud wants a positive number";
+        return std::nullopt;
+      }
+      o.baud = static_cast<int>(n);
+    } else if (a == "--address") {
+      if (!value(v)) return std::nullopt;
+      if (!toLong(v, 0, 255, n)) {
+        error = "--address wants 0..255";
+        return std::nullopt;
+      }
+      o.controller.address = static_cast<uint8_t>(n);
+    } else if (a == "--modules") {
+      if (!value(v)) return std::nullopt;
+      std::vector<int> list;
+      std::size_t start = 0;
+      while (start < v.size()) {
+        std::size_t comma = v.find(',', start);
+        std::string item = v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (!toLong(item, 1, 12, n)) {
+          error = "--modules wants numbers 1..12 separated by commas";
+          return std::nullopt;
+        }
+        list.push_back(static_cast<int>(n));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+      }
+      o.controller.modules = list;
+    } else if (a == "--records") {
+      if (!value(v)) return std::nullopt;
+      if (!toLong(v, 0, 65535, n)) {
+        error = "--records wants 0..65535";
+        return std::nullopt;
+      }
+      o.controller.records = static_cast<int>(n);
+    } else if (a == "--seed") {
+      if (!value(v)) return std::nullopt;
+      if (!toLong(v, 0, INT64_MAX, n)) {
+        error = "--seed wants a non-negative number";
+        return std::nullopt;
+      }
+      o.controller.seed = static_cast<uint64_t>(n);
+      o.faults.seed = static_cast<uint64_t>(n);
+    } else if (a == "--delay-ms") {
+      if (!value(v)) return std::nullopt;
+      if (!toLong(v, 0, 600000, n)) {
+        error = "--delay-ms wants 0..600000";
+        return std::nullopt;
+      }
+      o.faults.lateDelayMs = static_cast<int>(n);
+    } else if (a.rfind("--fault-", 0) == 0) {
+      double *rate = a == "--fault-checksum" ? &o.faults.checksum
+                     : a == "--fault-silent" ? &o.faults.silent
+                     : a == "--fault-late"   ? &o.faults.late
+                     : a == "--fault-split"  ? &o.faults.split
+                     : a == "--fault-rtn"    ? &o.faults.rtn
+                     : a == "--fault-noise"  ? &o.faults.noise
+                                             : nullptr;
+      if (!rate) {
+        error = "unknown option " + a;
+        return std::nullopt;
+      }
+      if (!value(v)) return std::nullopt;
+      if (!toRate(v, *rate)) {
+        error = a + " wants a rate from 0 to 1";
+        return std::nullopt;
+      }
+    } else {
+      error = "unknown option " + a;
+      return std::nullopt;
+    }
+  }
+  o.tcp = listenGiven || !o.pty;
+  return o;
+}
+
+}  // namespace sim

@@ -1,0 +1,31 @@
+// Command line of powersim.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/Controller.h"
+#include "sim/Faults.h"
+
+namespace sim {
+
+struct Options {
+  ControllerConfig controller;
+  FaultConfig faults;
+  bool tcp = true;
+  std::string listenHost = "127.0.0.1";
+  int listenPort = 5001;
+  bool pty = false;
+  std::string link;  // symlink to the pseudo-terminal
+  int baud = 0;      // 0: no pacing
+  bool verbose = false;
+  bool stats = false;
+  bool help = false;
+};
+
+// Parses the arguments after the program name; on failure error says why.
+std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &error);
+const char *usageText();
+
+}  // namespace sim

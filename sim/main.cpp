@@ -1,0 +1,76 @@
+// powersim: a stand-in for the power system's monitoring controller. It answers the
+// host's requests over TCP and/or a pseudo-terminal; see sim/README.md.
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "sim/Controller.h"
+#include "sim/Options.h"
+#include "sim/Server.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+// Only async-signal-safe work here: the event loop reads the pipe.
+void onSignal(int sig) {
+  const int saved = errno;
+  unsigned char b = static_cast<unsigned char>(sig);
+  [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &b, 1);
+  errno = saved;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  auto options = sim::parseOptions(args, error);
+  if (!options) {
+    std::fprintf(stderr, "powersim: %s\n%s", error.c_str(), sim::usageText());
+    return 2;
+  }
+  if (options->help) {
+    std::fputs(sim::usageText(), stdout);
+    return 0;
+  }
+
+  QCoreApplication app(argc, argv);
+  std::signal(SIGPIPE, SIG_IGN);
+  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::perror("powersim: pipe");
+    return 1;
+  }
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGUSR1}) ::sigaction(sig, &sa, nullptr);
+
+  sim::Controller controller(options->controller);
+  sim::Server server(*options, controller);
+  if (!server.start(error)) {
+    std::fprintf(stderr, "powersim: %s\n", error.c_str());
+    return 1;
+  }
+
+  QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
+    unsigned char sig = 0;
+    while (::read(signalPipe[0], &sig, 1) == 1) {
+      if (sig == SIGUSR1) {
+        if (options->stats) server.printStats();
+      } else {
+        app.quit();
+      }
+    }
+  });
+
+  int rc = app.exec();
+  if (options->stats) server.printStats();
+  return rc;
+}

@@ -1,0 +1,310 @@
+// The powersim program over its links: TCP on 127.0.0.1 and a pseudo-terminal.
+#include <QtTest>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "protocol/Frame.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// One running simulator; reads its link lines at start.
+struct Sim {
+  QProcess proc;
+  quint16 port = 0;
+  QString pty;
+  QByteArray out;
+
+  bool start(QStringList args, bool wantTcp = true, bool wantPty = false) {
+    proc.setProgram(testsupport::powersimPath());
+    proc.setArguments(args);
+    proc.start();
+    if (!proc.waitForStarted(5000)) return false;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 5000 && ((wantTcp && port == 0) || (wantPty && pty.isEmpty()))) {
+      proc.waitForReadyRead(200);
+      out += proc.readAllStandardOutput();
+      for (const QByteArray &line : out.split('\n')) {
+        if (line.startsWith("listening 127.0.0.1:")) port = line.mid(20).toUShort();
+        if (line.startsWith("pty ")) pty = QString::fromUtf8(line.mid(4));
+      }
+    }
+    return (!wantTcp || port != 0) && (!wantPty || !pty.isEmpty());
+  }
+  ~Sim() {
+    if (proc.state() != QProcess::NotRunning) {
+      proc.terminate();
+      if (!proc.waitForFinished(3000)) proc.kill();
+      proc.waitForFinished(1000);
+    }
+  }
+};
+
+// Reads until a carriage return arrives or the time is up; returns what came.
+QByteArray readAnswer(QTcpSocket &s, int timeoutMs) {
+  QByteArray got;
+  QElapsedTimer t;
+  t.start();
+  while (!got.contains('\r') && t.elapsed() < timeoutMs) {
+    if (s.bytesAvailable() == 0) s.waitForReadyRead(std::max<qint64>(1, timeoutMs - t.elapsed()));
+    got += s.readAll();
+  }
+  return got;
+}
+
+QByteArray frame(uint8_t adr, uint8_t cid1, uint8_t cid2, const Bytes &data = {}) {
+  return QByteArray::fromStdString(proto::encodeFrame(adr, cid1, cid2, data));
+}
+
+// A sound answer from address 1: its header and data; fails the test otherwise.
+std::optional<proto::Frame> parse(const QByteArray &got) {
+  auto p = proto::parseFrame(got.toStdString());
+  if (p.error != proto::FrameError::None || p.consumed != std::size_t(got.size())) return std::nullopt;
+  return p.frame;
+}
+
+bool connectTo(QTcpSocket &s, quint16 port) {
+  s.connectToHost(QHostAddress::LocalHost, port);
+  return s.waitForConnected(3000);
+}
+
+std::optional<proto::Frame> ask(QTcpSocket &s, const QByteArray &request, int timeoutMs = 2000) {
+  s.write(request);
+  s.flush();
+  return parse(readAnswer(s, timeoutMs));
+}
+
+}  // namespace
+
+class TestSimLinks : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase() { QVERIFY2(!testsupport::powersimPath().isEmpty(), "powersim is not built"); }
+
+  void tcpAnswersRequestsHoweverTheyArrive() {
+    Sim sim;
+    QVERIFY(sim.start({"--listen", "127.0.0.1:0", "--modules", "1,3,7"}));
+    QTcpSocket s;
+    QVERIFY(connectTo(s, sim.port));
+
+    auto status = ask(s, frame(1, 0x42, 0x16));
+    QVERIFY(status);
+    QCOMPARE(int(status->adr), 1);
+    QCOMPARE(int(status->second), 0x42);
+    QCOMPARE(int(status->third), 0);
+    QCOMPARE(status->data.size(), std::size_t(18));
+    auto list = ask(s, frame(1, 0x42, 0x17));
+    QVERIFY(list);
+    QCOMPARE(list->data, (Bytes{1, 3, 7}));
+    auto ac = ask(s, frame(1, 0x40, 0x01));
+    QVERIFY(ac && ac->second == 0x40 && ac->data.size() == 5);
+
+    // a write, then a read of the same parameter
+    auto w = ask(s, frame(1, 0x42, 0x4C, {0x16, 0x08}));  // equalize 56.40 -> 56.40
+    QVERIFY(w && w->third == 0 && w->data.empty());
+    w = ask(s, frame(1, 0x42, 0x4C, {0x15, 0xE0}));  // 56.00 V
+    QVERIFY(w && w->third == 0);
+    auto r = ask(s, frame(1, 0x42, 0x4D));
+    QVERIFY(r);
+    QCOMPARE(r->data, (Bytes{0x15, 0xE0}));
+
+    // a request split over three writes gets one answer
+    const QByteArray req = frame(1, 0x42, 0x8D);
+    s.write(req.left(2));
+    s.flush();
+    QTest::qWait(40);
+    s.write(req.mid(2, 5));
+    s.flush();
+    QTest::qWait(40);
+    s.write(req.mid(7));
+    s.flush();
+    auto clock = parse(readAnswer(s, 2000));
+    QVERIFY(clock && clock->data.size() == 7);
+
+    // two requests in one write, with garbage around them: two answers, one after the other
+    s.write("\r\nnoise" + frame(1, 0x42, 0x17) + "xx" + frame(1, 0x42, 0x90));
+    s.flush();
+    QByteArray both;
+    QElapsedTimer t;
+    t.start();
+    while (both.count('\r') < 2 && t.elapsed() < 2000) {
+      s.waitForReadyRead(100);
+      both += s.readAll();
+    }
+    const int cut = both.indexOf('\r') + 1;
+    auto first = parse(both.left(cut)), second = parse(both.mid(cut));
+    QVERIFY(first && second);
+    QCOMPARE(first->data, (Bytes{1, 3, 7}));
+    QCOMPARE(second->data.size(), std::size_t(2));
+
+    // silence: another address, a bad checksum, garbage with a carriage return
+    QByteArray bad = frame(1, 0x42, 0x16);
+    bad[bad.size() - 2] = char(bad[bad.size() - 2] ^ 1);
+    for (const QByteArray &quiet : {frame(2, 0x42, 0x16), bad, QByteArray("hello\r"), QByteArray("~zz\r")}) {
+      s.write(quiet);
+      s.flush();
+      QVERIFY(readAnswer(s, 300).isEmpty());
+    }
+    // a refusal with its code
+    auto shortWrite = ask(s, frame(1, 0x42, 0x3A, {0x15}));
+    QVERIFY(shortWrite);
+    QCOMPARE(int(shortWrite->third), 0x05);
+  }
+
+  void tcpClientsComeAndGo() {
+    Sim sim;
+    QVERIFY(sim.start({"--listen", "127.0.0.1:0"}));
+    for (int round = 0; round < 3; ++round) {
+      QTcpSocket s;
+      QVERIFY(connectTo(s, sim.port));
+      QVERIFY(ask(s, frame(1, 0x42, 0x16)));
+      // leave half a request behind, then go away without a goodbye on the last round
+      s.write(frame(1, 0x42, 0x16).left(5));
+      s.flush();
+      if (round == 2) s.abort();
+      else s.disconnectFromHost();
+    }
+    // a second client replaces the first
+    QTcpSocket a, b;
+    QVERIFY(connectTo(a, sim.port));
+    QVERIFY(ask(a, frame(1, 0x42, 0x17)));
+    QVERIFY(connectTo(b, sim.port));
+    auto answer = ask(b, frame(1, 0x42, 0x17));
+    QVERIFY(answer);
+    QCOMPARE(answer->data, (Bytes{1, 2, 3}));
+    QCOMPARE(sim.proc.state(), QProcess::Running);
+  }
+
+  void faultsShowOnTheWire() {
+    {  // about a third of the answers with a damaged checksum, all others sound
+      Sim sim;
+      QVERIFY(sim.start({"--listen", "127.0.0.1:0", "--fault-checksum", "0.3", "--seed", "5"}));
+      QTcpSocket s;
+      QVERIFY(connectTo(s, sim.port));
+      int bad = 0;
+      for (int i = 0; i < 200; ++i) {
+        s.write(frame(1, 0x42, 0x3B));
+        s.flush();
+        QByteArray got = readAnswer(s, 2000);
+        auto p = proto::parseFrame(got.toStdString());
+        QVERIFY(p.error == proto::FrameError::None || p.error == proto::FrameError::BadChecksum);
+        bad += p.error == proto::FrameError::BadChecksum;
+      }
+      QVERIFY2(bad >= 35 && bad <= 85, qPrintable(QString::number(bad)));
+    }
+    {  // split, late, refused and noisy answers
+      Sim sim;
+      QVERIFY(sim.start({"--listen", "127.0.0.1:0", "--fault-split", "1", "--fault-late", "1", "--delay-ms", "300",
+                         "--fault-rtn", "1", "--fault-noise", "1"}));
+      QTcpSocket s;
+      QVERIFY(connectTo(s, sim.port));
+      QElapsedTimer t;
+      t.start();
+      s.write(frame(1, 0x42, 0x16));
+      s.flush();
+      QVERIFY(s.waitForReadyRead(3000));
+      const qint64 firstAt = t.elapsed();
+      QByteArray part = s.readAll();
+      QVERIFY(!part.contains('\r'));
+      QVERIFY(firstAt >= 250);
+      QByteArray rest = readAnswer(s, 3000);
+      QVERIFY(t.elapsed() - firstAt >= 100);  // the pause between the halves
+      QByteArray all = part + rest;
+      QVERIFY(!all.startsWith('~'));  // noise first
+      auto p = parse(all.mid(all.indexOf('~')));
+      QVERIFY(p);
+      QCOMPARE(int(p->third), 0x01);
+    }
+  }
+
+  void ptyLinkAnswers() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath("controller");
+    Sim sim;
+    QVERIFY(sim.start({"--link", link, "--modules", "2"}, false, true));
+    QVERIFY(!sim.out.contains("listening"));  // the pty alone replaces the TCP link
+    QVERIFY(sim.pty.startsWith("/dev/pts/"));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), sim.pty);
+
+    for (int client = 0; client < 2; ++client) {  // a second client after the first has closed
+      int fd = ::open(link.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+      QVERIFY(fd >= 0);
+      const QByteArray req = frame(1, 0x42, 0x17);
+      QCOMPARE(::write(fd, req.constData(), size_t(req.size())), ssize_t(req.size()));
+      QByteArray got;
+      QElapsedTimer t;
+      t.start();
+      while (!got.contains('\r') && t.elapsed() < 3000) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 100) > 0) {
+          char buf[256];
+          ssize_t n = ::read(fd, buf, sizeof buf);
+          if (n > 0) got.append(buf, int(n));
+        }
+      }
+      ::close(fd);
+      auto p = parse(got);
+      QVERIFY2(p, got.constData());
+      QCOMPARE(p->data, Bytes{2});
+    }
+    sim.proc.terminate();
+    QVERIFY(sim.proc.waitForFinished(3000));
+    QCOMPARE(sim.proc.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.proc.exitCode(), 0);
+    QVERIFY(!QFileInfo(link).isSymLink());  // removed at exit
+  }
+
+  void statsOnSignalAndAtExit() {
+    Sim sim;
+    QVERIFY(sim.start({"--listen", "127.0.0.1:0", "--stats", "--baud", "1200"}));
+    QTcpSocket s;
+    QVERIFY(connectTo(s, sim.port));
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(ask(s, frame(1, 0x42, 0x16)));  // 48 characters: 400 ms at 1200 baud
+    QVERIFY(t.elapsed() >= 350);
+    for (int i = 0; i < 2; ++i) QVERIFY(ask(s, frame(1, 0x42, 0x16)));
+    for (int i = 0; i < 2; ++i) QVERIFY(ask(s, frame(1, 0x40, 0x01)));
+    ::kill(pid_t(sim.proc.processId()), SIGUSR1);
+    QByteArray report;
+    t.restart();
+    while (!report.contains("turnaround") && t.elapsed() < 3000) {
+      sim.proc.waitForReadyRead(100);
+      report += sim.proc.readAllStandardOutput();
+    }
+    QVERIFY2(report.contains("stats answered 42/16 3\n"), report.constData());
+    QVERIFY(report.contains("stats answered 40/01 2\n"));
+    QRegularExpression turn("stats turnaround samples=(\\d+) median_us=(\\d+) p99_us=(\\d+)\n");
+    auto m = turn.match(QString::fromLatin1(report));
+    QVERIFY(m.hasMatch());
+    QCOMPARE(m.captured(1).toInt(), 4);  // four requests followed an answer
+    QVERIFY(m.captured(2).toLongLong() <= m.captured(3).toLongLong());
+
+    ::kill(pid_t(sim.proc.processId()), SIGTERM);
+    QVERIFY(sim.proc.waitForFinished(3000));
+    QCOMPARE(sim.proc.exitCode(), 0);
+    QVERIFY(sim.proc.readAllStandardOutput().contains("stats answered 42/16 3\n"));
+  }
+
+  void refusesBadCommandLines() {
+    QProcess p;
+    p.start(testsupport::powersimPath(), {"--fault-silent", "2"});
+    QVERIFY(p.waitForFinished(3000));
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY(p.readAllStandardError().contains("--fault-silent"));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestSimLinks)
+#include "test_sim_links.moc"
