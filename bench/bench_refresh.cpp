@@ -87,6 +87,7 @@ int main(int argc, char **argv) {
     if (form.panelText(1) == QStringLiteral("通讯超时")) return std::fprintf(stderr, "time-out\n"), 1;
   }
 
+  form.Button29->click();  // close the link before the simulator goes
   ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
   QByteArray stats;
   waitFor([&] {
@@ -101,6 +102,6 @@ int main(int argc, char **argv) {
               percentile(chainMs, 0.5), percentile(chainMs, 0.99), percentile(chainMs, 0.0));
   for (const QByteArray &line : stats.split('\n'))
     if (line.startsWith("stats turnaround")) std::printf("host turnaround per exchange (simulator's count): %s\n",
-                                                         line.mid(17).constData());
+                                                         line.mid(17).trimmed().constData());
   return 0;
 }

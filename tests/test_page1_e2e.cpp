@@ -1,0 +1,137 @@
+// Parameter page 1 end to end: the window over loopback TCP against the controller simulator.
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "protocol/Frame.h"
+#include "sim/Controller.h"
+#include "support/FormFixture.h"
+#include "support/Powersim.h"
+#include "support/ScriptedPeer.h"
+
+using namespace testsupport;
+
+namespace {
+
+// The 31 reads of the refresh, in the order the page lists them.
+const std::pair<int, int> kChain[] = {
+    {0x40, 0x06}, {0x40, 0x08}, {0x40, 0x0A}, {0x40, 0x0C}, {0x41, 0x15}, {0x42, 0x23}, {0x42, 0x25}, {0x42, 0x27},
+    {0x42, 0x29}, {0x42, 0x33}, {0x42, 0x35}, {0x42, 0x37}, {0x42, 0x39}, {0x42, 0x3B}, {0x42, 0x4D}, {0x42, 0x79},
+    {0x42, 0x7B}, {0x42, 0x41}, {0x42, 0x3D}, {0x42, 0x3F}, {0x42, 0x47}, {0x42, 0x49}, {0x42, 0x4B}, {0x42, 0x81},
+    {0x42, 0x8D}, {0x42, 0x21}, {0x42, 0x57}, {0x42, 0x59}, {0x42, 0x92}, {0x42, 0x94}, {0x42, 0x45}};
+
+QStringList expectedRequestLines() {
+  QStringList lines;
+  for (auto [c1, c2] : kChain)
+    lines << QString::fromLatin1(
+        proto::hexLogLine(proto::encodeFrame(1, static_cast<uint8_t>(c1), static_cast<uint8_t>(c2), {})));
+  return lines;
+}
+
+// Every third log line of a chain is a request: request, answer, checksum, next request ...
+QStringList requestLines(const TForm1 &f) {
+  QStringList all = memoLines(f), out;
+  for (int i = 0; i < all.size(); i += 3) out << all[i];
+  return out;
+}
+
+}  // namespace
+
+class TestPage1E2E : public QObject {
+  Q_OBJECT
+ private slots:
+  void refreshReadsEveryRowFromTheController() {
+    MessageRecorder boxes;
+    Powersim sim;
+    QVERIFY(sim.ok());
+    TForm1 f;
+    QVERIFY(openLan(f, sim.port()));
+    f.Button4Click();
+    click(f, "Button24");
+    QVERIFY(waitFor([&] { return !f.page1Refresh; }, 10000));
+    QCOMPARE(requestLines(f), expectedRequestLines());
+    QCOMPARE(f.panelText(1), QString());
+    QCOMPARE(text(f, "Edit5"), QStringLiteral("280"));
+    QCOMPARE(text(f, "Edit6"), QStringLiteral("180"));
+    QCOMPARE(text(f, "Edit9"), QStringLiteral("50"));
+    QCOMPARE(text(f, "Edit36"), QStringLiteral("53.5"));
+    QCOMPARE(text(f, "Edit37"), QStringLiteral("56.4"));
+    QCOMPARE(text(f, "Edit39"), QStringLiteral("72"));
+    QCOMPARE(text(f, "Edit20"), QStringLiteral("200"));
+    QCOMPARE(text(f, "Edit26"), QStringLiteral("24"));
+    QVERIFY(checked(f, "CheckBox1"));
+    QVERIFY(!checked(f, "CheckBox2"));
+    QCOMPARE(comboIndex(f, "ComboBox3"), 1);
+    QCOMPARE(comboIndex(f, "ComboBox27"), 0);
+    QVERIFY(QRegularExpression(QStringLiteral("^20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"))
+                .match(text(f, "Edit25")).hasMatch());
+    QVERIFY(boxes.boxes.isEmpty());
+
+    // a write then a read shows the written value
+    setText(f, "Edit36", QStringLiteral("54.25"));
+    click(f, "Button59");
+    QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("设置成功"); }, 3000));
+    setText(f, "Edit36", QStringLiteral("0"));
+    click(f, "Button58");
+    QVERIFY(waitFor([&] { return text(f, "Edit36") == QStringLiteral("54.25"); }, 3000));
+    f.findChild<QComboBox *>(QStringLiteral("ComboBox3"))->setCurrentIndex(2);
+    click(f, "Button37");
+    QVERIFY(waitFor([&] { return !f.Timer1->Enabled(); }, 3000));
+    f.findChild<QComboBox *>(QStringLiteral("ComboBox3"))->setCurrentIndex(0);
+    click(f, "Button36");
+    QVERIFY(waitFor([&] { return comboIndex(f, "ComboBox3") == 2; }, 3000));
+
+    // "校准" sets the controller clock; reading it back shows the same time
+    f.clockSource = [] { return QDateTime(QDate(2030, 6, 7), QTime(1, 2, 3), Qt::UTC); };
+    f.Timer6Timer();
+    f.setPanelText(1, QString());
+    click(f, "Button39");
+    QCOMPARE(text(f, "Edit25"), QStringLiteral("2030-6-7 9:2:3"));
+    QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("设置成功"); }, 3000));
+    click(f, "Button38");
+    QVERIFY(waitFor([&] { return text(f, "Edit25").startsWith(QStringLiteral("2030-06-07 09:0")); }, 3000));
+    QCOMPARE(sim.process().state(), QProcess::Running);
+  }
+
+  void aRefusedRowKeepsItsTextAndTheChainGoesOn() {
+    MessageRecorder boxes;
+    sim::Controller controller(sim::ControllerConfig{});
+    ScriptedPeer peer;
+    peer.respond = [&](const QByteArray &request) -> QByteArray {
+      auto parsed = proto::parseFrame(request.toStdString());
+      if (parsed.error == proto::FrameError::None && parsed.frame.third == 0x37)  // row 12
+        return answer(0x42, 1, {});
+      return QByteArray::fromStdString(controller.answer(request.toStdString()).value_or(std::string()));
+    };
+    TForm1 f;
+    QVERIFY(openLan(f, peer.port()));
+    setText(f, "Edit23", QStringLiteral("41.5"));
+    f.Button4Click();
+    click(f, "Button24");
+    QVERIFY(waitFor([&] { return !f.page1Refresh; }, 10000));
+    QCOMPARE(peer.requests, 31);
+    QCOMPARE(text(f, "Edit23"), QStringLiteral("41.5"));
+    QCOMPARE(text(f, "Edit24"), QStringLiteral("47"));  // row 13 still read
+    QVERIFY(memoLines(f).contains(QStringLiteral("读错误！！")));
+  }
+
+  void aSilentControllerStopsTheChain() {
+    MessageRecorder boxes;
+    Powersim sim({QStringLiteral("--fault-silent"), QStringLiteral("1")});
+    QVERIFY(sim.ok());
+    TForm1 f;
+    QVERIFY(openLan(f, sim.port()));
+    f.Button4Click();
+    click(f, "Button24");
+    QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 3000));
+    QVERIFY(!f.page1Refresh);
+    QTest::qWait(300);
+    QCOMPARE(memoLines(f).size(), 1);  // the first request only
+  }
+};
+
+QTEST_MAIN(TestPage1E2E)
+#include "test_page1_e2e.moc"
