@@ -33,19 +33,15 @@ bool TForm1::buildRequest() {
   if (address < 0 || address > 255) return refuse(), false;
   proto::appendByte(frame, static_cast<uint8_t>(address));
 
-  const std::string cid1 = latin(Edit2->text());
-  if (Edit2->text().size() != 2) return refuse(), false;
-  auto c1 = proto::hexByte(cid1[0], cid1[1]);
-  if (!c1) return refuse(), false;
-  pendingCid1 = *c1;
-  proto::appendByte(frame, *c1);
-
-  const std::string cid2 = latin(Edit3->text());
-  if (Edit3->text().size() != 2) return refuse(), false;
-  auto c2 = proto::hexByte(cid2[0], cid2[1]);
-  if (!c2) return refuse(), false;
-  pendingCid2 = *c2;
-  proto::appendByte(frame, *c2);
+  // CID1, then CID2: exactly two hexadecimal digits each
+  for (auto [edit, pending] : {std::pair{Edit2, &pendingCid1}, std::pair{Edit3, &pendingCid2}}) {
+    const std::string cid = latin(edit->text());
+    if (cid.size() != 2) return refuse(), false;
+    const auto byte = proto::hexByte(cid[0], cid[1]);
+    if (!byte) return refuse(), false;
+    *pending = *byte;
+    proto::appendByte(frame, *byte);
+  }
 
   const std::string dataText = latin(Edit4->text());
   if (Edit4->text().size() % 2 != 0) return refuse(), false;

@@ -56,6 +56,20 @@ struct Recorder {
   QByteArray all() const { return chunks.join(); }
 };
 
+// A fresh pseudo-terminal with the component open on it, configured as the window does.
+struct Line {
+  PtyPair pty;
+  TComm comm;
+  Recorder rec;
+  bool open() {
+    if (!pty.open()) return false;
+    rec.attach(comm);
+    comm.SetCommName(pty.slavePath);
+    comm.OpenPort();
+    return true;
+  }
+};
+
 QString OpenError(TComm &c) {
   try {
     c.OpenPort();
@@ -151,13 +165,9 @@ class TestComm : public QObject {
   }
 
   void bytesPassBothWaysInOrder() {
-    PtyPair pty;
-    QVERIFY(pty.open());
-    TComm comm;
-    Recorder rec;
-    rec.attach(comm);
-    comm.SetCommName(pty.slavePath);
-    comm.OpenPort();
+    Line line;
+    QVERIFY(line.open());
+    auto &[pty, comm, rec] = line;
     QTRY_COMPARE(rec.txEmpty, 1);  // one right after opening
     QVERIFY(comm.TransmitIdle);
 
@@ -189,13 +199,9 @@ class TestComm : public QObject {
   }
 
   void silenceEndsAChunk() {
-    PtyPair pty;
-    QVERIFY(pty.open());
-    TComm comm;
-    Recorder rec;
-    rec.attach(comm);
-    comm.SetCommName(pty.slavePath);
-    comm.OpenPort();
+    Line line;
+    QVERIFY(line.open());
+    auto &[pty, comm, rec] = line;
     QCOMPARE(comm.ReadIntervalTimeout(), 100u);
 
     // Two bursts a short pause apart make one chunk, a long pause makes two. A sleep the
