@@ -11,15 +11,9 @@
 #include "protocol/Frame.h"
 #include "window/Unit1.h"
 
-namespace {
-long rssKiB() {
-  QFile f(QStringLiteral("/proc/self/status"));
-  if (!f.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray &line : f.readAll().split('\n'))
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
-  return -1;
-}
-}  // namespace
+#include "bench/BenchSupport.h"
+
+using bench::rssKiB;
 
 int main(int argc, char **argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

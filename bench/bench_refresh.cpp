@@ -17,23 +17,11 @@
 
 #include "window/Unit1.h"
 #include "window/Vcl.h"
+#include "bench/BenchSupport.h"
 
-#ifndef POWERSIM_PATH
-#define POWERSIM_PATH "powersim"
-#endif
+using bench::waitFor;
 
 namespace {
-
-template <class P>
-bool waitFor(P pred, int timeoutMs) {
-  QElapsedTimer t;
-  t.start();
-  while (!pred()) {
-    if (t.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-  }
-  return true;
-}
 
 double percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
@@ -53,21 +41,8 @@ int main(int argc, char **argv) {
   });
 
   QProcess sim;
-  sim.start(QStringLiteral(POWERSIM_PATH), {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                                            QStringLiteral("--stats")});
-  if (!sim.waitForStarted(5000)) return std::fprintf(stderr, "powersim did not start\n"), 1;
-  quint16 port = 0;
-  QByteArray out;
-  waitFor([&] {
-    sim.waitForReadyRead(10);
-    out += sim.readAllStandardOutput();
-    const int at = out.indexOf("listening 127.0.0.1:");
-    const int eol = out.indexOf('\n', at);
-    if (at < 0 || eol < 0) return false;
-    port = static_cast<quint16>(out.mid(at + 20, eol - at - 20).trimmed().toUInt());
-    return true;
-  }, 5000);
-  if (!port) return std::fprintf(stderr, "powersim did not say where it listens\n"), 1;
+  const quint16 port = bench::startPowersim(sim, {QStringLiteral("--stats")});
+  if (!port) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
   TForm1 form;
   form.RadioButton2->click();

@@ -16,21 +16,9 @@
 #include "window/Unit1.h"
 #include "window/Vcl.h"
 
-#ifndef POWERSIM_PATH
-#define POWERSIM_PATH "powersim"
-#endif
+#include "bench/BenchSupport.h"
 
-namespace {
-
-long rssKiB() {
-  QFile f(QStringLiteral("/proc/self/status"));
-  if (!f.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray &line : f.readAll().split('\n'))
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
-  return -1;
-}
-
-}  // namespace
+using bench::rssKiB;
 
 int main(int argc, char **argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -41,22 +29,11 @@ int main(int argc, char **argv) {
   SetMessageBoxHook([&](const QString &, const QString &) { ++boxes; });
 
   QProcess sim;
-  QStringList args{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--seed"),
-                   QStringLiteral("7"), QStringLiteral("--delay-ms"), QStringLiteral("1200")};
+  QStringList args{QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--delay-ms"), QStringLiteral("1200")};
   for (const char *fault : {"--fault-checksum", "--fault-silent", "--fault-late", "--fault-split", "--fault-rtn",
                             "--fault-noise"})
     args << QString::fromLatin1(fault) << rate;
-  sim.start(QStringLiteral(POWERSIM_PATH), args);
-  quint16 port = 0;
-  QByteArray out;
-  QElapsedTimer wait;
-  wait.start();
-  while (!port && wait.elapsed() < 5000) {
-    sim.waitForReadyRead(20);
-    out += sim.readAllStandardOutput();
-    const int at = out.indexOf("listening 127.0.0.1:");
-    if (at >= 0 && out.indexOf('\n', at) > at) port = static_cast<quint16>(out.mid(at + 20).split('\n')[0].toUInt());
-  }
+  const quint16 port = bench::startPowersim(sim, args);
   if (!port) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
   TForm1 form;

@@ -1,0 +1,56 @@
+// Shared by the measuring programs: the simulator process, waiting, and memory readings.
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+
+#ifndef POWERSIM_PATH
+#define POWERSIM_PATH "powersim"
+#endif
+
+namespace bench {
+
+template <class P>
+bool waitFor(P pred, int timeoutMs) {
+  QElapsedTimer t;
+  t.start();
+  while (!pred()) {
+    if (t.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+  }
+  return true;
+}
+
+// Starts powersim on a free loopback port with the given options; returns the port, 0 when
+// it did not start.
+inline quint16 startPowersim(QProcess &sim, QStringList options) {
+  options << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
+  sim.start(QStringLiteral(POWERSIM_PATH), options);
+  if (!sim.waitForStarted(5000)) return 0;
+  quint16 port = 0;
+  QByteArray out;
+  waitFor([&] {
+    sim.waitForReadyRead(10);
+    out += sim.readAllStandardOutput();
+    const int at = out.indexOf("listening 127.0.0.1:");
+    const int eol = out.indexOf('\n', at);
+    if (at < 0 || eol < 0) return false;
+    port = static_cast<quint16>(out.mid(at + 20, eol - at - 20).trimmed().toUInt());
+    return true;
+  }, 5000);
+  return port;
+}
+
+// Resident memory of this process in KiB.
+inline long rssKiB() {
+  QFile f(QStringLiteral("/proc/self/status"));
+  if (!f.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray &line : f.readAll().split('\n'))
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
+  return -1;
+}
+
+}  // namespace bench
