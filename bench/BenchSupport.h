@@ -6,6 +6,11 @@
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "window/Unit1.h"
 
 #ifndef POWERSIM_PATH
 #define POWERSIM_PATH "powersim"
@@ -42,6 +47,14 @@ inline quint16 startPowersim(QProcess &sim, QStringList options) {
     return true;
   }, 5000);
   return port;
+}
+
+// Chooses LAN to 127.0.0.1:port and presses OPEN; the connection completes later.
+inline void openLan(TForm1 &form, quint16 port) {
+  form.RadioButton2->click();
+  form.Edit13->setText(QStringLiteral("127.0.0.1"));
+  form.Edit12->setText(QString::number(port));
+  form.Button29->click();
 }
 
 // Resident memory of this process in KiB.

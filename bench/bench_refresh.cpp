@@ -45,10 +45,7 @@ int main(int argc, char **argv) {
   if (!port) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
   TForm1 form;
-  form.RadioButton2->click();
-  form.Edit13->setText(QStringLiteral("127.0.0.1"));
-  form.Edit12->setText(QString::number(port));
-  form.Button29->click();
+  bench::openLan(form, port);
   if (!waitFor([&] { return form.lanConnected; }, 5000)) return std::fprintf(stderr, "no connection\n"), 1;
 
   std::vector<double> chainMs;
