@@ -15,6 +15,7 @@
 #include "link/Comm.h"
 #include "link/Ports.h"
 #include "protocol/Frame.h"
+#include "window/Controls.h"
 #include "window/Unit1.h"
 #include "window/Vcl.h"
 
@@ -42,27 +43,21 @@ int systemErrorNumber(QAbstractSocket::SocketError e) {
 
 void TForm1::buildLinkGroup() {
   QWidget *client = centralWidget();
-  GroupBox1 = new QGroupBox(QStringLiteral("通信方式"), client);
-  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-  GroupBox1->setGeometry(8, 0, 353, 70);
-  auto make = [this](auto *w, const char *name, int l, int t, int wd, int h) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setParent(GroupBox1);
-    w->setGeometry(l, t, wd, h);
-    return w;
-  };
-  RadioButton1 = make(new QRadioButton(QStringLiteral("RS232/485")), "RadioButton1", 8, 18, 88, 20);
-  RadioButton2 = make(new QRadioButton(QStringLiteral("LAN")), "RadioButton2", 8, 42, 88, 20);
+  GroupBox1 = placeControl<QGroupBox>(client, "GroupBox1", 8, 0, 353, 70);
+  GroupBox1->setTitle(QStringLiteral("通信方式"));
+  QWidget *g = GroupBox1;
+  RadioButton1 = placeControl<QRadioButton>(g, "RadioButton1", QStringLiteral("RS232/485"), 8, 18, 88, 20);
+  RadioButton2 = placeControl<QRadioButton>(g, "RadioButton2", QStringLiteral("LAN"), 8, 42, 88, 20);
   RadioButton1->setChecked(true);
-  Label6 = make(new QLabel(QStringLiteral("COMM：")), "Label6", 100, 18, 60, 20);
-  ComboBox1 = make(new QComboBox, "ComboBox1", 162, 16, 100, 22);
+  Label6 = placeControl<QLabel>(g, "Label6", QStringLiteral("COMM："), 100, 18, 60, 20);
+  ComboBox1 = placeControl<QComboBox>(g, "ComboBox1", 162, 16, 100, 22);
   ComboBox1->setEditable(true);
   ComboBox1->setEditText(QStringLiteral("ComboBox1"));
-  Edit13 = make(new QLineEdit(QStringLiteral("192.168.1.200")), "Edit13", 162, 16, 100, 22);
+  Edit13 = placeControl<QLineEdit>(g, "Edit13", QStringLiteral("192.168.1.200"), 162, 16, 100, 22);
   Edit13->hide();
-  Label5 = make(new QLabel(QStringLiteral("波特率：")), "Label5", 100, 44, 60, 20);
-  Edit12 = make(new QLineEdit(QStringLiteral("9600")), "Edit12", 162, 42, 100, 22);
-  Button29 = make(new QPushButton(kOpen), "Button29", 270, 26, 75, 25);
+  Label5 = placeControl<QLabel>(g, "Label5", QStringLiteral("波特率："), 100, 44, 60, 20);
+  Edit12 = placeControl<QLineEdit>(g, "Edit12", QStringLiteral("9600"), 162, 42, 100, 22);
+  Button29 = placeControl<QPushButton>(g, "Button29", kOpen, 270, 26, 75, 25);
 
   connect(RadioButton1, &QRadioButton::clicked, this, [this] { guarded([this] { RadioButton1Click(); }); });
   connect(RadioButton2, &QRadioButton::clicked, this, [this] { guarded([this] { RadioButton2Click(); }); });

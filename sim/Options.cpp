@@ -66,6 +66,15 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
     };
     std::string v;
     long long n = 0;
+    // a whole-number option: its value must lie in lo..hi
+    auto number = [&](long long lo, long long hi, const char *wants) {
+      if (!value(v)) return false;
+      if (!toLong(v, lo, hi, n)) {
+        error = a + " wants " + wants;
+        return false;
+      }
+      return true;
+    };
     if (a == "--help" || a == "-h") {
       o.help = true;
     } else if (a == "--pty") {
@@ -93,18 +102,10 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
       o.link = v;
       o.pty = true;
     } else if (a == "--baud") {
-      if (!value(v)) return std::nullopt;
-      if (!toLong(v, 1, 10000000, n)) {
-        error = "--baud wants a positive number";
-        return std::nullopt;
-      }
+      if (!number(1, 10000000, "a positive number")) return std::nullopt;
       o.baud = static_cast<int>(n);
     } else if (a == "--address") {
-      if (!value(v)) return std::nullopt;
-      if (!toLong(v, 0, 255, n)) {
-        error = "--address wants 0..255";
-        return std::nullopt;
-      }
+      if (!number(0, 255, "0..255")) return std::nullopt;
       o.controller.address = static_cast<uint8_t>(n);
     } else if (a == "--modules") {
       if (!value(v)) return std::nullopt;
@@ -123,26 +124,14 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
       }
       o.controller.modules = list;
     } else if (a == "--records") {
-      if (!value(v)) return std::nullopt;
-      if (!toLong(v, 0, 65535, n)) {
-        error = "--records wants 0..65535";
-        return std::nullopt;
-      }
+      if (!number(0, 65535, "0..65535")) return std::nullopt;
       o.controller.records = static_cast<int>(n);
     } else if (a == "--seed") {
-      if (!value(v)) return std::nullopt;
-      if (!toLong(v, 0, INT64_MAX, n)) {
-        error = "--seed wants a non-negative number";
-        return std::nullopt;
-      }
+      if (!number(0, INT64_MAX, "a non-negative number")) return std::nullopt;
       o.controller.seed = static_cast<uint64_t>(n);
       o.faults.seed = static_cast<uint64_t>(n);
     } else if (a == "--delay-ms") {
-      if (!value(v)) return std::nullopt;
-      if (!toLong(v, 0, 600000, n)) {
-        error = "--delay-ms wants 0..600000";
-        return std::nullopt;
-      }
+      if (!number(0, 600000, "0..600000")) return std::nullopt;
       o.faults.lateDelayMs = static_cast<int>(n);
     } else if (a.rfind("--fault-", 0) == 0) {
       double *rate = a == "--fault-checksum" ? &o.faults.checksum

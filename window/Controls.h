@@ -3,6 +3,23 @@
 
 #include <QTableWidget>
 
+// A new control of type W on parent, named and placed at (left, top, width, height).
+template <class W>
+W *placeControl(QWidget *parent, const char *name, int left, int top, int width, int height) {
+  auto *w = new W(parent);
+  w->setObjectName(QString::fromLatin1(name));
+  w->setGeometry(left, top, width, height);
+  return w;
+}
+
+// The same, with its caption or text.
+template <class W>
+W *placeControl(QWidget *parent, const char *name, const QString &text, int left, int top, int width, int height) {
+  W *w = placeControl<W>(parent, name, left, top, width, height);
+  w->setText(text);
+  return w;
+}
+
 // A grid of texts addressed as Cells(column, row); the first FixedRows rows are headings.
 class TStringGrid : public QTableWidget {
   Q_OBJECT

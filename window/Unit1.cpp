@@ -19,18 +19,8 @@
 
 namespace {
 
-template <class W>
-W *place(QWidget *parent, const char *name, int left, int top, int width, int height) {
-  auto *w = new W(parent);
-  w->setObjectName(QString::fromLatin1(name));
-  w->setGeometry(left, top, width, height);
-  return w;
-}
-
 QLabel *label(QWidget *parent, const char *name, const QString &text, int left, int top, int width = 60) {
-  auto *l = place<QLabel>(parent, name, left, top, width, 17);
-  l->setText(text);
-  return l;
+  return placeControl<QLabel>(parent, name, text, left, top, width, 17);
 }
 
 }  // namespace
@@ -70,33 +60,33 @@ void TForm1::buildWindow() {
   buildLinkGroup();
 
   Label2 = label(client, "Label2", QStringLiteral("CID1："), 365, 16, 42);
-  Edit2 = place<QLineEdit>(client, "Edit2", 408, 12, 33, 21);
+  Edit2 = placeControl<QLineEdit>(client, "Edit2", 408, 12, 33, 21);
   Label3 = label(client, "Label3", QStringLiteral("CID2："), 448, 16, 40);
-  Edit3 = place<QLineEdit>(client, "Edit3", 488, 12, 33, 21);
+  Edit3 = placeControl<QLineEdit>(client, "Edit3", 488, 12, 33, 21);
   Label4 = label(client, "Label4", QStringLiteral("数据："), 365, 48, 42);
-  Edit4 = place<QLineEdit>(client, "Edit4", 408, 44, 113, 21);
-  Button1 = place<QPushButton>(client, "Button1", 528, 10, 65, 25);
+  Edit4 = placeControl<QLineEdit>(client, "Edit4", 408, 44, 113, 21);
+  Button1 = placeControl<QPushButton>(client, "Button1", 528, 10, 65, 25);
   Button1->setText(QStringLiteral("生成命令"));
-  Button2 = place<QPushButton>(client, "Button2", 528, 42, 65, 25);
+  Button2 = placeControl<QPushButton>(client, "Button2", 528, 42, 65, 25);
   Button2->setText(QStringLiteral("发送"));
   Button2->setEnabled(false);
   Label1 = label(client, "Label1", QStringLiteral("地址："), 616, 16, 50);
-  Edit1 = place<QLineEdit>(client, "Edit1", 672, 12, 41, 21);
+  Edit1 = placeControl<QLineEdit>(client, "Edit1", 672, 12, 41, 21);
   Edit1->setText(QStringLiteral("1"));
   Label79 = label(client, "Label79", QStringLiteral("协议信息："), 768, 16, 89);
-  Memo1 = place<QPlainTextEdit>(client, "Memo1", 600, 40, 433, 577);
+  Memo1 = placeControl<QPlainTextEdit>(client, "Memo1", 600, 40, 433, 577);
   Memo1->setReadOnly(true);
   Memo1->setMaximumBlockCount(kMemoMaxLines);
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Button4 = place<QPushButton>(client, "Button4", 616, 624, 97, 25);
+  Button4 = placeControl<QPushButton>(client, "Button4", 616, 624, 97, 25);
   Button4->setText(QStringLiteral("清除协议信息"));
-  Button3 = place<QPushButton>(client, "Button3", 912, 624, 73, 25);
+  Button3 = placeControl<QPushButton>(client, "Button3", 912, 624, 73, 25);
   Button3->setText(QStringLiteral("关闭"));
-  Button23 = place<QPushButton>(client, "Button23", 928, 10, 75, 25);
+  Button23 = placeControl<QPushButton>(client, "Button23", 928, 10, 75, 25);
   Button23->setText(QStringLiteral("读系统状态"));
   Button23->hide();
 
-  PageControl1 = place<QTabWidget>(client, "PageControl1", 8, 80, 585, 585);
+  PageControl1 = placeControl<QTabWidget>(client, "PageControl1", 8, 80, 585, 585);
   buildPages();
   PageControl1->setCurrentIndex(2);
 
