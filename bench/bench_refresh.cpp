@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "window/Unit1.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 #include "bench/BenchSupport.h"
 
 using bench::waitFor;

@@ -14,7 +14,7 @@
 #include <cstdio>
 
 #include "window/Unit1.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 #include "bench/BenchSupport.h"
 

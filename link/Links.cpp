@@ -17,7 +17,7 @@
 #include "protocol/Frame.h"
 #include "window/Controls.h"
 #include "window/Unit1.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 namespace {
 const QString kOpen = QStringLiteral("OPEN");

@@ -8,7 +8,7 @@
 
 #include "protocol/Conversions.h"
 #include "window/Unit1.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "link/Comm.h"
 #include "protocol/Frame.h"
 #include "window/Unit1.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 namespace {
 void refuse() { ShowMessageBox(QStringLiteral("数据不对"), QStringLiteral("error")); }

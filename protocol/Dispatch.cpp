@@ -4,7 +4,7 @@
 #include "protocol/Frame.h"
 #include "protocol/Routing.h"
 #include "window/Unit1.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 namespace {
 const QString kChecksumError = QStringLiteral("返回数据校验错！！");

@@ -1,7 +1,7 @@
 // chartofloat with the messages the operator sees.
 #include "protocol/Conversions.h"
 #include "window/Unit1.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 #include <limits>
 

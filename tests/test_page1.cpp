@@ -9,7 +9,7 @@
 
 #include "protocol/Frame.h"
 #include "support/FormFixture.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 using namespace testsupport;
 

@@ -7,7 +7,7 @@
 
 #include "protocol/Conversions.h"
 #include "support/FormFixture.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 using namespace testsupport;
 

@@ -14,7 +14,7 @@
 #include "link/Ports.h"
 #include "support/FormFixture.h"
 #include "window/Controls.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 using namespace testsupport;
 
@@ -72,7 +72,7 @@ class TestWindow : public QObject {
   }
 
   void timersKeepTheirPeriodWhenReArmed() {
-    VclTimer t(nullptr, QStringLiteral("t"), 400, true);
+    SteadyTimer t(nullptr, QStringLiteral("t"), 400, true);
     int ticks = 0;
     t.OnTimer = [&] { ++ticks; };
     QTest::qWait(250);
@@ -86,7 +86,7 @@ class TestWindow : public QObject {
     t.SetEnabled(true);
     QVERIFY(t.RemainingTime() > 200);
     QTRY_VERIFY_WITH_TIMEOUT(ticks >= 1, 2000);
-    VclTimer zero(nullptr, QStringLiteral("z"), 0, true);
+    SteadyTimer zero(nullptr, QStringLiteral("z"), 0, true);
     QCOMPARE(zero.RemainingTime(), -1);
   }
 

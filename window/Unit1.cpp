@@ -15,7 +15,7 @@
 #include "link/Comm.h"
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 namespace {
 
@@ -112,12 +112,12 @@ void TForm1::buildWindow() {
   onButton(Button23, &TForm1::Button23Click);
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] { guarded([this] { PageControl1Change(); }); });
 
-  Timer1 = new VclTimer(this, QStringLiteral("Timer1"), 1000, false);
-  Timer2 = new VclTimer(this, QStringLiteral("Timer2"), 1000, true);
-  Timer3 = new VclTimer(this, QStringLiteral("Timer3"), 10000, true);
-  Timer4 = new VclTimer(this, QStringLiteral("Timer4"), 100, true);
-  Timer5 = new VclTimer(this, QStringLiteral("Timer5"), 500, false);
-  Timer6 = new VclTimer(this, QStringLiteral("Timer6"), 100, true);
+  Timer1 = new SteadyTimer(this, QStringLiteral("Timer1"), 1000, false);
+  Timer2 = new SteadyTimer(this, QStringLiteral("Timer2"), 1000, true);
+  Timer3 = new SteadyTimer(this, QStringLiteral("Timer3"), 10000, true);
+  Timer4 = new SteadyTimer(this, QStringLiteral("Timer4"), 100, true);
+  Timer5 = new SteadyTimer(this, QStringLiteral("Timer5"), 500, false);
+  Timer6 = new SteadyTimer(this, QStringLiteral("Timer6"), 100, true);
   Timer1->OnTimer = [this] { Timer1Timer(); };
   Timer2->OnTimer = [this] { Timer2Timer(); };
   Timer3->OnTimer = [this] { Timer3Timer(); };

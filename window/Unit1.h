@@ -30,7 +30,7 @@ class QStatusBar;
 class QTcpSocket;
 class TComm;
 class TStringGrid;
-class VclTimer;
+class SteadyTimer;
 struct Page1Row;
 
 // The status-bar clock's last reading (UTC + 8 hours), also what the controller clock is set to.
@@ -61,7 +61,7 @@ class TForm1 : public QMainWindow {
   TStringGrid *StringGrid1, *StringGrid2;
   QStatusBar *StatusBar1;
   std::array<QLabel *, 3> StatusPanels;
-  VclTimer *Timer1, *Timer2, *Timer3, *Timer4, *Timer5, *Timer6;
+  SteadyTimer *Timer1, *Timer2, *Timer3, *Timer4, *Timer5, *Timer6;
   TComm *Comm1;
   QTcpSocket *ClientSocket1;
 

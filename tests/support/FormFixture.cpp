@@ -9,7 +9,7 @@
 #include <QTest>
 
 #include "protocol/Frame.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 namespace testsupport {
 

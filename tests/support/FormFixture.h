@@ -8,7 +8,7 @@
 #include <QStringList>
 
 #include "window/Unit1.h"
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "window/Vcl.h"
+#include "window/HandlerSupport.h"
 
 #include <QEventLoop>
 #include <QMessageBox>
@@ -6,7 +6,7 @@
 
 #include <limits>
 
-VclTimer::VclTimer(QObject *parent, const QString &name, int interval, bool enabled)
+SteadyTimer::SteadyTimer(QObject *parent, const QString &name, int interval, bool enabled)
     : QObject(parent), interval_(interval), enabled_(enabled) {
   setObjectName(name);
   timer_.setTimerType(Qt::PreciseTimer);
@@ -16,20 +16,20 @@ VclTimer::VclTimer(QObject *parent, const QString &name, int interval, bool enab
   restart();
 }
 
-void VclTimer::restart() {
+void SteadyTimer::restart() {
   if (enabled_ && interval_ > 0)
     timer_.start(interval_);
   else
     timer_.stop();
 }
 
-void VclTimer::SetInterval(int ms) {
+void SteadyTimer::SetInterval(int ms) {
   if (ms == interval_) return;
   interval_ = ms;
   restart();
 }
 
-void VclTimer::SetEnabled(bool on) {
+void SteadyTimer::SetEnabled(bool on) {
   if (on == enabled_) return;
   enabled_ = on;
   restart();

@@ -10,13 +10,13 @@
 #include <functional>
 #include <stdexcept>
 
-// A timer with the classic Interval/Enabled properties: setting the interval it already
+// A timer with Interval/Enabled properties: setting the interval it already
 // has, or enabling it while it runs, does not restart its period. Only a change of interval
 // or a stop followed by a start does. An interval of 0 never fires.
-class VclTimer : public QObject {
+class SteadyTimer : public QObject {
   Q_OBJECT
  public:
-  VclTimer(QObject *parent, const QString &name, int interval, bool enabled);
+  SteadyTimer(QObject *parent, const QString &name, int interval, bool enabled);
   int Interval() const { return interval_; }
   void SetInterval(int ms);
   bool Enabled() const { return enabled_; }
