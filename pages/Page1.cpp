@@ -244,6 +244,7 @@ QWidget *TForm1::page1Control(const Page1Row &row) const {
 void TForm1::page1Read(int pos) {
   const Page1Row &row = kRows[rowIndex(pos)];
   page1Position = pos;
+  if (page1Refresh) chainStep(QStringLiteral("page1"), pos, 31);
   sendRequest(hex2(row.readCid1), hex2(row.readCid2));
 }
 
@@ -305,10 +306,7 @@ void TForm1::page1SetClock() {
 }
 
 void TForm1::page1ReportReadError(const Page1Row &row) {
-  if (row.errorTo == ErrorTo::Panel2)
-    setPanelText(2, QStringLiteral("读错误！！"));
-  else
-    log(QStringLiteral("读错误！！"));
+  reportReadError(row.errorTo == ErrorTo::Panel2);
 }
 
 void TForm1::page1Decode(int pos) {

@@ -193,6 +193,15 @@ void TForm1::Button23Click() { sendRequest(QStringLiteral("43"), QStringLiteral(
 
 void TForm1::log(const QString &line) { Memo1->appendPlainText(line); }
 
+void TForm1::reportReadError(bool toPanel) {
+  if (toPanel)
+    setPanelText(2, QStringLiteral("读错误！！"));
+  else
+    log(QStringLiteral("读错误！！"));
+}
+
+void TForm1::chainStep(const QString &, int, int) {}
+
 QString TForm1::panelText(int panel) const {
   return panel >= 0 && panel < 3 ? StatusPanels[panel]->text() : QString();
 }

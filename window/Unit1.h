@@ -79,6 +79,12 @@ class TForm1 : public QMainWindow {
   void log(const QString &line);
   QString panelText(int panel) const;
   void setPanelText(int panel, const QString &text);
+  // What every decoder does with a non-zero return code or a short answer: "读错误！！" in the
+  // protocol log, or in status panel 2 when toPanel.
+  void reportReadError(bool toPanel);
+  // Every chain (page-1 and page-2 refresh, history read-out) reports the step it is about to
+  // send (position counted from 1) and its length; the status bar shows the progress.
+  void chainStep(const QString &chain, int position, int length);
   // The protocol log keeps this many newest lines.
   static constexpr int kMemoMaxLines = 100000;
   // Source of the UTC time for the clock; tests replace it.
