@@ -65,7 +65,10 @@ void TForm1::Button2Click() {
   char sendArea[proto::kSendAreaSize];
   const int length = txLength;
   std::memcpy(sendArea, txBuffer, length);
-  if (!linkOpen) return;
+  if (!linkOpen) {
+    chainStopped(ChainStop::NoLink);
+    return;
+  }
   if (serialLink)
     Comm1->SendData(sendArea, static_cast<uint16_t>(length));
   else if (lanConnected)

@@ -8,6 +8,12 @@
 
 namespace {
 const QString kChecksumError = QStringLiteral("返回数据校验错！！");
+
+// A damaged answer is not decoded: the chain that waited for it goes no further.
+void refuseDamaged(TForm1 &form) {
+  form.setPanelText(1, kChecksumError);
+  form.chainStopped(ChainStop::DamagedAnswer);
+}
 }
 
 void TForm1::receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit) {
@@ -16,7 +22,7 @@ void TForm1::receiveChunk(QObject *Sender, const char *data, qsizetype length, i
   if (length > std::min(limit, proto::kBufferSize)) {
     // No answer is this long: it is logged and refused like a damaged frame, never copied.
     log(QString::fromLatin1(proto::hexLogLine(std::string_view(data, static_cast<size_t>(length)))));
-    setPanelText(1, kChecksumError);
+    refuseDamaged(*this);
     return;
   }
   std::memcpy(rxBuffer, data, static_cast<size_t>(length));
@@ -25,7 +31,7 @@ void TForm1::receiveChunk(QObject *Sender, const char *data, qsizetype length, i
 
 void TForm1::comm_fenjie(QObject *Sender, int length) {
   if (length < 0 || length > proto::kBufferSize) {
-    setPanelText(1, kChecksumError);
+    refuseDamaged(*this);
     return;
   }
   const unsigned char *chunk = reinterpret_cast<const unsigned char *>(rxBuffer);
@@ -55,7 +61,7 @@ void TForm1::comm_fenjie(QObject *Sender, int length) {
 
   // 4. check
   if (length < 3 || chunk[length - 3] != 0x30 + sum / 16 || chunk[length - 2] != 0x30 + sum % 16) {
-    setPanelText(1, kChecksumError);
+    refuseDamaged(*this);
     return;
   }
 

@@ -1,6 +1,8 @@
 #include "window/HandlerSupport.h"
 
+#include <QDir>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
 
@@ -81,6 +83,18 @@ void ShowMessageBox(const QString &text, const QString &caption) {
   QObject::connect(box, &QObject::destroyed, &loop, &QEventLoop::quit);
   box->show();
   loop.exec();
+}
+
+static SaveFileNameHook &saveHook() {
+  static SaveFileNameHook h;
+  return h;
+}
+
+void SetSaveFileNameHook(SaveFileNameHook h) { saveHook() = std::move(h); }
+
+QString AskSaveFileName(const QString &caption, const QString &suggestedName, const QString &filter) {
+  if (saveHook()) return saveHook()(caption, suggestedName);
+  return QFileDialog::getSaveFileName(nullptr, caption, QDir::home().filePath(suggestedName), filter);
 }
 
 void ShowException(const std::exception &e) {

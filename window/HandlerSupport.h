@@ -49,6 +49,12 @@ void ShowMessageBox(const QString &text, const QString &caption);
 using MessageBoxHook = std::function<void(const QString &text, const QString &caption)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 
+// Asks the operator where to save a file: the path chosen, or an empty text when cancelled.
+QString AskSaveFileName(const QString &caption, const QString &suggestedName, const QString &filter);
+// Replaces the dialog (tests answer with a path); an empty function restores the dialog.
+using SaveFileNameHook = std::function<QString(const QString &caption, const QString &suggestedName)>;
+void SetSaveFileNameHook(SaveFileNameHook hook);
+
 // The default error display: an exception that escapes an event handler abandons the
 // handler and is shown in a message box with the exception's text.
 void ShowException(const std::exception &e);

@@ -1,6 +1,7 @@
 #include "window/Unit1.h"
 
 #include <QCloseEvent>
+#include <QResizeEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,6 +12,8 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTcpSocket>
+
+#include <algorithm>
 
 #include "link/Comm.h"
 #include "protocol/Conversions.h"
@@ -123,6 +126,43 @@ void TForm1::buildWindow() {
   Timer3->OnTimer = [this] { Timer3Timer(); };
   Timer6->OnTimer = [this] { Timer6Timer(); };
 
+  // after the link handler: panel 0 shows the link as it was opened
+  connect(Button29, &QPushButton::clicked, this, [this] { rememberLink(); });
+  addExportAction(StringGrid1, "actionExportEnergy", QStringLiteral("用电量信息.csv"));
+  using F = Follower;
+  followers_ = {{PageControl1, PageControl1->geometry(), F::WiderAsPages | F::Taller},
+                {Label79, Label79->geometry(), F::RightOfPages},
+                {Memo1, Memo1->geometry(), F::RightOfPages | F::WiderAsLog | F::Taller},
+                {Button4, Button4->geometry(), F::RightOfPages | F::Below},
+                {Button3, Button3->geometry(), F::RightOfPages | F::Below}};
+  client->installEventFilter(this);
+  showOperatorPanel();
+}
+
+// ---------------------------------------------------------------- resizing
+
+// Larger than the design size, the page area and the log share the extra width and both
+// take the extra height; the buttons under the log move with it. At the design size (or
+// smaller) every control keeps its designed place.
+void TForm1::growWithClientArea(QSize client) {
+  const int dx = std::max(0, client.width() - kDesignClientWidth);
+  const int dy = std::max(0, client.height() - kDesignClientHeight);
+  const int pageDx = dx / 2, logDx = dx - pageDx;
+  for (const Follower &f : followers_) {
+    QRect r = f.design;
+    if (f.how & Follower::RightOfPages) r.translate(pageDx, 0);
+    if (f.how & Follower::Below) r.translate(0, dy);
+    if (f.how & Follower::WiderAsPages) r.setWidth(r.width() + pageDx);
+    if (f.how & Follower::WiderAsLog) r.setWidth(r.width() + logDx);
+    if (f.how & Follower::Taller) r.setHeight(r.height() + dy);
+    if (f.control->geometry() != r) f.control->setGeometry(r);
+  }
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == centralWidget() && event->type() == QEvent::Resize)
+    growWithClientArea(static_cast<QResizeEvent *>(event)->size());
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::buildPages() {
@@ -193,15 +233,6 @@ void TForm1::Button23Click() { sendRequest(QStringLiteral("43"), QStringLiteral(
 
 void TForm1::log(const QString &line) { Memo1->appendPlainText(line); }
 
-void TForm1::reportReadError(bool toPanel) {
-  if (toPanel)
-    setPanelText(2, QStringLiteral("读错误！！"));
-  else
-    log(QStringLiteral("读错误！！"));
-}
-
-void TForm1::chainStep(const QString &, int, int) {}
-
 QString TForm1::panelText(int panel) const {
   return panel >= 0 && panel < 3 ? StatusPanels[panel]->text() : QString();
 }
@@ -218,6 +249,7 @@ void TForm1::Timer1Timer() {
   Timer2->SetInterval(1000);
   Timer2->SetEnabled(true);
   setPanelText(1, QStringLiteral("通讯超时"));
+  chainStopped(ChainStop::TimeOut);
 }
 
 void TForm1::Timer2Timer() {
@@ -246,8 +278,7 @@ void TForm1::Timer3Timer() {
 void TForm1::PageControl1Change() { Timer2Timer(); }
 
 void TForm1::Timer6Timer() {
-  // UTC + 8 hours, the date carried with the hour
-  const QDateTime t = clockSource().toUTC().addSecs(8 * 3600);
+  const QDateTime t = clockNow();
   const QDate d = t.date();
   const QTime tm = t.time();
   clockSnapshot.wYear = static_cast<uint16_t>(d.year());
@@ -263,4 +294,8 @@ void TForm1::Timer6Timer() {
                       two(clockSnapshot.wMonth) + QLatin1Char('-') + two(clockSnapshot.wDay) + QLatin1Char(' ') +
                       two(clockSnapshot.wHour) + QLatin1Char(':') + two(clockSnapshot.wMinute) +
                       QLatin1Char(':') + two(clockSnapshot.wSecond));
+  updateOperatorPanel();
 }
+
+// UTC + 8 hours, the date carried with the hour
+QDateTime TForm1::clockNow() const { return clockSource().toUTC().addSecs(8 * 3600); }

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "pages/Page1Rows.h"
+#include "window/OperatorPanel.h"
 
+class QAbstractItemView;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -85,11 +87,25 @@ class TForm1 : public QMainWindow {
   // Every chain (page-1 and page-2 refresh, history read-out) reports the step it is about to
   // send (position counted from 1) and its length; the status bar shows the progress.
   void chainStep(const QString &chain, int position, int length);
+  // The status-bar clock's time: UTC + 8 hours.
+  QDateTime clockNow() const;
   // The protocol log keeps this many newest lines.
   static constexpr int kMemoMaxLines = 100000;
   // Source of the UTC time for the clock; tests replace it.
   std::function<QDateTime()> clockSource;
   ClockSnapshot clockSnapshot;
+
+  // ---- status panel 0: link, chain progress, last read error (window/OperatorPanel.cpp)
+  // A chain cannot go on (time-out, damaged answer, no link open).
+  void chainStopped(ChainStop why);
+  // Settles a chain that has ended and rewrites the panel; runs with the clock.
+  void updateOperatorPanel();
+
+  // ---- exports and resizing (window/)
+  // Writes a table's texts as shown to a CSV file the operator chooses.
+  void exportTable(const QAbstractItemView *view, const QString &suggestedName);
+  // The client area's size at the design size of the window; larger, the log and pages grow.
+  static constexpr int kDesignClientWidth = 1062, kDesignClientHeight = 705;
 
   // ---- request builder and sender (protocol/)
   void Button1Click();
@@ -160,6 +176,7 @@ class TForm1 : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent *e) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   void buildWindow();
@@ -176,6 +193,24 @@ class TForm1 : public QMainWindow {
   void page1SetClock();
   QWidget *page1Control(const Page1Row &row) const;
   std::vector<QWidget *> page1Controls_;
+
+  // status panel 0
+  void showOperatorPanel();
+  void rememberLink();
+  ChainProgress chainProgress_;
+  QString linkWhere_;
+  QString lastReadError_;
+  // exports and resizing
+  void addExportAction(QAbstractItemView *view, const char *name, const QString &suggestedName);
+  void growWithClientArea(QSize client);
+  // A control that follows the client area's growth beyond the design size.
+  struct Follower {
+    enum How { RightOfPages = 1, Below = 2, WiderAsPages = 4, WiderAsLog = 8, Taller = 16 };
+    QWidget *control;
+    QRect design;
+    int how;
+  };
+  std::vector<Follower> followers_;
 
   bool lastBuildOk_ = false;
   bool closed_ = false;

@@ -1,0 +1,292 @@
+// The operator's additions: status panel 0 (the link, a chain's progress and where it stopped,
+// the last read error), the CSV exports and the window growing beyond its design size.
+#include <QtTest>
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include "support/FormFixture.h"
+#include "support/Powersim.h"
+#include "window/Controls.h"
+#include "window/TableExport.h"
+
+using namespace testsupport;
+
+namespace {
+
+// While alive, the save dialog answers with this path (empty: the operator cancels).
+struct SavePathAnswer {
+  explicit SavePathAnswer(const QString &path) {
+    SetSaveFileNameHook([path](const QString &, const QString &) { return path; });
+  }
+  ~SavePathAnswer() { SetSaveFileNameHook({}); }
+};
+
+// A CSV file as written: the byte-order mark, then rows of plain (unquoted) fields.
+QList<QStringList> readCsv(const QString &path, bool *bom) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QByteArray bytes = file.readAll();
+  *bom = bytes.startsWith("\xEF\xBB\xBF");
+  if (*bom) bytes.remove(0, 3);
+  QList<QStringList> rows;
+  for (const QString &line : QString::fromUtf8(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+    rows << line.split(QLatin1Char(','));
+  return rows;
+}
+
+QMap<QString, QRect> namedGeometries(const TForm1 &f) {
+  QMap<QString, QRect> out;
+  for (const QWidget *w : f.findChildren<QWidget *>())
+    if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
+      out.insert(w->objectName(), w->geometry());
+  return out;
+}
+
+}  // namespace
+
+class TestOperator : public QObject {
+  Q_OBJECT
+ private slots:
+  // ---- the chain progress on its own: events in, panel text out
+  void chainProgressTexts_data() {
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("nothing yet") << QStringList{} << QString();
+    QTest::newRow("running") << QStringList{"step page1 12 31", "settle busy"} << QStringLiteral("参数1刷新 12/31");
+    QTest::newRow("finished") << QStringList{"step page1 31 31", "settle idle"} << QStringLiteral("参数1刷新 31/31 完成");
+    QTest::newRow("time-out") << QStringList{"step page2 7 30", "stop timeout", "settle idle"}
+                              << QStringLiteral("参数2刷新 停在 7/30：通讯超时");
+    QTest::newRow("damaged answer") << QStringList{"step records 3 10", "stop damaged", "settle idle"}
+                                    << QStringLiteral("读取记录 停在 3/10：应答损坏");
+    QTest::newRow("read error ends it") << QStringList{"step page2 12 30", "readerror", "settle idle"}
+                                        << QStringLiteral("参数2刷新 停在 12/30：读错误");
+    QTest::newRow("read error, chain goes on") << QStringList{"step page1 12 31", "readerror", "step page1 13 31"}
+                                               << QStringLiteral("参数1刷新 13/31");
+    QTest::newRow("read error at the last step") << QStringList{"step page1 31 31", "readerror", "settle idle"}
+                                                 << QStringLiteral("参数1刷新 停在 31/31：读错误");
+    QTest::newRow("no next request") << QStringList{"step page1 5 31", "settle idle"}
+                                     << QStringLiteral("参数1刷新 停在 5/31：中断");
+    QTest::newRow("no link, in a chain") << QStringList{"step page1 1 31", "stop nolink"}
+                                         << QStringLiteral("参数1刷新 停在 1/31：未打开连接");
+    QTest::newRow("no link, a single read") << QStringList{"stop nolink"} << QStringLiteral("未发送：未打开连接");
+    QTest::newRow("a stop outside a chain") << QStringList{"stop timeout"} << QString();
+    QTest::newRow("a late time-out keeps the finish")
+        << QStringList{"step page1 31 31", "settle idle", "stop timeout"} << QStringLiteral("参数1刷新 31/31 完成");
+    QTest::newRow("restarted") << QStringList{"step page1 4 31", "stop timeout", "step page1 1 31"}
+                               << QStringLiteral("参数1刷新 1/31");
+  }
+  void chainProgressTexts() {
+    QFETCH(QStringList, events);
+    QFETCH(QString, shown);
+    const QMap<QString, ChainStop> stops = {{"timeout", ChainStop::TimeOut},
+                                            {"damaged", ChainStop::DamagedAnswer},
+                                            {"nolink", ChainStop::NoLink}};
+    ChainProgress p;
+    for (const QString &e : events) {
+      const QStringList w = e.split(QLatin1Char(' '));
+      if (w[0] == QLatin1String("step")) p.step(w[1], w[2].toInt(), w[3].toInt());
+      if (w[0] == QLatin1String("stop")) p.stop(stops.value(w[1]));
+      if (w[0] == QLatin1String("readerror")) p.readError();
+      if (w[0] == QLatin1String("settle")) p.settle(w[1] == QLatin1String("busy"));
+    }
+    QCOMPARE(p.text(), shown);
+  }
+
+  // ---- panel 0 over the real links
+  void panelShowsTheLinkAndARefreshToItsEnd() {
+    MessageRecorder boxes;
+    Powersim sim({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--pty")});
+    QVERIFY(sim.ok() && sim.port() && !sim.ptyPath().isEmpty());
+    TForm1 f;
+    QCOMPARE(f.panelText(0), QStringLiteral("未连接"));
+
+    const QString lan = QStringLiteral("LAN 127.0.0.1:%1").arg(sim.port());
+    f.RadioButton2->click();
+    setText(f, "Edit13", QStringLiteral("127.0.0.1"));
+    setText(f, "Edit12", QString::number(sim.port()));
+    click(f, "Button29");
+    QCOMPARE(f.panelText(0), lan + QStringLiteral(" 连接中…"));  // the connection stands only in the event loop
+    QVERIFY(waitFor([&] { return f.panelText(0) == lan; }, 5000));
+
+    QStringList seen;
+    click(f, "Button24");
+    QVERIFY(waitFor(
+        [&] {
+          const QString t = f.panelText(0);
+          if (seen.isEmpty() || seen.last() != t) seen << t;
+          return t.endsWith(QStringLiteral("完成"));
+        },
+        15000));
+    QCOMPARE(seen.last(), lan + QStringLiteral("  |  参数1刷新 31/31 完成"));
+    QVERIFY2(seen.contains(lan + QStringLiteral("  |  参数1刷新 1/31")), qPrintable(seen.join('\n')));
+
+    click(f, "Button29");
+    QVERIFY(f.panelText(0).startsWith(QStringLiteral("未连接  |  ")));
+
+    f.RadioButton1->click();
+    f.ComboBox1->setEditText(sim.ptyPath());
+    click(f, "Button29");
+    QCOMPARE(f.Button29->text(), QStringLiteral("COLSE"));
+    QVERIFY(f.panelText(0).startsWith(sim.ptyPath() + QStringLiteral(" 9600  |  ")));
+    click(f, "Button5");  // one read over the line: the finished refresh stays on show
+    QVERIFY(waitFor([&] { return !f.Timer1->Enabled(); }, 5000));
+    QVERIFY(f.panelText(0).endsWith(QStringLiteral("参数1刷新 31/31 完成")));
+    click(f, "Button29");
+    QVERIFY(f.panelText(0).startsWith(QStringLiteral("未连接")));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  void aSilentAnswerStopsTheRefreshWhereItWas() {
+    MessageRecorder boxes;
+    // seed 1 leaves one request of the refresh unanswered (the 12th)
+    Powersim sim({QStringLiteral("--fault-silent"), QStringLiteral("0.1"), QStringLiteral("--seed"), QStringLiteral("1")});
+    QVERIFY(sim.ok());
+    TForm1 f;
+    QVERIFY(openLan(f, sim.port()));
+    f.Button4Click();
+    click(f, "Button24");
+    const QRegularExpression stopped(QStringLiteral("  \\|  参数1刷新 停在 (\\d+)/31：通讯超时$"));
+    QStringList seen;
+    QVERIFY(waitFor(
+        [&] {
+          const QString t = f.panelText(0);
+          if (seen.isEmpty() || seen.last() != t) seen << t;
+          return stopped.match(t).hasMatch();
+        },
+        15000));
+    const int at = stopped.match(seen.last()).captured(1).toInt();
+    QVERIFY(at > 1);
+    // the request at that step went out and was not answered: `at` requests, at - 1 answers of
+    // two log lines each
+    QCOMPARE(memoLines(f).size(), 3 * at - 2);
+    QVERIFY(!f.page1Refresh);
+    QCOMPARE(f.panelText(1), QStringLiteral("通讯超时"));
+    // while it waited for the answer, the panel showed the step it waited at
+    const QString lan = QStringLiteral("LAN 127.0.0.1:%1  |  ").arg(sim.port());
+    QVERIFY2(seen.contains(lan + QStringLiteral("参数1刷新 %1/31").arg(at)), qPrintable(seen.join('\n')));
+
+    // started again, it runs from the first step
+    click(f, "Button24");
+    QCOMPARE(f.panelText(0), lan + QStringLiteral("参数1刷新 1/31"));
+    QVERIFY(waitFor([&] { return !f.page1Refresh; }, 15000));
+  }
+
+  void theLastReadErrorKeepsItsTime() {
+    MessageRecorder boxes;
+    TForm1 f;
+    f.clockSource = [] { return QDateTime(QDate(2030, 6, 7), QTime(1, 2, 3), Qt::UTC); };
+    click(f, "Button5");  // no link open: nothing is sent, and the panel says so
+    QCOMPARE(f.panelText(0), QStringLiteral("未连接  |  未发送：未打开连接"));
+
+    Powersim sim({QStringLiteral("--fault-rtn"), QStringLiteral("1")});  // every request refused
+    QVERIFY(sim.ok());
+    QVERIFY(openLan(f, sim.port()));
+    click(f, "Button5");  // its read error goes to the log
+    QVERIFY(waitFor([&] { return f.panelText(0).endsWith(QStringLiteral("读错误！！ 09:02:03")); }, 3000));
+    QCOMPARE(lastMemoLine(f), QStringLiteral("读错误！！"));
+
+    f.clockSource = [] { return QDateTime(QDate(2030, 6, 7), QTime(2, 0, 0), Qt::UTC); };
+    click(f, "Button30");  // its read error goes to status panel 2, where the clock overwrites it
+    QVERIFY(waitFor([&] { return f.panelText(0).endsWith(QStringLiteral("读错误！！ 10:00:00")); }, 3000));
+    f.Timer6Timer();
+    QCOMPARE(f.panelText(2), QStringLiteral("2030-06-07 10:00:00"));
+    QVERIFY(f.panelText(0).endsWith(QStringLiteral("读错误！！ 10:00:00")));
+  }
+
+  // ---- exports
+  void csvQuotesWhatNeedsIt() {
+    const QByteArray csv = csvText({{"时间", "a,b", "say \"x\""}, {"two\nlines", "", "-48V输出过压"}});
+    QCOMPARE(csv, QByteArray("\xEF\xBB\xBF") + QStringLiteral("时间,\"a,b\",\"say \"\"x\"\"\"\r\n"
+                                                                "\"two\nlines\",,-48V输出过压\r\n")
+                                                     .toUtf8());
+  }
+
+  void exportsTheEnergyGridAsShown() {
+    MessageRecorder boxes;
+    QTemporaryDir dir;
+    TForm1 f;
+    f.StringGrid1->SetCells(1, 13, QStringLiteral("12.5"));
+    f.StringGrid1->SetCells(4, 16, QStringLiteral("1234.5"));
+    auto *action = f.StringGrid1->findChild<QAction *>(QStringLiteral("actionExportEnergy"));
+    QVERIFY(action && f.StringGrid1->actions().contains(action));
+    QCOMPARE(action->text(), QStringLiteral("导出CSV…"));
+    QCOMPARE(f.StringGrid1->contextMenuPolicy(), Qt::ActionsContextMenu);
+
+    const QString path = dir.filePath(QStringLiteral("用电量.csv"));
+    {
+      SavePathAnswer answer(path);
+      action->trigger();
+    }
+    bool bom = false;
+    const QList<QStringList> rows = readCsv(path, &bom);
+    QVERIFY(bom);
+    QCOMPARE(rows.size(), 17);
+    for (int r = 0; r < 17; ++r) {
+      QCOMPARE(rows[r].size(), 5);
+      for (int c = 0; c < 5; ++c) QCOMPARE(rows[r][c], f.StringGrid1->Cells(c, r));
+    }
+    QCOMPARE(rows[0], (QStringList{"时间", "用户1", "用户2", "用户3", "用户4"}));
+    QCOMPARE(rows[13][1], QStringLiteral("12.5"));
+    QVERIFY(boxes.boxes.isEmpty());
+
+    // a file that cannot be written says why, and leaves nothing half-written
+    const QString nowhere = dir.filePath(QStringLiteral("no such folder/energy.csv"));
+    {
+      SavePathAnswer answer(nowhere);
+      action->trigger();
+    }
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].second, QStringLiteral("error"));
+    QVERIFY2(boxes.boxes[0].first.startsWith(QStringLiteral("无法保存 ") + nowhere + QStringLiteral("：")) &&
+                 boxes.boxes[0].first.size() > nowhere.size() + 6,
+             qPrintable(boxes.boxes[0].first));
+    QVERIFY(!QFile::exists(nowhere));
+
+    // cancelled: nothing written, nothing said
+    QFile::remove(path);
+    {
+      SavePathAnswer answer{QString()};
+      action->trigger();
+    }
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(boxes.boxes.size(), 1);
+  }
+
+  // ---- resizing
+  void growsBeyondTheDesignSizeAndKeepsItAtIt() {
+    MessageRecorder boxes;
+    TForm1 f;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QCOMPARE(f.centralWidget()->size(), QSize(TForm1::kDesignClientWidth, TForm1::kDesignClientHeight));
+    QCOMPARE(f.Memo1->geometry(), QRect(600, 40, 433, 577));
+    QCOMPARE(f.PageControl1->geometry(), QRect(8, 80, 585, 585));
+    QCOMPARE(f.Button4->geometry(), QRect(616, 624, 97, 25));
+    QCOMPARE(f.Button3->geometry(), QRect(912, 624, 73, 25));
+    const QMap<QString, QRect> design = namedGeometries(f);
+    QVERIFY(design.size() > 150);
+
+    const QSize designSize = f.size();
+    f.resize(designSize + QSize(300, 200));
+    QVERIFY(waitFor([&] { return f.Memo1->height() == 577 + 200; }, 3000));
+    QCOMPARE(f.PageControl1->geometry(), QRect(8, 80, 585 + 150, 585 + 200));
+    QCOMPARE(f.Memo1->geometry(), QRect(600 + 150, 40, 433 + 150, 577 + 200));
+    QCOMPARE(f.Button3->geometry().topLeft(), QPoint(912 + 150, 624 + 200));
+    QCOMPARE(f.Edit1->geometry(), design.value(QStringLiteral("Edit1")));  // the protocol row stays
+
+    f.resize(designSize);
+    QVERIFY(waitFor([&] { return f.Memo1->height() == 577; }, 3000));
+    const QMap<QString, QRect> after = namedGeometries(f);
+    for (auto it = design.begin(); it != design.end(); ++it) QCOMPARE(after.value(it.key()), it.value());
+  }
+};
+
+QTEST_MAIN(TestOperator)
+#include "test_operator.moc"

@@ -1,0 +1,138 @@
+#include "window/OperatorPanel.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringList>
+
+#include "link/Comm.h"
+#include "window/HandlerSupport.h"
+#include "window/Unit1.h"
+
+// ---------------------------------------------------------------- texts
+
+QString chainStopText(ChainStop why) {
+  switch (why) {
+    case ChainStop::TimeOut: return QStringLiteral("通讯超时");
+    case ChainStop::DamagedAnswer: return QStringLiteral("应答损坏");
+    case ChainStop::ReadError: return QStringLiteral("读错误");
+    case ChainStop::NoLink: return QStringLiteral("未打开连接");
+    case ChainStop::Interrupted: break;
+  }
+  return QStringLiteral("中断");
+}
+
+QString chainTitle(const QString &chain) {
+  if (chain == QLatin1String("page1")) return QStringLiteral("参数1刷新");
+  if (chain == QLatin1String("page2")) return QStringLiteral("参数2刷新");
+  if (chain == QLatin1String("records")) return QStringLiteral("读取记录");
+  return chain;
+}
+
+QString linkText(bool linkOpen, bool serialLink, bool lanConnected, const QString &where) {
+  if (!linkOpen) return QStringLiteral("未连接");
+  if (serialLink) return where;
+  const QString lan = QStringLiteral("LAN ") + where;
+  return lanConnected ? lan : lan + QStringLiteral(" 连接中…");
+}
+
+QString operatorPanelText(const QString &link, const QString &chain, const QString &lastReadError) {
+  QStringList parts;
+  for (const QString &part : {link, chain, lastReadError})
+    if (!part.isEmpty()) parts << part;
+  return parts.join(QStringLiteral("  |  "));
+}
+
+// ---------------------------------------------------------------- chain progress
+
+void ChainProgress::step(const QString &chain, int position, int length) {
+  phase_ = Phase::Running;
+  chain_ = chain;
+  position_ = position;
+  length_ = length;
+  readErrorAtStep_ = false;
+}
+
+void ChainProgress::readError() {
+  if (phase_ == Phase::Running) readErrorAtStep_ = true;
+}
+
+void ChainProgress::stop(ChainStop why) {
+  if (phase_ == Phase::Running) {
+    phase_ = Phase::Stopped;
+    why_ = why;
+  } else if (why == ChainStop::NoLink) {
+    // a single request that went nowhere: say so, outside any chain
+    phase_ = Phase::Stopped;
+    chain_.clear();
+    why_ = why;
+  }
+}
+
+void ChainProgress::settle(bool requestOutstanding) {
+  if (phase_ != Phase::Running || requestOutstanding) return;
+  if (position_ >= length_ && !readErrorAtStep_) {
+    phase_ = Phase::Finished;
+    return;
+  }
+  phase_ = Phase::Stopped;
+  why_ = readErrorAtStep_ ? ChainStop::ReadError : ChainStop::Interrupted;
+}
+
+QString ChainProgress::text() const {
+  const QString progress = QStringLiteral("%1/%2").arg(position_).arg(length_);
+  switch (phase_) {
+    case Phase::Idle: return {};
+    case Phase::Running: return chainTitle(chain_) + QLatin1Char(' ') + progress;
+    case Phase::Finished: return chainTitle(chain_) + QLatin1Char(' ') + progress + QStringLiteral(" 完成");
+    case Phase::Stopped:
+      if (chain_.isEmpty()) return QStringLiteral("未发送：") + chainStopText(why_);
+      return chainTitle(chain_) + QStringLiteral(" 停在 ") + progress + QStringLiteral("：") + chainStopText(why_);
+  }
+  return {};
+}
+
+// ---------------------------------------------------------------- the window's side
+
+void TForm1::chainStep(const QString &chain, int position, int length) {
+  chainProgress_.step(chain, position, length);
+  showOperatorPanel();
+}
+
+void TForm1::reportReadError(bool toPanel) {
+  if (toPanel)
+    setPanelText(2, QStringLiteral("读错误！！"));  // the clock rewrites it within 100 ms
+  else
+    log(QStringLiteral("读错误！！"));
+  lastReadError_ = QStringLiteral("读错误！！ ") + clockNow().toString(QStringLiteral("HH:mm:ss"));
+  chainProgress_.readError();
+  showOperatorPanel();
+}
+
+void TForm1::chainStopped(ChainStop why) {
+  chainProgress_.stop(why);
+  showOperatorPanel();
+}
+
+// Runs with the clock, when no handler is half-way: a running chain with no request
+// outstanding has ended.
+void TForm1::updateOperatorPanel() {
+  chainProgress_.settle(Timer1->Enabled());
+  showOperatorPanel();
+}
+
+void TForm1::showOperatorPanel() {
+  setPanelText(0, operatorPanelText(linkText(linkOpen, serialLink, lanConnected, linkWhere_), chainProgress_.text(),
+                                    lastReadError_));
+}
+
+// After "OPEN"/"COLSE": the link as it was opened, kept while it is open.
+void TForm1::rememberLink() {
+  if (linkOpen) {
+    if (serialLink)
+      linkWhere_ = Comm1->CommName() + QLatin1Char(' ') + QString::number(Comm1->BaudRate());
+    else
+      linkWhere_ = Edit13->text().trimmed() + QLatin1Char(':') + Edit12->text().trimmed();
+  }
+  showOperatorPanel();
+}

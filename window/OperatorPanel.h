@@ -1,0 +1,55 @@
+// Status panel 0, the operator's panel: which link is open, how far the running chain of
+// requests has got (or where and why it stopped), and the last read error with its time.
+// Pure logic: the window feeds it events and shows its text; tests drive it directly.
+#pragma once
+
+#include <QString>
+
+// Why a chain stopped before its end.
+enum class ChainStop {
+  TimeOut,        // no answer within the time-out
+  DamagedAnswer,  // the answer failed its checksum or was too long
+  ReadError,      // the controller refused the read (non-zero return code) or answered short
+  NoLink,         // nothing was sent: no link is open
+  Interrupted,    // the chain sent no next request, for another reason
+};
+QString chainStopText(ChainStop why);
+
+// The title a chain is shown with: "page1", "page2", "records"; an unknown name as it is.
+QString chainTitle(const QString &chain);
+
+// The link as the operator opened it: "未连接", "LAN 127.0.0.1:5001" (then " 连接中…" until
+// the connection stands), or "/dev/ttyUSB0 9600". `where` is the part after "LAN " or the
+// device and baud rate.
+QString linkText(bool linkOpen, bool serialLink, bool lanConnected, const QString &where);
+
+// Progress of the chain of requests that runs (page-1 refresh, page-2 refresh, history
+// read-out). A chain reports each step before sending it; it has ended when, after an answer,
+// no request is outstanding any more: finished when that was its last step and the answer was
+// read, stopped otherwise.
+class ChainProgress {
+ public:
+  enum class Phase { Idle, Running, Finished, Stopped };
+
+  // The chain is about to send step `position` (from 1) of `length`.
+  void step(const QString &chain, int position, int length);
+  // The answer to the current step was a read error (the chain may go on).
+  void readError();
+  // The chain cannot go on. Outside a chain, a send with no link open is still noted.
+  void stop(ChainStop why);
+  // Called when events have settled: a running chain with no request outstanding has ended.
+  void settle(bool requestOutstanding);
+
+  Phase phase() const { return phase_; }
+  QString text() const;
+
+ private:
+  Phase phase_ = Phase::Idle;
+  QString chain_;
+  int position_ = 0, length_ = 0;
+  bool readErrorAtStep_ = false;
+  ChainStop why_ = ChainStop::Interrupted;
+};
+
+// The panel's text: the non-empty parts joined with a separator.
+QString operatorPanelText(const QString &link, const QString &chain, const QString &lastReadError);
