@@ -19,7 +19,10 @@ ensure_packages() {
 
 BUILD_PACKAGES=(g++ cmake make qt6-base-dev libgl-dev fonts-noto-cjk fontconfig)
 
+# Configures build/ and builds the given targets (all of them when none are given).
 build_all() {
   cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$BUILD" -j"$(nproc)"
+  local targets=()
+  [ $# -gt 0 ] && targets=(--target "$@")
+  cmake --build "$BUILD" -j"$(nproc)" "${targets[@]}"
 }
