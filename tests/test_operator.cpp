@@ -76,6 +76,7 @@ class TestOperator : public QObject {
     QTest::newRow("no link, in a chain") << QStringList{"step page1 1 31", "stop nolink"}
                                          << QStringLiteral("参数1刷新 停在 1/31：未打开连接");
     QTest::newRow("no link, a single read") << QStringList{"stop nolink"} << QStringLiteral("未发送：未打开连接");
+    QTest::newRow("no link, then a link opens") << QStringList{"stop nolink", "linkopened"} << QString();
     QTest::newRow("a stop outside a chain") << QStringList{"stop timeout"} << QString();
     QTest::newRow("a late time-out keeps the finish")
         << QStringList{"step page1 31 31", "settle idle", "stop timeout"} << QStringLiteral("参数1刷新 31/31 完成");
@@ -94,6 +95,7 @@ class TestOperator : public QObject {
       if (w[0] == QLatin1String("step")) p.step(w[1], w[2].toInt(), w[3].toInt());
       if (w[0] == QLatin1String("stop")) p.stop(stops.value(w[1]));
       if (w[0] == QLatin1String("readerror")) p.readError();
+      if (w[0] == QLatin1String("linkopened")) p.linkOpened();
       if (w[0] == QLatin1String("settle")) p.settle(w[1] == QLatin1String("busy"));
     }
     QCOMPARE(p.text(), shown);
@@ -124,17 +126,17 @@ class TestOperator : public QObject {
           return t.endsWith(QStringLiteral("完成"));
         },
         15000));
-    QCOMPARE(seen.last(), lan + QStringLiteral("  |  参数1刷新 31/31 完成"));
-    QVERIFY2(seen.contains(lan + QStringLiteral("  |  参数1刷新 1/31")), qPrintable(seen.join('\n')));
+    QCOMPARE(seen.last(), lan + QStringLiteral(" | 参数1刷新 31/31 完成"));
+    QVERIFY2(seen.contains(lan + QStringLiteral(" | 参数1刷新 1/31")), qPrintable(seen.join('\n')));
 
     click(f, "Button29");
-    QVERIFY(f.panelText(0).startsWith(QStringLiteral("未连接  |  ")));
+    QVERIFY(f.panelText(0).startsWith(QStringLiteral("未连接 | ")));
 
     f.RadioButton1->click();
     f.ComboBox1->setEditText(sim.ptyPath());
     click(f, "Button29");
     QCOMPARE(f.Button29->text(), QStringLiteral("COLSE"));
-    QVERIFY(f.panelText(0).startsWith(sim.ptyPath() + QStringLiteral(" 9600  |  ")));
+    QVERIFY(f.panelText(0).startsWith(sim.ptyPath() + QStringLiteral(" 9600 | ")));
     click(f, "Button5");  // one read over the line: the finished refresh stays on show
     QVERIFY(waitFor([&] { return !f.Timer1->Enabled(); }, 5000));
     QVERIFY(f.panelText(0).endsWith(QStringLiteral("参数1刷新 31/31 完成")));
@@ -152,7 +154,7 @@ class TestOperator : public QObject {
     QVERIFY(openLan(f, sim.port()));
     f.Button4Click();
     click(f, "Button24");
-    const QRegularExpression stopped(QStringLiteral("  \\|  参数1刷新 停在 (\\d+)/31：通讯超时$"));
+    const QRegularExpression stopped(QStringLiteral(" \\| 参数1刷新 停在 (\\d+)/31：通讯超时$"));
     QStringList seen;
     QVERIFY(waitFor(
         [&] {
@@ -169,7 +171,7 @@ class TestOperator : public QObject {
     QVERIFY(!f.page1Refresh);
     QCOMPARE(f.panelText(1), QStringLiteral("通讯超时"));
     // while it waited for the answer, the panel showed the step it waited at
-    const QString lan = QStringLiteral("LAN 127.0.0.1:%1  |  ").arg(sim.port());
+    const QString lan = QStringLiteral("LAN 127.0.0.1:%1 | ").arg(sim.port());
     QVERIFY2(seen.contains(lan + QStringLiteral("参数1刷新 %1/31").arg(at)), qPrintable(seen.join('\n')));
 
     // started again, it runs from the first step
@@ -183,7 +185,7 @@ class TestOperator : public QObject {
     TForm1 f;
     f.clockSource = [] { return QDateTime(QDate(2030, 6, 7), QTime(1, 2, 3), Qt::UTC); };
     click(f, "Button5");  // no link open: nothing is sent, and the panel says so
-    QCOMPARE(f.panelText(0), QStringLiteral("未连接  |  未发送：未打开连接"));
+    QCOMPARE(f.panelText(0), QStringLiteral("未连接 | 未发送：未打开连接"));
 
     Powersim sim({QStringLiteral("--fault-rtn"), QStringLiteral("1")});  // every request refused
     QVERIFY(sim.ok());

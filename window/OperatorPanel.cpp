@@ -1,6 +1,7 @@
 #include "window/OperatorPanel.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
@@ -40,7 +41,7 @@ QString operatorPanelText(const QString &link, const QString &chain, const QStri
   QStringList parts;
   for (const QString &part : {link, chain, lastReadError})
     if (!part.isEmpty()) parts << part;
-  return parts.join(QStringLiteral("  |  "));
+  return parts.join(QStringLiteral(" | "));
 }
 
 // ---------------------------------------------------------------- chain progress
@@ -67,6 +68,10 @@ void ChainProgress::stop(ChainStop why) {
     chain_.clear();
     why_ = why;
   }
+}
+
+void ChainProgress::linkOpened() {
+  if (phase_ == Phase::Stopped && why_ == ChainStop::NoLink) phase_ = Phase::Idle;
 }
 
 void ChainProgress::settle(bool requestOutstanding) {
@@ -122,13 +127,17 @@ void TForm1::updateOperatorPanel() {
 }
 
 void TForm1::showOperatorPanel() {
-  setPanelText(0, operatorPanelText(linkText(linkOpen, serialLink, lanConnected, linkWhere_), chainProgress_.text(),
-                                    lastReadError_));
+  const QString text = operatorPanelText(linkText(linkOpen, serialLink, lanConnected, linkWhere_),
+                                         chainProgress_.text(), lastReadError_);
+  if (text == panelText(0)) return;
+  setPanelText(0, text);
+  StatusPanels[0]->setToolTip(text);  // the whole text, should the panel be too narrow for it
 }
 
 // After "OPEN"/"COLSE": the link as it was opened, kept while it is open.
 void TForm1::rememberLink() {
   if (linkOpen) {
+    chainProgress_.linkOpened();
     if (serialLink)
       linkWhere_ = Comm1->CommName() + QLatin1Char(' ') + QString::number(Comm1->BaudRate());
     else

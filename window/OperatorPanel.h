@@ -37,6 +37,8 @@ class ChainProgress {
   void readError();
   // The chain cannot go on. Outside a chain, a send with no link open is still noted.
   void stop(ChainStop why);
+  // A link was opened: a note that nothing could be sent for want of one is out of date.
+  void linkOpened();
   // Called when events have settled: a running chain with no request outstanding has ended.
   void settle(bool requestOutstanding);
 
