@@ -68,6 +68,9 @@ ENERGY_TOTAL_ROWS(ENERGY_DEFINE_TOTAL)
 
 void TForm1::buildEnergyPage() {
   QWidget *page = TabSheet5;
+  // A month heading such as "2024-12" must fit column 0 whole at the window's font.
+  StringGrid1->setColumnWidth(0, 56);
+  StringGrid1->resize(StringGrid1->width() + 8, StringGrid1->height());
   int left = 8;
   for (const TotalRow &r : kTotalRows) {
     onButton(placeControl<QPushButton>(page, r.button, QString::fromUtf8(r.caption), left, 462, 80, 25), r.handler);
