@@ -43,10 +43,9 @@ struct TotalRow {
   const char *button;
   const char *caption;
   void (TForm1::*handler)();
-  int cid2;
 };
 const TotalRow kTotalRows[] = {
-#define ENERGY_TOTAL_BUTTON(button, caption, decoder, cid2, row) {#button, caption, &TForm1::button##Click, cid2},
+#define ENERGY_TOTAL_BUTTON(button, caption, decoder, cid2, row) {#button, caption, &TForm1::button##Click},
     ENERGY_TOTAL_ROWS(ENERGY_TOTAL_BUTTON)
 #undef ENERGY_TOTAL_BUTTON
 };
@@ -58,7 +57,7 @@ QString cid2Text(int cid2) { return QStringLiteral("%1").arg(cid2, 2, 16, QLatin
 
 // ---------------------------------------------------------------- named entry points
 
-#define ENERGY_DEFINE_TOTAL(button, caption, decoder, cid2, row)                     \
+#define ENERGY_DEFINE_TOTAL(button, caption, decoder, cid2, row)                                   \
   void TForm1::button##Click() { sendRequest(QStringLiteral("44"), cid2Text(cid2), QString()); } \
   void TForm1::decoder(QObject *) { energyShowTotals(row); }
 ENERGY_TOTAL_ROWS(ENERGY_DEFINE_TOTAL)
@@ -95,15 +94,15 @@ void TForm1::Button97Click() {
 
 // ---------------------------------------------------------------- decoders
 
-// The four users' cells of a grid row, from the energy figures at firstFigure and the
-// percentages at firstPercent. An answer that was refused or does not hold every byte
-// changes no cell.
+// An answer that was refused or does not hold every byte a decoder reads changes no cell.
 bool TForm1::energyAnswerHolds(int bytes) {
   if (returnCode() == 0 && dataAvailable() >= bytes) return true;
   reportReadError(false);
   return false;
 }
 
+// The four users' cells of a grid row, from the figures at data byte firstFigure on and the
+// percentages at firstPercent on.
 void TForm1::energyShowUsers(int row, int firstFigure, int firstPercent) {
   for (int u = 0; u < kUsers; ++u)
     StringGrid1->SetCells(1 + u, row,
