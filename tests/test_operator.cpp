@@ -261,6 +261,35 @@ class TestOperator : public QObject {
     QCOMPARE(boxes.boxes.size(), 1);
   }
 
+  void exportsTheHistoryReadFromTheController() {
+    MessageRecorder boxes;
+    QTemporaryDir dir;
+    Powersim sim({QStringLiteral("--records"), QStringLiteral("12")});
+    QVERIFY(sim.ok());
+    TForm1 f;
+    QVERIFY(openLan(f, sim.port()));
+    click(f, "Button146");
+    QVERIFY(waitFor([&] { return !f.Timer1->Enabled() && f.recordIndex == 11; }, 5000));
+    click(f, "Button40");
+    QVERIFY(waitFor([&] { return f.panelText(0).endsWith(QStringLiteral("读取记录 12/12 完成")); }, 15000));
+    QCOMPARE(f.ValueListEditor1->rowCount(), 12);
+
+    auto *action = f.ValueListEditor1->findChild<QAction *>(QStringLiteral("actionExportRecords"));
+    QVERIFY(action && f.ValueListEditor1->actions().contains(action));
+    const QString path = dir.filePath(QStringLiteral("历史记录.csv"));
+    {
+      SavePathAnswer answer(path);
+      action->trigger();
+    }
+    bool bom = false;
+    const QList<QStringList> rows = readCsv(path, &bom);
+    QVERIFY(bom);
+    QCOMPARE(rows.size(), 13);
+    QCOMPARE(rows[0], (QStringList{"发生时间", "告警事件"}));
+    QCOMPARE(rows, shownRows(*f.ValueListEditor1));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
   // ---- resizing
   void growsBeyondTheDesignSizeAndKeepsItAtIt() {
     MessageRecorder boxes;

@@ -129,6 +129,7 @@ void TForm1::buildWindow() {
   // after the link handler: panel 0 shows the link as it was opened
   connect(Button29, &QPushButton::clicked, this, [this] { rememberLink(); });
   addExportAction(StringGrid1, "actionExportEnergy", QStringLiteral("用电量信息.csv"));
+  addExportAction(ValueListEditor1, "actionExportRecords", QStringLiteral("历史记录.csv"));
   using F = Follower;
   followers_ = {{PageControl1, PageControl1->geometry(), F::WiderAsPages | F::Taller},
                 {Label79, Label79->geometry(), F::RightOfPages},

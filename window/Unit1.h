@@ -19,7 +19,6 @@
 #include "pages/Page1Rows.h"
 #include "window/OperatorPanel.h"
 
-class QAbstractItemView;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -29,6 +28,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
+class QTableWidget;
 class QStatusBar;
 class QTcpSocket;
 class TComm;
@@ -105,7 +105,7 @@ class TForm1 : public QMainWindow {
 
   // ---- exports and resizing (window/)
   // Writes a table's texts as shown to a CSV file the operator chooses.
-  void exportTable(const QAbstractItemView *view, const QString &suggestedName);
+  void exportTable(const QTableWidget *table, const QString &suggestedName);
   // The client area's size at the design size of the window; larger, the log and pages grow.
   static constexpr int kDesignClientWidth = 1062, kDesignClientHeight = 705;
 
@@ -232,7 +232,7 @@ class TForm1 : public QMainWindow {
   QString linkWhere_;
   QString lastReadError_;
   // exports and resizing
-  void addExportAction(QAbstractItemView *view, const char *name, const QString &suggestedName);
+  void addExportAction(QTableWidget *table, const char *name, const QString &suggestedName);
   void growWithClientArea(QSize client);
   // A control that follows the client area's growth beyond the design size.
   struct Follower {
