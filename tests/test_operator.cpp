@@ -310,6 +310,7 @@ class TestOperator : public QObject {
     QCOMPARE(f.PageControl1->geometry(), QRect(8, 80, 585 + 150, 585 + 200));
     QCOMPARE(f.Memo1->geometry(), QRect(600 + 150, 40, 433 + 150, 577 + 200));
     QCOMPARE(f.Button3->geometry().topLeft(), QPoint(912 + 150, 624 + 200));
+    QCOMPARE(f.ValueListEditor1->size(), design.value(QStringLiteral("ValueListEditor1")).size() + QSize(150, 200));
     QCOMPARE(f.Edit1->geometry(), design.value(QStringLiteral("Edit1")));  // the protocol row stays
 
     f.resize(designSize);

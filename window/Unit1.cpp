@@ -135,7 +135,9 @@ void TForm1::buildWindow() {
                 {Label79, Label79->geometry(), F::RightOfPages},
                 {Memo1, Memo1->geometry(), F::RightOfPages | F::WiderAsLog | F::Taller},
                 {Button4, Button4->geometry(), F::RightOfPages | F::Below},
-                {Button3, Button3->geometry(), F::RightOfPages | F::Below}};
+                {Button3, Button3->geometry(), F::RightOfPages | F::Below},
+                // the history list shows more records in a larger page
+                {ValueListEditor1, ValueListEditor1->geometry(), F::WiderAsPages | F::Taller}};
   client->installEventFilter(this);
   showOperatorPanel();
 }
