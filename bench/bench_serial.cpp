@@ -1,0 +1,87 @@
+// Measures the page-1 one-key refresh over a serial line: the simulator plays the controller
+// on a pseudo-terminal paced as a 9600-baud line, and the window opens it through its link
+// controls. Compares the chain's wall time with what the line itself needs: the wire time of
+// every answer's characters (10 bits each) plus the turnaround guard of 3.5 character times
+// the host keeps before each request.
+//   bench_serial [runs] [baud]     default 10 runs after 1 warm-up run, 9600 baud
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "link/Comm.h"
+#include "window/HandlerSupport.h"
+#include "window/Unit1.h"
+
+#include "bench/BenchSupport.h"
+
+using bench::waitFor;
+
+namespace {
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+  const int baud = argc > 2 ? std::max(300, atoi(argv[2])) : 9600;
+  SetMessageBoxHook([](const QString &t, const QString &c) {
+    std::fprintf(stderr, "message: %s (%s)\n", qPrintable(t), qPrintable(c));
+  });
+
+  QProcess sim;
+  const QString pty = bench::startPowersimPty(sim, {QStringLiteral("--baud"), QString::number(baud)});
+  if (pty.isEmpty()) return std::fprintf(stderr, "powersim did not start\n"), 1;
+
+  TForm1 form;
+  form.ComboBox1->setEditText(pty);
+  form.Edit12->setText(QString::number(baud));
+  form.Button29->click();
+  if (!form.linkOpen) return std::fprintf(stderr, "the serial link did not open\n"), 1;
+
+  // Counts what arrives, then lets the window handle it as usual.
+  long long chars = 0, answers = 0;
+  const TReceiveDataEvent windowHandler = form.Comm1->OnReceiveData;
+  form.Comm1->OnReceiveData = [&](QObject *sender, const char *buffer, uint16_t length) {
+    chars += length;
+    ++answers;
+    windowHandler(sender, buffer, length);
+  };
+
+  const double charMs = 10.0 * 1000.0 / baud;
+  std::vector<double> chainMs, lineMs, ratios;
+  for (int i = 0; i < runs + 1; ++i) {
+    form.Button4Click();
+    chars = answers = 0;
+    QElapsedTimer t;
+    t.start();
+    form.Button24Click();
+    if (!waitFor([&] { return !form.page1Refresh; }, 60000)) return std::fprintf(stderr, "chain stalled\n"), 1;
+    const double ms = double(t.nsecsElapsed()) / 1e6;
+    if (form.panelText(1) == QStringLiteral("通讯超时")) return std::fprintf(stderr, "time-out\n"), 1;
+    const double line = (double(chars) + 3.5 * double(answers)) * charMs;
+    if (i == 0) continue;
+    chainMs.push_back(ms);
+    lineMs.push_back(line);
+    ratios.push_back(ms / line);
+  }
+  form.Button29->click();
+  sim.terminate();
+  sim.waitForFinished(3000);
+  std::printf("serial page-1 chain at %d baud, %d runs: median %.0f ms; the line needs %.0f ms "
+              "(answers' characters + guards); ratio median %.2f (min %.2f, max %.2f)\n",
+              baud, runs, median(chainMs), median(lineMs), median(ratios),
+              *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
+  return 0;
+}
