@@ -81,6 +81,9 @@ int main(int argc, char **argv) {
       if (n <= 0) break;
       done += n;
     }
+    // sent: nothing is left in this side's queue, all of it is with the window's system
+    for (int unsent = 1; ioctl(c, TIOCOUTQ, &unsent) == 0 && unsent > 0;)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
     sent = true;
     // keep the connection until the window has read everything
     char b;

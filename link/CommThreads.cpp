@@ -342,8 +342,11 @@ bool TWriteThread::KeepTurnaround() {
     ts.tv_sec = waitNs / 1'000'000'000;
     ts.tv_nsec = waitNs % 1'000'000'000;
     const int r = ppoll(&stop, 1, &ts, nullptr);
-    if (r > 0) return false;
-    if (r < 0 && errno != EINTR) return false;
+    if (r > 0) return false;  // stopped
+    if (r < 0 && errno != EINTR) {
+      s.Post(CommMsgHangup);
+      return false;
+    }
   }
 }
 
