@@ -168,6 +168,11 @@ class TestLinksLan : public QObject {
     QVERIFY(waitFor([&] { return accounted() == total; }, 60000));
     QCOMPARE(f.panelText(1), QStringLiteral("返回数据校验错！！"));
     for (const QString &line : memoLines(f)) QVERIFY(line.size() < 700);
+    // many short chunks in one write, more than one turn handles: every one is taken
+    QByteArray many;
+    for (int i = 0; i < 200; ++i) many += "x" + QByteArray::number(i % 10) + "\r";
+    peer.send(many);
+    QVERIFY(waitFor([&] { return memoLines(f).filter(QStringLiteral(" 78 3")).size() == 200; }, 10000));
     peer.respond = [](const QByteArray &) { return answer(0x40, 0, QByteArray("\x08\x98", 2)); };
     click(f, "Button5");
     QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("220"); }, 5000));
