@@ -82,13 +82,17 @@ inline double percentile(std::vector<double> v, double p) {
   return v[i];
 }
 
-// Resident memory of this process in KiB.
-inline long rssKiB() {
+// A memory figure of this process in KiB, by its name in /proc/self/status ("VmRSS").
+inline long memoryKiB(const QByteArray &name) {
   QFile f(QStringLiteral("/proc/self/status"));
   if (!f.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray key = name + ':';
   for (const QByteArray &line : f.readAll().split('\n'))
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
+    if (line.startsWith(key)) return line.mid(key.size()).trimmed().split(' ').first().toLong();
   return -1;
 }
+
+// Resident memory of this process in KiB.
+inline long rssKiB() { return memoryKiB("VmRSS"); }
 
 }  // namespace bench

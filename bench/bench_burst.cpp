@@ -34,15 +34,6 @@ double threadCpuMs() {
   return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
-// Peak resident memory of this process in KiB.
-long peakKiB() {
-  QFile f(QStringLiteral("/proc/self/status"));
-  if (!f.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray &line : f.readAll().split('\n'))
-    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLong();
-  return -1;
-}
-
 // Resets the peak so that it is measured from here on (Linux 4.0 and later).
 void resetPeak() {
   QFile f(QStringLiteral("/proc/self/clear_refs"));
@@ -135,7 +126,7 @@ int main(int argc, char **argv) {
   loop.exec();
   const double cpuMs = threadCpuMs() - cpuBefore;
   heartbeat.stop();
-  const long peak = peakKiB();
+  const long peak = bench::memoryKiB("VmHWM");
   if (!done) std::fprintf(stderr, "the burst was not consumed\n");
 
   form.Button29->click();

@@ -23,14 +23,6 @@
 
 #include "bench/BenchSupport.h"
 
-namespace {
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-}  // namespace
-
 int main(int argc, char **argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
@@ -92,7 +84,7 @@ int main(int argc, char **argv) {
   sim.waitForFinished(3000);
   std::printf("serial page-1 chain at %d baud, %d runs: median %.0f ms; the line needs %.0f ms "
               "(answers' characters + guards); ratio median %.2f (min %.2f, max %.2f)\n",
-              baud, runs, median(chainMs), median(lineMs), median(ratios),
-              *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
+              baud, runs, bench::percentile(chainMs, 0.5), bench::percentile(lineMs, 0.5), bench::percentile(ratios, 0.5),
+              bench::percentile(ratios, 0), bench::percentile(ratios, 1));
   return 0;
 }
