@@ -171,10 +171,24 @@ class TestSimFaults : public QObject {
     QVERIFY(o && o->tcp && o->pty && o->listenPort == 0 && o->link == "/tmp/x");
     o = sim::parseOptions({"--modules", ""}, err);
     QVERIFY(o && o->controller.modules.empty());
+    o = sim::parseOptions({"--alarms", "load-fuse,battery-fuse,smoke,ac-breaker", "--module-fault", "3:3:0x24",
+                           "--module-fault", "12:1", "--alarm-rate", "0.25"},
+                          err);
+    QVERIFY(o);
+    QCOMPARE(int(o->controller.alarms.status[14 - 13]), 0x06);
+    QCOMPARE(int(o->controller.alarms.status[17 - 13]), 0x01);
+    QCOMPARE(int(o->controller.alarms.ac), 0x20);
+    QCOMPARE(int(o->controller.moduleFaults.at(3).code), 3);
+    QCOMPARE(int(o->controller.moduleFaults.at(3).status), 0x24);
+    QCOMPARE(int(o->controller.moduleFaults.at(12).status), 0);
+    QCOMPARE(o->controller.alarmRate, 0.25);
     for (auto bad : std::vector<std::vector<std::string>>{{"--modules", "1,13"}, {"--modules", "0"},
                                                           {"--fault-silent", "1.5"}, {"--fault-rtn", "x"},
                                                           {"--listen", "5001"}, {"--address", "256"},
-                                                          {"--seed"}, {"--frobnicate"}, {"--fault-bogus", "0.1"}}) {
+                                                          {"--seed"}, {"--frobnicate"}, {"--fault-bogus", "0.1"},
+                                                          {"--alarms", "fire"}, {"--alarm-rate", "2"},
+                                                          {"--module-fault", "13:1"}, {"--module-fault", "3"},
+                                                          {"--module-fault", "3:256"}, {"--module-fault", "3:1:2:4"}}) {
       err.clear();
       QVERIFY(!sim::parseOptions(bad, err));
       QVERIFY(!err.empty());

@@ -1,6 +1,7 @@
 // Small widgets with the behaviour the pages expect of them.
 #pragma once
 
+#include <QColor>
 #include <QTableWidget>
 
 // A new control of type W on parent, named and placed at (left, top, width, height).
@@ -31,4 +32,20 @@ class TStringGrid : public QTableWidget {
 
  private:
   int fixedRows_;
+};
+
+// A filled round lamp in its brush colour (the alarm lamps: red for an alarm, bright green
+// otherwise). Setting the colour it already has does not repaint it.
+class TShape : public QWidget {
+  Q_OBJECT
+ public:
+  TShape(QWidget *parent, const QString &name, const QColor &brush);
+  QColor BrushColor() const { return brush_; }
+  void SetBrushColor(const QColor &brush);
+
+ protected:
+  void paintEvent(QPaintEvent *) override;
+
+ private:
+  QColor brush_;
 };
