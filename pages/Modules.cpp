@@ -38,6 +38,13 @@ std::array<QString, 6> moduleRowTexts(const ModuleRecord &m) {
   return t;
 }
 
+const std::array<QString, 7> &moduleGridHeadings() {
+  static const std::array<QString, 7> headings = {
+      QStringLiteral("-48v模块"), QStringLiteral("开关机状态"), QStringLiteral("输出电压"), QStringLiteral("输出电流"),
+      QStringLiteral("模块保护"), QStringLiteral("风机故障"),   QStringLiteral("限流状态")};
+  return headings;
+}
+
 std::optional<int> moduleNumber(const QString &text) {
   const QString t = text.trimmed();
   if (t.isEmpty() || t.size() > 2) return std::nullopt;
@@ -67,14 +74,20 @@ void TForm1::buildModuleControls() {
   QWidget *page = TabSheet2;
   constexpr int top = 238;
   StringGrid2 = new TStringGrid(page, QStringLiteral("StringGrid2"), 7, 13, 1, 15);
-  for (int c = 0; c < 7; ++c) StringGrid2->setColumnWidth(c, 60);
+  // columns of 60, widened where this font's heading would not fit
+  int width = 0;
+  for (int c = 0; c < 7; ++c) {
+    const QString &heading = status::moduleGridHeadings()[c];
+    StringGrid2->setColumnWidth(c, std::max(60, StringGrid2->fontMetrics().horizontalAdvance(heading) + 10));
+    width += StringGrid2->columnWidth(c);
+  }
   // every row in view: no scroll bar, the frame around exactly 13 rows of 7 columns
   StringGrid2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   StringGrid2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   const int frame = 2 * StringGrid2->frameWidth();
-  StringGrid2->setGeometry(8, top, 7 * 60 + frame, 13 * 15 + frame);
+  StringGrid2->setGeometry(8, top, width + frame, 13 * 15 + frame);
 
-  auto *group = placeControl<QGroupBox>(page, "GroupBox5", 8 + 7 * 60 + frame + 12, top, 120, 100);
+  auto *group = placeControl<QGroupBox>(page, "GroupBox5", 8 + width + frame + 12, top, 120, 100);
   group->setTitle(QStringLiteral("整流模块控制"));
   ComboBox31 = placeControl<QComboBox>(group, "ComboBox31", 10, 24, 100, 22);
   ComboBox31->setEditable(true);

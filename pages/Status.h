@@ -88,6 +88,9 @@ ModuleRecord absentModule();
 // the fault), fan, current limiting.
 std::array<QString, 6> moduleRowTexts(const ModuleRecord &m);
 
+// Row 0 of the module grid.
+const std::array<QString, 7> &moduleGridHeadings();
+
 // The module number the operator typed in the on/off box: a whole number 1..12, else none.
 std::optional<int> moduleNumber(const QString &text);
 // A module's number as the one data byte of its requests. The controller names modules by

@@ -161,10 +161,7 @@ void TForm1::FormCreate() {
                              QStringLiteral("累计")};
   for (int i = 0; i < 4; ++i) StringGrid1->SetCells(0, 13 + i, totals[i]);
 
-  const QString moduleHead[7] = {QStringLiteral("-48v模块"), QStringLiteral("开关机状态"), QStringLiteral("输出电压"),
-                                 QStringLiteral("输出电流"), QStringLiteral("模块保护"), QStringLiteral("风机故障"),
-                                 QStringLiteral("限流状态")};
-  for (int c = 0; c < 7; ++c) StringGrid2->SetCells(c, 0, moduleHead[c]);
+  for (int c = 0; c < 7; ++c) StringGrid2->SetCells(c, 0, status::moduleGridHeadings()[c]);
   for (int n = 1; n <= 12; ++n) StringGrid2->SetCells(0, n, QStringLiteral("模块%1").arg(n));
   resetModuleTable();
 
