@@ -3,12 +3,14 @@
 // getrusage) over a run of polling, per 10 s window and in total, against the same window
 // left on another page; and the wall time of one polling cycle (the status read sent by the
 // tick up to the tick re-armed after module 12, 15 requests).
-//   bench_status [--seconds N] [--screenshot FILE]
+//   bench_status [--seconds N] [--screenshot FILE] [--hide-log]
+// --hide-log hides the protocol log view, to tell its painting apart from the page's.
 // Run it under a display to measure painting as well: xvfb-run -a build/bench/bench_status
 // With --screenshot it saves the shown page with some alarms raised and exits.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTabWidget>
 #include <QTcpSocket>
@@ -62,9 +64,11 @@ int main(int argc, char **argv) {
   QApplication app(argc, argv);
   int seconds = 60;
   QString screenshot;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (qstrcmp(argv[i], "--seconds") == 0) seconds = std::max(10, atoi(argv[i + 1]));
-    if (qstrcmp(argv[i], "--screenshot") == 0) screenshot = QString::fromLocal8Bit(argv[i + 1]);
+  bool hideLog = false;
+  for (int i = 1; i < argc; ++i) {
+    if (qstrcmp(argv[i], "--hide-log") == 0) hideLog = true;
+    if (i + 1 < argc && qstrcmp(argv[i], "--seconds") == 0) seconds = std::max(10, atoi(argv[++i]));
+    if (i + 1 < argc && qstrcmp(argv[i], "--screenshot") == 0) screenshot = QString::fromLocal8Bit(argv[++i]);
   }
   SetMessageBoxHook([](const QString &t, const QString &c) {
     std::fprintf(stderr, "message: %s (%s)\n", qPrintable(t), qPrintable(c));
@@ -81,6 +85,7 @@ int main(int argc, char **argv) {
 
   TForm1 form;
   form.show();
+  if (hideLog) form.Memo1->hide();
   bench::openLan(form, port);
   if (!waitFor([&] { return form.lanConnected; }, 5000)) return std::fprintf(stderr, "no connection\n"), 1;
 
@@ -138,7 +143,8 @@ int main(int argc, char **argv) {
     for (double x : v) std::printf(" %.3f", x);
     std::printf(" )\n");
   };
-  std::printf("platform %s, 12 modules\n", qPrintable(QGuiApplication::platformName()));
+  std::printf("platform %s, 12 modules%s\n", qPrintable(QGuiApplication::platformName()),
+              hideLog ? ", protocol log hidden" : "");
   show("status page shown, polling", polling);
   show("another page shown (link open, no polling)", idle);
   std::printf("polling cycles: %zu in %d s, wall time median %.2f ms, min %.2f, max %.2f\n", cycles, seconds,

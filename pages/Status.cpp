@@ -207,9 +207,11 @@ void TForm1::statusDecode(StatusAnswer answer) {
 // Every box and lamp of the answer, in table order, then the battery or AC state.
 void TForm1::statusShow(StatusAnswer answer) {
   const auto fields = status::measurements();
-  for (size_t i = 0; i < fields.size(); ++i)
-    if (fields[i].answer == answer)
-      statusBoxes_[i]->setText(status::measurementText(fields[i].encoding, &payload[4 + fields[i].offset]));
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].answer != answer) continue;
+    const QString text = status::measurementText(fields[i].encoding, &payload[4 + fields[i].offset]);
+    if (statusBoxes_[i]->text() != text) statusBoxes_[i]->setText(text);  // a box repaints only on change
+  }
   const auto lamps = status::lamps();
   for (size_t i = 0; i < lamps.size(); ++i)
     if (lamps[i].answer == answer) statusLamps_[i]->SetBrushColor(dataByte(lamps[i].offset) & lamps[i].mask ? kAlarm : kQuiet);

@@ -26,19 +26,6 @@ Built built(const TForm1 &f) {
                                                     static_cast<int>(p.frame.data.size()))};
 }
 
-// A link that is "open" but has not connected: frames are built and logged, nothing leaves.
-void pretendOpen(TForm1 &f) {
-  f.linkOpen = true;
-  f.serialLink = false;
-  f.lanConnected = false;
-}
-
-QByteArray bytes(std::initializer_list<int> b) {
-  QByteArray out;
-  for (int v : b) out.append(char(v));
-  return out;
-}
-
 }  // namespace
 
 class TestPage1 : public QObject {

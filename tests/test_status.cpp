@@ -21,19 +21,6 @@ namespace {
 
 const QColor kRed(255, 0, 0), kGreen(0, 255, 0);
 
-// A link that is "open" but not connected: requests are built and logged, nothing leaves.
-void pretendOpen(TForm1 &f) {
-  f.linkOpen = true;
-  f.serialLink = false;
-  f.lanConnected = false;
-}
-
-QByteArray bytes(std::initializer_list<int> b) {
-  QByteArray out;
-  for (int v : b) out.append(char(v));
-  return out;
-}
-
 // A status answer's 18 data bytes, all 0 but the given (offset, value) pairs.
 QByteArray statusData(std::initializer_list<std::pair<int, int>> set, int size = 18) {
   QByteArray d(size, '\0');
@@ -48,12 +35,7 @@ QByteArray readings(int module, int centivolts, int centiamps, int statusBits, i
 }
 
 // The CID1/CID2 and data of the frame last built.
-QString lastRequest(const TForm1 &f) {
-  auto p = proto::parseFrame(std::string_view(f.txBuffer, static_cast<size_t>(f.txLength)));
-  QString s = QStringLiteral("%1/%2").arg(p.frame.second, 2, 16, QLatin1Char('0')).arg(p.frame.third, 2, 16, QLatin1Char('0'));
-  for (uint8_t b : p.frame.data) s += QStringLiteral(" %1").arg(b, 2, 16, QLatin1Char('0'));
-  return s.toUpper();
-}
+QString lastRequest(const TForm1 &f) { return requestText(std::string_view(f.txBuffer, size_t(f.txLength))); }
 
 // Answers the request last built, as the controller would.
 void reply(TForm1 &f, const QByteArray &data, uint8_t rtn = 0) { feed(f, answer(uint8_t(f.pendingCid1), rtn, data)); }

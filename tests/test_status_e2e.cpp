@@ -19,14 +19,6 @@ namespace {
 
 const QColor kRed(255, 0, 0), kGreen(0, 255, 0);
 
-// "42/16", "41/0E 07": a request as the peer received it.
-QString describe(const QByteArray &request) {
-  auto p = proto::parseFrame(request.toStdString());
-  QString s = QStringLiteral("%1/%2").arg(p.frame.second, 2, 16, QLatin1Char('0')).arg(p.frame.third, 2, 16, QLatin1Char('0'));
-  for (uint8_t b : p.frame.data) s += QStringLiteral(" %1").arg(b, 2, 16, QLatin1Char('0'));
-  return s.toUpper();
-}
-
 // The simulator in this process with its clock standing still, so every answer is the same,
 // behind a peer that records the requests and can be told to misbehave.
 struct Controller {
@@ -40,7 +32,7 @@ struct Controller {
 
   explicit Controller(sim::ControllerConfig cfg) : sim(std::move(cfg), [this] { return now; }) {
     peer.respond = [this](const QByteArray &request) {
-      const QString what = describe(request);
+      const QString what = requestText(request.toStdString());
       requests << what;
       if (!trap.isEmpty() && what.startsWith(trap)) {
         trap.clear();

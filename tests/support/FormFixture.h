@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <initializer_list>
+#include <string_view>
+
 #include "window/Unit1.h"
 #include "window/HandlerSupport.h"
 
@@ -24,6 +27,12 @@ struct MessageRecorder {
 
 QStringList memoLines(const TForm1 &form);
 QString lastMemoLine(const TForm1 &form);
+// A link that is "open" but has not connected: frames are built and logged, nothing leaves.
+void pretendOpen(TForm1 &form);
+// Bytes from a list of values 0..255.
+QByteArray bytes(std::initializer_list<int> values);
+// A request frame as "CID1/CID2" and its data bytes, in hexadecimal: "42/16", "41/0E 07".
+QString requestText(std::string_view frame);
 // Hands a chunk to the window as a link's receive handler does.
 void feed(TForm1 &form, const QByteArray &chunk);
 // A response frame (address 1, second byte = cid1) with a correct checksum.
