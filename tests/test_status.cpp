@@ -289,12 +289,14 @@ class TestStatus : public QObject {
     QCOMPARE(gridRow(f, 7), (QStringList{"模块7", "不在位", "0V", "0A", "正常", "正常", "正常"}));
     QCOMPARE(gridRow(f, 1)[2], QStringLiteral("53.5V"));  // still listed: kept until read again
     QCOMPARE(lastRequest(f), QStringLiteral("41/0E 01"));
-    reply(f, readings(1, 5350, 840, 0x84, 0));
+    reply(f, readings(1, 5350, 840, 0x84, 2));
     QCOMPARE(gridRow(f, 1)[1], QStringLiteral("不在位"));  // 0x80 wins over 0x04
+    QCOMPARE(gridRow(f, 1)[4], QStringLiteral("过压"));
     for (int n : {10, 11, 12}) {
       QCOMPARE(lastRequest(f), QStringLiteral("41/0E %1").arg(n, 2, 16, QLatin1Char('0')).toUpper());
-      reply(f, readings(n, 5300 + n, 100 * n, 0x20, n == 12 ? 6 : 1));
+      reply(f, readings(n, 5300 + n, 100 * n, 0x20, n == 10 ? 1 : n == 11 ? 4 : 6));
     }
+    QCOMPARE(gridRow(f, 11)[4], QStringLiteral("输入告警"));
     QCOMPARE(gridRow(f, 10), (QStringList{"模块10", "开机", "53.1V", "10A", "过温", "正常", "正常"}));
     QCOMPARE(gridRow(f, 12), (QStringList{"模块12", "开机", "53.12V", "12A", "输入掉电", "正常", "正常"}));
     QVERIFY(f.Timer2->Enabled());
@@ -308,22 +310,6 @@ class TestStatus : public QObject {
     for (int n = 1; n <= 12; ++n) QCOMPARE(gridRow(f, n)[1], QStringLiteral("不在位"));
     QCOMPARE(memoLines(f).size(), 2);
     QVERIFY(f.Timer2->Enabled());
-  }
-
-  void moduleRowTexts() {
-    struct Row {
-      int status, fault;
-      const char *state, *protection;
-    } rows[] = {{0x84, 0, "不在位", "正常"}, {0x24, 3, "关机", "短路"}, {0x20, 5, "开机", "告警"},
-                {0x00, 5, "开机", "正常"},   {0x00, 2, "开机", "过压"}, {0x04, 4, "关机", "输入告警"}};
-    for (const Row &r : rows) {
-      status::ModuleRecord m;
-      m.status = uint8_t(r.status);
-      m.fault = uint8_t(r.fault);
-      const auto t = status::moduleRowTexts(m);
-      QCOMPARE(t[0], QString::fromUtf8(r.state));
-      QCOMPARE(t[3], QString::fromUtf8(r.protection));
-    }
   }
 
   void switchingAModuleOnAndOff() {
