@@ -4,6 +4,7 @@
 // comes from a clock function, so given the same clock and seed it behaves the same way.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -38,12 +39,16 @@ struct ModuleFault {
 };
 
 struct ControllerConfig {
-  ControllerConfig(uint8_t address = 1, std::vector<int> modules = {1, 2, 3}, int records = 10, uint64_t seed = 1)
-      : address(address), modules(std::move(modules)), records(records), seed(seed) {}
+  ControllerConfig(uint8_t address = 1, std::vector<int> modules = {1, 2, 3}, int records = 10, uint64_t seed = 1,
+                   std::vector<std::array<uint8_t, 8>> history = {})
+      : address(address), modules(std::move(modules)), records(records), seed(seed), history(std::move(history)) {}
   uint8_t address;
   std::vector<int> modules;  // present rectifier modules, 1..12
   int records;               // history records at start, 0..65535
   uint64_t seed;
+  // When not empty, the history itself, index 0 first, instead of `records` generated ones:
+  // the six BCD date bytes, the type and the code, as the controller sends them.
+  std::vector<std::array<uint8_t, 8>> history;
   ForcedAlarms alarms;
   std::map<int, ModuleFault> moduleFaults;  // by module number
   double alarmRate = 0;  // each named alarm is raised in an answer with this chance (seeded)

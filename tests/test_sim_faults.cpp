@@ -182,13 +182,21 @@ class TestSimFaults : public QObject {
     QCOMPARE(int(o->controller.moduleFaults.at(3).status), 0x24);
     QCOMPARE(int(o->controller.moduleFaults.at(12).status), 0);
     QCOMPARE(o->controller.alarmRate, 0.25);
+    o = sim::parseOptions({"--record", "241231235958:3:5", "--record", "000000000000:0:255"}, err);
+    QVERIFY(o);
+    QCOMPARE(o->controller.history.size(), std::size_t(2));
+    QVERIFY((o->controller.history[0] == std::array<uint8_t, 8>{0x24, 0x12, 0x31, 0x23, 0x59, 0x58, 3, 5}));
+    QVERIFY((o->controller.history[1] == std::array<uint8_t, 8>{0, 0, 0, 0, 0, 0, 0, 255}));
     for (auto bad : std::vector<std::vector<std::string>>{{"--modules", "1,13"}, {"--modules", "0"},
                                                           {"--fault-silent", "1.5"}, {"--fault-rtn", "x"},
                                                           {"--listen", "5001"}, {"--address", "256"},
                                                           {"--seed"}, {"--frobnicate"}, {"--fault-bogus", "0.1"},
                                                           {"--alarms", "fire"}, {"--alarm-rate", "2"},
                                                           {"--module-fault", "13:1"}, {"--module-fault", "3"},
-                                                          {"--module-fault", "3:256"}, {"--module-fault", "3:1:2:4"}}) {
+                                                          {"--module-fault", "3:256"}, {"--module-fault", "3:1:2:4"},
+                                                          {"--record", "24123123595:3:5"}, {"--record", "2412312359G8:3:5"},
+                                                          {"--record", "241231235958:3"}, {"--record", "241231235958:256:1"},
+                                                          {"--record", "241231235958:3:x"}}) {
       err.clear();
       QVERIFY(!sim::parseOptions(bad, err));
       QVERIFY(!err.empty());

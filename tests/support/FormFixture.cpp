@@ -29,18 +29,6 @@ QString lastMemoLine(const TForm1 &form) {
   return lines.isEmpty() ? QString() : lines.last();
 }
 
-void pretendOpen(TForm1 &form) {
-  form.linkOpen = true;
-  form.serialLink = false;
-  form.lanConnected = false;
-}
-
-QByteArray bytes(std::initializer_list<int> values) {
-  QByteArray out;
-  for (int v : values) out.append(char(v));
-  return out;
-}
-
 QString requestText(std::string_view frame) {
   const proto::FrameParse p = proto::parseFrame(frame);
   QString s = QStringLiteral("%1/%2").arg(p.frame.second, 2, 16, QLatin1Char('0')).arg(p.frame.third, 2, 16, QLatin1Char('0'));
@@ -67,6 +55,24 @@ void setText(TForm1 &form, const char *name, const QString &value) { find<QLineE
 bool checked(const TForm1 &form, const char *name) { return find<QCheckBox>(form, name)->isChecked(); }
 int comboIndex(const TForm1 &form, const char *name) { return find<QComboBox>(form, name)->currentIndex(); }
 void click(TForm1 &form, const char *buttonName) { find<QAbstractButton>(form, buttonName)->click(); }
+
+Built built(const TForm1 &f) {
+  auto p = proto::parseFrame(std::string_view(f.txBuffer, static_cast<size_t>(f.txLength)));
+  return {p.frame.second, p.frame.third,
+          QByteArray(reinterpret_cast<const char *>(p.frame.data.data()), static_cast<int>(p.frame.data.size()))};
+}
+
+void pretendOpen(TForm1 &f) {
+  f.linkOpen = true;
+  f.serialLink = false;
+  f.lanConnected = false;
+}
+
+QByteArray bytes(std::initializer_list<int> values) {
+  QByteArray out;
+  for (int v : values) out.append(char(v));
+  return out;
+}
 
 bool openLan(TForm1 &form, quint16 port) {
   form.RadioButton2->click();

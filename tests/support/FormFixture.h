@@ -27,10 +27,6 @@ struct MessageRecorder {
 
 QStringList memoLines(const TForm1 &form);
 QString lastMemoLine(const TForm1 &form);
-// A link that is "open" but has not connected: frames are built and logged, nothing leaves.
-void pretendOpen(TForm1 &form);
-// Bytes from a list of values 0..255.
-QByteArray bytes(std::initializer_list<int> values);
 // A request frame as "CID1/CID2" and its data bytes, in hexadecimal: "42/16", "41/0E 07".
 QString requestText(std::string_view frame);
 // Hands a chunk to the window as a link's receive handler does.
@@ -43,6 +39,15 @@ void setText(TForm1 &form, const char *name, const QString &value);
 bool checked(const TForm1 &form, const char *name);
 int comboIndex(const TForm1 &form, const char *name);
 void click(TForm1 &form, const char *buttonName);
+// CID1, CID2 and data of the request frame last built.
+struct Built {
+  int cid1, cid2;
+  QByteArray data;
+};
+Built built(const TForm1 &form);
+// A link that is "open" but has not connected: frames are built and logged, nothing leaves.
+void pretendOpen(TForm1 &form);
+QByteArray bytes(std::initializer_list<int> values);
 // Chooses LAN, 127.0.0.1 and the port, presses OPEN and waits for the connection.
 bool openLan(TForm1 &form, quint16 port);
 // Waits, processing events, until pred() or timeoutMs passes; returns pred().
