@@ -36,11 +36,7 @@ double cpuSeconds() {
   return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
+double median(const std::vector<double> &v) { return bench::percentile(v, 0.5); }
 
 // Lets the window run for seconds; returns the CPU share of one core per 10 s window.
 std::vector<double> cpuWindows(int seconds) {
@@ -148,8 +144,7 @@ int main(int argc, char **argv) {
   show("status page shown, polling", polling);
   show("another page shown (link open, no polling)", idle);
   std::printf("polling cycles: %zu in %d s, wall time median %.2f ms, min %.2f, max %.2f\n", cycles, seconds,
-              cycleMedian, cycleMs.empty() ? 0.0 : *std::min_element(cycleMs.begin(), cycleMs.end()),
-              cycleMs.empty() ? 0.0 : *std::max_element(cycleMs.begin(), cycleMs.end()));
+              cycleMedian, bench::percentile(cycleMs, 0), bench::percentile(cycleMs, 1));
   if (timedOut) std::printf("a request timed out during the run\n");
   return 0;
 }
