@@ -136,6 +136,7 @@ void TForm1::buildPages() {
     PageControl1->addTab(*sheets[i], captions[i]);
   }
   buildPage1();
+  buildPage2();
 
   StringGrid2 = new TStringGrid(TabSheet2, QStringLiteral("StringGrid2"), 7, 13, 1, 15);
   StringGrid2->setGeometry(8, 330, 565, 220);
