@@ -54,13 +54,9 @@ constexpr int kRowCount = sizeof kRows / sizeof kRows[0];
 constexpr int kLeftColumnRows = 17;
 
 using Handler = TForm1::Handler;
-struct Entry {
-  int pos;
-  Handler read, write;
-};
 
 // The named handlers by row; pos 0 is the write-only row.
-const Entry kEntries[] = {
+const ParamEntry kEntries[] = {
 #define PAGE1_ENTRY_RW(pos, read, write, decoder) {pos, &TForm1::read, &TForm1::write},
 #define PAGE1_ENTRY_R(pos, read, decoder) {pos, &TForm1::read, nullptr},
 #define PAGE1_ENTRY_W(pos, write) {pos, nullptr, &TForm1::write},
@@ -83,17 +79,8 @@ Handler page2Next(int pos) {
   }
 }
 
-int rowIndex(int pos) {
-  for (int i = 0; i < kRowCount; ++i)
-    if (kRows[i].pos == pos) return i;
-  return -1;
-}
-
-const Entry *entry(int pos) {
-  for (const Entry &e : kEntries)
-    if (e.pos == pos) return &e;
-  return nullptr;
-}
+int rowIndex(int pos) { return params::rowIndex(kRows, pos); }
+const ParamEntry *entry(int pos) { return params::entry(kEntries, pos); }
 
 }  // namespace
 
@@ -142,7 +129,7 @@ void TForm1::buildPage1() {
     } else if (!row.readButton) {
       shape.writeWidth = 68;
     }
-    const Entry *handlers = entry(row.pos);
+    const ParamEntry *handlers = entry(row.pos);
     QWidget *control = placeParamRow(TabSheet1, row, left ? 6 : 292,
                                      top + (left ? i : i - kLeftColumnRows) * rowHeight, shape, handlers->read,
                                      handlers->write);

@@ -52,11 +52,7 @@ constexpr int kContactRows = 8, kColumnRows = 10;
 constexpr int kSteps = 30;
 
 using Handler = TForm1::Handler;
-struct Entry {
-  int step;
-  Handler read, write;
-};
-const Entry kEntries[] = {
+const ParamEntry kEntries[] = {
 #define PAGE2_ENTRY_RW(step, read, write, decoder) {step, &TForm1::read, &TForm1::write},
 #define PAGE2_ENTRY_CONTACT(step, read, write) {step, &TForm1::read, &TForm1::write},
     PAGE2_READ_WRITE_ROWS(PAGE2_ENTRY_RW) PAGE2_CONTACT_ROWS(PAGE2_ENTRY_CONTACT)
@@ -68,17 +64,8 @@ const Entry kEntries[] = {
 constexpr int kFirstPage1Step = 15;
 const Handler kPage1Steps[] = {&TForm1::Button136Click, &TForm1::Button138Click, &TForm1::Button140Click};
 
-int rowIndex(int step) {
-  for (int i = 0; i < kRowCount; ++i)
-    if (kRows[i].pos == step) return i;
-  return -1;
-}
-
-const Entry *entry(int step) {
-  for (const Entry &e : kEntries)
-    if (e.step == step) return &e;
-  return nullptr;
-}
+int rowIndex(int step) { return params::rowIndex(kRows, step); }
+const ParamEntry *entry(int step) { return params::entry(kEntries, step); }
 
 // The read of a refresh step, 1 to 30.
 Handler stepRead(int step) {
@@ -127,7 +114,7 @@ void TForm1::buildPage2() {
       x = k < kColumnRows ? 6 : right;
       y = columnsTop + (k % kColumnRows) * rowHeight;
     }
-    const Entry *handlers = entry(row.pos);
+    const ParamEntry *handlers = entry(row.pos);
     QWidget *control = placeParamRow(TabSheet3, row, x, y, shape, handlers->read, handlers->write);
     if (auto *box = qobject_cast<QComboBox *>(control)) {
       // Editable; no item chosen at first. Typed text never becomes an item.

@@ -6,8 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+
+class TForm1;
 
 enum class Shown {
   Div10, Div100,   // 16-bit value over 10 or 100
@@ -36,6 +39,13 @@ struct ParamRow {
   int contact;      // dry contacts: the contact number (1-4) that requests carry; else 0
 };
 
+// A row's named read and write handlers (either may be missing), by its chain place.
+struct ParamEntry {
+  int pos;
+  void (TForm1::*read)();
+  void (TForm1::*write)();
+};
+
 // How a row is drawn: widths in pixels, button captions.
 struct ParamRowShape {
   int labelWidth = 126;
@@ -57,5 +67,19 @@ QString wordText(Shown shown, int word);
 std::optional<int> wholeTenthsSignMagnitude(int whole);
 // A byte as two upper-case hex digits.
 QString hex2(int value);
+
+// The row (or entry) with the given chain place in a page's table: an index, or nullptr.
+template <std::size_t N>
+int rowIndex(const ParamRow (&rows)[N], int pos) {
+  for (std::size_t i = 0; i < N; ++i)
+    if (rows[i].pos == pos) return static_cast<int>(i);
+  return -1;
+}
+template <std::size_t N>
+const ParamEntry *entry(const ParamEntry (&entries)[N], int pos) {
+  for (const ParamEntry &e : entries)
+    if (e.pos == pos) return &e;
+  return nullptr;
+}
 
 }  // namespace params

@@ -5,12 +5,9 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-#include "protocol/Frame.h"
-#include "sim/Controller.h"
 #include "support/FormFixture.h"
 #include "support/Page2Chain.h"
 #include "support/Powersim.h"
-#include "support/ScriptedPeer.h"
 
 using namespace testsupport;
 
@@ -71,63 +68,6 @@ class TestPage2E2E : public QObject {
     QVERIFY(answered(f));
     QCOMPARE(text(f, "Edit31"), QStringLiteral("3"));
     QCOMPARE(memoLines(f).size(), lines + 3);
-  }
-
-  void writtenValuesReadBack() {
-    MessageRecorder messages;
-    Powersim sim;
-    QVERIFY(sim.ok());
-    TForm1 f;
-    QVERIFY(openLan(f, sim.port()));
-    auto write = [&](const char *button) {
-      f.setPanelText(1, QString());
-      click(f, button);
-      return answered(f) && f.panelText(1) == QStringLiteral("设置成功");
-    };
-    setText(f, "Edit64", QStringLiteral("-10"));
-    QVERIFY(write("Button143"));
-    setText(f, "Edit64", QStringLiteral("0"));
-    click(f, "Button142");
-    QVERIFY(answered(f));
-    QCOMPARE(text(f, "Edit64"), QStringLiteral("-10"));
-
-    combo(f, "ComboBox7")->setCurrentIndex(13);
-    QVERIFY(write("Button51"));
-    combo(f, "ComboBox7")->setCurrentIndex(0);
-    click(f, "Button50");
-    QVERIFY(answered(f));
-    QCOMPARE(combo(f, "ComboBox7")->currentText(), QStringLiteral("防雷"));
-
-    setText(f, "Edit31", QStringLiteral("4"));
-    QVERIFY(write("Button108"));  // the module count is acknowledged too
-    QVERIFY(messages.boxes.isEmpty());
-  }
-
-  void aFailedStepWaitsForASingleReadToFinishTheChain() {
-    MessageRecorder messages;
-    sim::Controller controller(sim::ControllerConfig{});
-    ScriptedPeer peer;
-    bool failFastCharge = true;
-    peer.respond = [&](const QByteArray &request) -> QByteArray {
-      auto parsed = proto::parseFrame(request.toStdString());
-      if (failFastCharge && parsed.error == proto::FrameError::None && parsed.frame.third == 0x51)  // step 12
-        return answer(0x42, 1, {});
-      return QByteArray::fromStdString(controller.answer(request.toStdString()).value_or(std::string()));
-    };
-    TForm1 f;
-    QVERIFY(openLan(f, peer.port()));
-    setText(f, "Edit47", QStringLiteral("?"));
-    click(f, "Button88");
-    QVERIFY(waitFor([&] { return peer.requests == 12 && !f.Timer1->Enabled(); }, 10000));
-    QVERIFY(f.page2Refresh);
-    QCOMPARE(text(f, "Edit47"), QStringLiteral("?"));
-    failFastCharge = false;
-    click(f, "Button80");  // "负载电流增益：" carries the chain on by itself
-    QVERIFY(waitFor([&] { return !f.page2Refresh; }, 10000));
-    QCOMPARE(peer.requests, 12 + 8);
-    QCOMPARE(text(f, "Edit47"), QStringLiteral("10000"));
-    QCOMPARE(text(f, "Edit54"), QStringLiteral("0"));
-    QVERIFY(messages.boxes.isEmpty());
   }
 };
 
