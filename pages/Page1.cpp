@@ -10,10 +10,7 @@
 
 namespace {
 
-using C = Control;
-using S = Shown;
-using E = Encoding;
-constexpr ErrorTo L = ErrorTo::Log, P = ErrorTo::Panel2;
+using namespace catalogue;
 
 // The catalogue, in chain order; the write-only "手动均充：" row sits between 20 and 21.
 const ParamRow kRows[] = {

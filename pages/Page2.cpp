@@ -10,10 +10,7 @@
 
 namespace {
 
-using C = Control;
-using S = Shown;
-using E = Encoding;
-constexpr ErrorTo L = ErrorTo::Log, P = ErrorTo::Panel2;
+using namespace catalogue;
 
 // The catalogue by refresh step: the dry contacts (one row per box), then the left and the
 // right column. The module count (step 0) is outside the refresh.

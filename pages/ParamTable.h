@@ -39,6 +39,14 @@ struct ParamRow {
   int contact;      // dry contacts: the contact number (1-4) that requests carry; else 0
 };
 
+// Short names for writing a catalogue one line per row.
+namespace catalogue {
+using C = Control;
+using S = Shown;
+using E = Encoding;
+constexpr ErrorTo L = ErrorTo::Log, P = ErrorTo::Panel2;
+}  // namespace catalogue
+
 // A row's named read and write handlers (either may be missing), by its chain place.
 struct ParamEntry {
   int pos;
