@@ -63,19 +63,6 @@ const ParamEntry kEntries[] = {
 #undef PAGE1_ENTRY_W
 };
 
-// While the page-2 refresh runs, rows 27 to 31 hand on to the next read of that chain
-// instead of taking the page-1 step: 28 and 31 continue on page 2.
-Handler page2Next(int pos) {
-  switch (pos) {
-    case 27: return &TForm1::Button122Click;
-    case 28: return &TForm1::Button124Click;
-    case 29: return &TForm1::Button138Click;
-    case 30: return &TForm1::Button140Click;
-    case 31: return &TForm1::Button142Click;
-    default: return nullptr;
-  }
-}
-
 int rowIndex(int pos) { return params::rowIndex(kRows, pos); }
 const ParamEntry *entry(int pos) { return params::entry(kEntries, pos); }
 
@@ -147,7 +134,8 @@ void TForm1::page1Read(int pos) {
   const ParamRow &row = kRows[rowIndex(pos)];
   page1Position = pos;
   if (page1Refresh) chainStep(QStringLiteral("page1"), pos, 31);
-  if (page2Refresh) page2ReportStep(entry(pos)->read);
+  if (page2Refresh)
+    if (const int step = page2StepOf(entry(pos)->read)) chainStep(QStringLiteral("page2"), step, 30);
   sendRequest(params::hex2(row.readCid1), params::hex2(row.readCid2));
 }
 
@@ -176,8 +164,12 @@ void TForm1::page1SetClock() {
 
 void TForm1::page1Decode(int pos) {
   const int i = rowIndex(pos);
+  // While the page-2 refresh runs, rows 27 and 28 lead into it before its step 9 and rows 29
+  // to 31 are its steps 15 to 17: they go on with that chain instead of this page's.
   if (paramDecode(kRows[i], page1Controls_[i]) && page2Refresh) {
-    if (Handler next = page2Next(pos)) return (this->*next)();
+    if (pos == 27) return Button122Click();
+    if (pos == 28) return page2Continue(8);
+    if (const int step = page2StepOf(entry(pos)->read)) return page2Continue(step);
   }
   mcu_shaxincs_option();
 }

@@ -57,7 +57,7 @@ const ParamEntry kEntries[] = {
 #undef PAGE2_ENTRY_CONTACT
 };
 
-// Steps 15 to 17 of the refresh are page-1 rows; their decoders lead on to step 18.
+// Steps 15 to 17 of the refresh are page-1 rows, whose decoders go on with this chain.
 constexpr int kFirstPage1Step = 15;
 const Handler kPage1Steps[] = {&TForm1::Button136Click, &TForm1::Button138Click, &TForm1::Button140Click};
 
@@ -178,7 +178,8 @@ void TForm1::page2Continue(int step) {
     page2Refresh = false;  // past the last step, or the module count
 }
 
-void TForm1::page2ReportStep(Handler read) {
+int TForm1::page2StepOf(Handler read) const {
   for (int i = 0; i < 3; ++i)
-    if (kPage1Steps[i] == read) chainStep(QStringLiteral("page2"), kFirstPage1Step + i, kSteps);
+    if (kPage1Steps[i] == read) return kFirstPage1Step + i;
+  return 0;
 }

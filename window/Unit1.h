@@ -209,8 +209,8 @@ class TForm1 : public QMainWindow {
   void page2DecodeContact(bool type);
   // After a good answer at a step: the next read of the page-2 refresh, or its end.
   void page2Continue(int step);
-  // The page-2 progress, when read is one of the page-2 refresh's reads.
-  void page2ReportStep(Handler read);
+  // The page-2 refresh step (15-17) that a page-1 read is, or 0.
+  int page2StepOf(Handler read) const;
   std::vector<QWidget *> page2Controls_;
 
   bool lastBuildOk_ = false;
