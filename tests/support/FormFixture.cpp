@@ -54,16 +54,16 @@ void readAndAnswer(TForm1 &form, const char *button, uint8_t rtn, const QByteArr
   feed(form, answer(uint8_t(form.pendingCid1), rtn, data));
 }
 
-Built built(const TForm1 &form) {
-  auto p = proto::parseFrame(std::string_view(form.txBuffer, static_cast<size_t>(form.txLength)));
-  return {p.frame.second, p.frame.third, QByteArray(reinterpret_cast<const char *>(p.frame.data.data()),
-                                                    static_cast<int>(p.frame.data.size()))};
+Built built(const TForm1 &f) {
+  auto p = proto::parseFrame(std::string_view(f.txBuffer, static_cast<size_t>(f.txLength)));
+  return {p.frame.second, p.frame.third,
+          QByteArray(reinterpret_cast<const char *>(p.frame.data.data()), static_cast<int>(p.frame.data.size()))};
 }
 
-void pretendOpen(TForm1 &form) {
-  form.linkOpen = true;
-  form.serialLink = false;
-  form.lanConnected = false;
+void pretendOpen(TForm1 &f) {
+  f.linkOpen = true;
+  f.serialLink = false;
+  f.lanConnected = false;
 }
 
 QByteArray bytes(std::initializer_list<int> values) {

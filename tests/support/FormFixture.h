@@ -38,7 +38,7 @@ int comboIndex(const TForm1 &form, const char *name);
 void click(TForm1 &form, const char *buttonName);
 // Clicks a read button and answers the request it built.
 void readAndAnswer(TForm1 &form, const char *button, uint8_t rtn, const QByteArray &data);
-// CID1/CID2 and data of the frame last built.
+// CID1, CID2 and data of the request frame last built.
 struct Built {
   int cid1, cid2;
   QByteArray data;
