@@ -61,6 +61,7 @@ class TestPage2E2E : public QObject {
     }
     for (const char *check : {"CheckBox7", "CheckBox8", "CheckBox2"}) QVERIFY(!checked(f, check));
     QVERIFY(messages.boxes.isEmpty());
+    screenshot(f, 2, "page2.png");
 
     // afterwards a single read sends one request only
     const int lines = memoLines(f).size();

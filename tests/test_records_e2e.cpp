@@ -28,16 +28,6 @@ QString requestLine(uint8_t cid2, const std::vector<uint8_t> &data) {
 
 bool idle(const TForm1 &f) { return !f.Timer1->Enabled(); }
 
-void screenshot(TForm1 &f, int page, const char *file) {
-  const QString folder = qEnvironmentVariable("POWERHOST_SCREENSHOTS");
-  if (folder.isEmpty()) return;
-  f.PageControl1->setCurrentIndex(page);
-  f.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&f));
-  QTest::qWait(200);  // let the page paint
-  QVERIFY(f.grab().save(folder + QLatin1Char('/') + QLatin1String(file)));
-}
-
 }  // namespace
 
 class TestRecordsE2E : public QObject {

@@ -84,6 +84,16 @@ QString requestLine(int cid1, int cid2, const QByteArray &data) {
       proto::hexLogLine(proto::encodeFrame(1, static_cast<uint8_t>(cid1), static_cast<uint8_t>(cid2), d)));
 }
 
+void screenshot(TForm1 &form, int page, const char *file) {
+  const QString folder = qEnvironmentVariable("POWERHOST_SCREENSHOTS");
+  if (folder.isEmpty()) return;
+  form.PageControl1->setCurrentIndex(page);
+  form.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&form));
+  QTest::qWait(200);  // let the page paint
+  QVERIFY(form.grab().save(folder + QLatin1Char('/') + QLatin1String(file)));
+}
+
 bool openLan(TForm1 &form, quint16 port) {
   form.RadioButton2->click();
   setText(form, "Edit13", QStringLiteral("127.0.0.1"));

@@ -51,6 +51,8 @@ QByteArray bytes(std::initializer_list<int> values);
 QStringList requestLines(const TForm1 &form);
 // The log line of a request frame to address 1.
 QString requestLine(int cid1, int cid2, const QByteArray &data = {});
+// With POWERHOST_SCREENSHOTS set to a folder: shows the window on the page and saves it there.
+void screenshot(TForm1 &form, int page, const char *file);
 // Chooses LAN, 127.0.0.1 and the port, presses OPEN and waits for the connection.
 bool openLan(TForm1 &form, quint16 port);
 // Waits, processing events, until pred() or timeoutMs passes; returns pred().
