@@ -129,6 +129,18 @@ class TestOperator : public QObject {
     QCOMPARE(seen.last(), lan + QStringLiteral(" | 参数1刷新 31/31 完成"));
     QVERIFY2(seen.contains(lan + QStringLiteral(" | 参数1刷新 1/31")), qPrintable(seen.join('\n')));
 
+    // page 2's refresh, with its three page-1 steps, counts to its own end
+    seen.clear();
+    click(f, "Button88");
+    QVERIFY(waitFor(
+        [&] {
+          const QString t = f.panelText(0);
+          if (seen.isEmpty() || seen.last() != t) seen << t;
+          return t.endsWith(QStringLiteral("参数2刷新 30/30 完成"));
+        },
+        15000));
+    QVERIFY2(seen.first() == lan + QStringLiteral(" | 参数2刷新 1/30"), qPrintable(seen.join('\n')));
+
     click(f, "Button29");
     QVERIFY(f.panelText(0).startsWith(QStringLiteral("未连接 | ")));
 
@@ -139,7 +151,7 @@ class TestOperator : public QObject {
     QVERIFY(f.panelText(0).startsWith(sim.ptyPath() + QStringLiteral(" 9600 | ")));
     click(f, "Button5");  // one read over the line: the finished refresh stays on show
     QVERIFY(waitFor([&] { return !f.Timer1->Enabled(); }, 5000));
-    QVERIFY(f.panelText(0).endsWith(QStringLiteral("参数1刷新 31/31 完成")));
+    QVERIFY(f.panelText(0).endsWith(QStringLiteral("参数2刷新 30/30 完成")));
     click(f, "Button29");
     QVERIFY(f.panelText(0).startsWith(QStringLiteral("未连接")));
     QVERIFY(boxes.boxes.isEmpty());
