@@ -28,17 +28,35 @@ struct SavePathAnswer {
   ~SavePathAnswer() { SetSaveFileNameHook({}); }
 };
 
-// A CSV file as written: the byte-order mark, then rows of plain (unquoted) fields.
-QList<QStringList> readCsv(const QString &path, bool *bom) {
+// Exports through the action as the operator choosing path would, and reads the file back as
+// rows of plain (unquoted) fields; empty when the file is missing or lacks the byte-order mark.
+QList<QStringList> exportAndReadBack(QAction *action, const QString &path) {
+  {
+    SavePathAnswer answer(path);
+    action->trigger();
+  }
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};
   QByteArray bytes = file.readAll();
-  *bom = bytes.startsWith("\xEF\xBB\xBF");
-  if (*bom) bytes.remove(0, 3);
+  if (!bytes.startsWith("\xEF\xBB\xBF")) return {};
   QList<QStringList> rows;
-  for (const QString &line : QString::fromUtf8(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+  for (const QString &line : QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
     rows << line.split(QLatin1Char(','));
   return rows;
+}
+
+// Panel 0's texts, each once as it changed, until one matches end; empty when none did in time.
+QStringList panelTextsUntil(const TForm1 &f, const QString &end) {
+  const QRegularExpression re(end);
+  QStringList seen;
+  const bool matched = waitFor(
+      [&] {
+        const QString t = f.panelText(0);
+        if (seen.isEmpty() || seen.last() != t) seen << t;
+        return re.match(t).hasMatch();
+      },
+      15000);
+  return matched ? seen : QStringList();
 }
 
 QMap<QString, QRect> namedGeometries(const TForm1 &f) {
@@ -117,28 +135,16 @@ class TestOperator : public QObject {
     QCOMPARE(f.panelText(0), lan + QStringLiteral(" 连接中…"));  // the connection stands only in the event loop
     QVERIFY(waitFor([&] { return f.panelText(0) == lan; }, 5000));
 
-    QStringList seen;
     click(f, "Button24");
-    QVERIFY(waitFor(
-        [&] {
-          const QString t = f.panelText(0);
-          if (seen.isEmpty() || seen.last() != t) seen << t;
-          return t.endsWith(QStringLiteral("完成"));
-        },
-        15000));
+    QStringList seen = panelTextsUntil(f, QStringLiteral("完成$"));
+    QVERIFY(!seen.isEmpty());
     QCOMPARE(seen.last(), lan + QStringLiteral(" | 参数1刷新 31/31 完成"));
     QVERIFY2(seen.contains(lan + QStringLiteral(" | 参数1刷新 1/31")), qPrintable(seen.join('\n')));
 
     // page 2's refresh, with its three page-1 steps, counts to its own end
-    seen.clear();
     click(f, "Button88");
-    QVERIFY(waitFor(
-        [&] {
-          const QString t = f.panelText(0);
-          if (seen.isEmpty() || seen.last() != t) seen << t;
-          return t.endsWith(QStringLiteral("参数2刷新 30/30 完成"));
-        },
-        15000));
+    seen = panelTextsUntil(f, QStringLiteral("参数2刷新 30/30 完成$"));
+    QVERIFY(!seen.isEmpty());
     QVERIFY2(seen.first() == lan + QStringLiteral(" | 参数2刷新 1/30"), qPrintable(seen.join('\n')));
 
     click(f, "Button29");
@@ -167,14 +173,8 @@ class TestOperator : public QObject {
     f.Button4Click();
     click(f, "Button24");
     const QRegularExpression stopped(QStringLiteral(" \\| 参数1刷新 停在 (\\d+)/31：通讯超时$"));
-    QStringList seen;
-    QVERIFY(waitFor(
-        [&] {
-          const QString t = f.panelText(0);
-          if (seen.isEmpty() || seen.last() != t) seen << t;
-          return stopped.match(t).hasMatch();
-        },
-        15000));
+    const QStringList seen = panelTextsUntil(f, stopped.pattern());
+    QVERIFY(!seen.isEmpty());
     const int at = stopped.match(seen.last()).captured(1).toInt();
     QVERIFY(at > 1);
     // the request at that step went out and was not answered: `at` requests, at - 1 answers of
@@ -234,28 +234,16 @@ class TestOperator : public QObject {
     QCOMPARE(f.StringGrid1->contextMenuPolicy(), Qt::ActionsContextMenu);
 
     const QString path = dir.filePath(QStringLiteral("用电量.csv"));
-    {
-      SavePathAnswer answer(path);
-      action->trigger();
-    }
-    bool bom = false;
-    const QList<QStringList> rows = readCsv(path, &bom);
-    QVERIFY(bom);
+    const QList<QStringList> rows = exportAndReadBack(action, path);
     QCOMPARE(rows.size(), 17);
-    for (int r = 0; r < 17; ++r) {
-      QCOMPARE(rows[r].size(), 5);
-      for (int c = 0; c < 5; ++c) QCOMPARE(rows[r][c], f.StringGrid1->Cells(c, r));
-    }
+    QCOMPARE(rows, shownRows(*f.StringGrid1));
     QCOMPARE(rows[0], (QStringList{"时间", "用户1", "用户2", "用户3", "用户4"}));
     QCOMPARE(rows[13][1], QStringLiteral("12.5"));
     QVERIFY(boxes.boxes.isEmpty());
 
     // a file that cannot be written says why, and leaves nothing half-written
     const QString nowhere = dir.filePath(QStringLiteral("no such folder/energy.csv"));
-    {
-      SavePathAnswer answer(nowhere);
-      action->trigger();
-    }
+    QVERIFY(exportAndReadBack(action, nowhere).isEmpty());
     QCOMPARE(boxes.boxes.size(), 1);
     QCOMPARE(boxes.boxes[0].second, QStringLiteral("error"));
     QVERIFY2(boxes.boxes[0].first.startsWith(QStringLiteral("无法保存 ") + nowhere + QStringLiteral("：")) &&
@@ -265,10 +253,7 @@ class TestOperator : public QObject {
 
     // cancelled: nothing written, nothing said
     QFile::remove(path);
-    {
-      SavePathAnswer answer{QString()};
-      action->trigger();
-    }
+    QVERIFY(exportAndReadBack(action, QString()).isEmpty());
     QVERIFY(!QFile::exists(path));
     QCOMPARE(boxes.boxes.size(), 1);
   }
@@ -288,14 +273,7 @@ class TestOperator : public QObject {
 
     auto *action = f.ValueListEditor1->findChild<QAction *>(QStringLiteral("actionExportRecords"));
     QVERIFY(action && f.ValueListEditor1->actions().contains(action));
-    const QString path = dir.filePath(QStringLiteral("历史记录.csv"));
-    {
-      SavePathAnswer answer(path);
-      action->trigger();
-    }
-    bool bom = false;
-    const QList<QStringList> rows = readCsv(path, &bom);
-    QVERIFY(bom);
+    const QList<QStringList> rows = exportAndReadBack(action, dir.filePath(QStringLiteral("历史记录.csv")));
     QCOMPARE(rows.size(), 13);
     QCOMPARE(rows[0], (QStringList{"发生时间", "告警事件"}));
     QCOMPARE(rows, shownRows(*f.ValueListEditor1));
