@@ -177,7 +177,7 @@ void TForm1::buildPage1() {
       case Control::Edit: {
         auto *e = new QLineEdit(page);
         if (clock) {
-          width = 128;
+          width = 105;
           e->setEnabled(false);
         } else {
           e->setText(QStringLiteral("0"));

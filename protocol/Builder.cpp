@@ -21,7 +21,13 @@ std::string latin(const QString &text) {
 }
 }  // namespace
 
-void TForm1::Button1Click() { lastBuildOk_ = buildRequest(); }
+// A refused build, the address box's integer error included, leaves nothing to send: "发送"
+// then sends nothing until the next build succeeds, so an answer is never routed to a decoder
+// other than the one of the frame that went out.
+void TForm1::Button1Click() {
+  lastBuildOk_ = false;
+  lastBuildOk_ = buildRequest();
+}
 
 // The frame is built aside and copied into the transmit buffer only when it is complete, so a
 // refused build never leaves a frame of mixed old and new fields behind. Pending CID1/CID2
@@ -65,7 +71,7 @@ void TForm1::Button2Click() {
   char sendArea[proto::kSendAreaSize];
   const int length = txLength;
   std::memcpy(sendArea, txBuffer, length);
-  if (!linkOpen) return;
+  if (!linkOpen || !lastBuildOk_) return;
   if (serialLink)
     Comm1->SendData(sendArea, static_cast<uint16_t>(length));
   else if (lanConnected)

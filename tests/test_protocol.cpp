@@ -83,6 +83,7 @@ class TestProtocol : public QObject {
     boxes.boxes.clear();
     build(f, "x1", "40", "06", "");
     QVERIFY(boxes.saw(QStringLiteral("'x1' is not a valid integer value"), QStringLiteral("powerhost")));
+    QVERIFY(!f.lastBuildOk());
     QCOMPARE(memoLines(f).size(), lines + 1);  // only the good builds were logged
   }
 
