@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "window/ProtocolLog.h"
 #include "window/Unit1.h"
 
 #ifndef POWERSIM_PATH
@@ -57,13 +58,25 @@ inline void openLan(TForm1 &form, quint16 port) {
   form.Button29->click();
 }
 
-// Resident memory of this process in KiB.
-inline long rssKiB() {
-  QFile f(QStringLiteral("/proc/self/status"));
+// The protocol log's lines, once everything logged so far is shown.
+inline QStringList logLines(TForm1 &form) {
+  form.Memo1->flush();
+  QStringList lines;
+  for (int i = 0; i < form.Memo1->lineCount(); ++i) lines << form.Memo1->lineText(i);
+  return lines;
+}
+
+// A memory figure of /proc/PID/status in KiB ("VmRSS", "VmHWM" ...); pid 0 is this process.
+inline long statusKiB(const char *field, qint64 pid = 0) {
+  QFile f(pid ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
   if (!f.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray key = QByteArray(field) + ':';
   for (const QByteArray &line : f.readAll().split('\n'))
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
+    if (line.startsWith(key)) return line.mid(key.size()).trimmed().split(' ').first().toLong();
   return -1;
 }
+
+// Resident memory of this process in KiB.
+inline long rssKiB() { return statusKiB("VmRSS"); }
 
 }  // namespace bench

@@ -1,6 +1,10 @@
-// Measures the page-1 one-key refresh against the controller simulator over loopback TCP:
-// the wall time of a whole 31-request chain, and the host's turnaround per exchange (from the
-// simulator writing an answer to the next request arriving), as the simulator counts it.
+// Measures the page-1 one-key refresh against the controller simulator over loopback TCP,
+// with the window shown (run it under xvfb-run for a real display server):
+//   - the wall time of a whole 31-request chain;
+//   - the same 31 request frames sent by a bare blocking client, one after the other, each
+//     after the answer to the one before, and the ratio of the two medians;
+//   - the host's turnaround per exchange (from the simulator writing an answer to the next
+//     request arriving), as the simulator counts it.
 //   bench_refresh [runs]     default 50 runs after 3 warm-up runs
 #include <QApplication>
 #include <QElapsedTimer>
@@ -14,6 +18,12 @@
 #include <cstdio>
 #include <csignal>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "window/Unit1.h"
 #include "window/HandlerSupport.h"
@@ -30,6 +40,32 @@ double percentile(std::vector<double> v, double p) {
   return v[i];
 }
 
+// The request frames of one chain, as the log shows them (every third line of a chain:
+// request, answer, checksum, next request ...).
+std::vector<QByteArray> requestFrames(TForm1 &form) {
+  std::vector<QByteArray> frames;
+  const QStringList lines = bench::logLines(form);
+  for (int i = 0; i < lines.size(); i += 3) frames.push_back(QByteArray::fromHex(lines[i].toLatin1()));
+  return frames;
+}
+
+// One chain by a bare blocking client: each frame, then its answer up to the carriage return.
+// Returns the milliseconds taken, or a negative value when the link failed.
+double bareChain(int fd, const std::vector<QByteArray> &frames) {
+  QElapsedTimer t;
+  t.start();
+  char buf[512];
+  for (const QByteArray &f : frames) {
+    if (::write(fd, f.constData(), static_cast<size_t>(f.size())) != f.size()) return -1;
+    for (bool done = false; !done;) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n <= 0) return -1;
+      done = std::find(buf, buf + n, '\r') != buf + n;
+    }
+  }
+  return t.nsecsElapsed() / 1e6;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -40,15 +76,29 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "message: %s (%s)\n", qPrintable(t), qPrintable(c));
   });
 
-  QProcess sim;
+  // One simulator for the window and one for the bare client; their runs alternate, so a
+  // busy machine slows both alike.
+  QProcess sim, bareSim;
   const quint16 port = bench::startPowersim(sim, {QStringLiteral("--stats")});
-  if (!port) return std::fprintf(stderr, "powersim did not start\n"), 1;
+  const quint16 barePort = bench::startPowersim(bareSim, {});
+  if (!port || !barePort) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
   TForm1 form;
+  form.show();
   bench::openLan(form, port);
   if (!waitFor([&] { return form.lanConnected; }, 5000)) return std::fprintf(stderr, "no connection\n"), 1;
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(barePort);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+    return std::fprintf(stderr, "bare client: no connection\n"), 1;
 
-  std::vector<double> chainMs;
+  std::vector<double> chainMs, bareMs;
+  std::vector<QByteArray> frames;
   for (int i = 0; i < runs + 3; ++i) {
     form.Button4Click();  // keep the log from growing across runs
     QElapsedTimer t;
@@ -57,9 +107,16 @@ int main(int argc, char **argv) {
     if (!waitFor([&] { return !form.page1Refresh; }, 10000)) return std::fprintf(stderr, "chain stalled\n"), 1;
     if (i >= 3) chainMs.push_back(t.nsecsElapsed() / 1e6);
     if (form.panelText(1) == QStringLiteral("通讯超时")) return std::fprintf(stderr, "time-out\n"), 1;
+    if (i == 0) frames = requestFrames(form);
+    const double ms = bareChain(fd, frames);
+    if (ms < 0) return std::fprintf(stderr, "bare client: link failed\n"), 1;
+    if (i >= 3) bareMs.push_back(ms);
   }
-
+  ::close(fd);
   form.Button29->click();  // close the link before the simulator goes
+  bareSim.terminate();
+  bareSim.waitForFinished(3000);
+
   ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
   QByteArray stats;
   waitFor([&] {
@@ -70,8 +127,11 @@ int main(int argc, char **argv) {
   sim.terminate();
   sim.waitForFinished(3000);
 
-  std::printf("refresh chain (31 requests), %d runs: median %.2f ms, p99 %.2f ms, min %.2f ms\n", runs,
+  std::printf("refresh chain (31 requests), shown window, %d runs: median %.2f ms, p99 %.2f ms, min %.2f ms\n", runs,
               percentile(chainMs, 0.5), percentile(chainMs, 0.99), percentile(chainMs, 0.0));
+  std::printf("bare blocking client, the same %zu frames: median %.3f ms, p99 %.3f ms\n", frames.size(),
+              percentile(bareMs, 0.5), percentile(bareMs, 0.99));
+  std::printf("ratio of the medians, window / bare client: %.1f\n", percentile(chainMs, 0.5) / percentile(bareMs, 0.5));
   for (const QByteArray &line : stats.split('\n'))
     if (line.startsWith("stats turnaround")) std::printf("host turnaround per exchange (simulator's count): %s\n",
                                                          line.mid(17).trimmed().constData());

@@ -74,8 +74,10 @@ void TForm1::Button2Click() {
   if (!linkOpen || !lastBuildOk_) return;
   if (serialLink)
     Comm1->SendData(sendArea, static_cast<uint16_t>(length));
-  else if (lanConnected)
+  else if (lanConnected) {
     ClientSocket1->write(sendArea, length);
+    ClientSocket1->flush();  // on the wire now, not at the next turn of the event loop
+  }
   // else: a LAN link still connecting sends nothing, yet the time-out runs
   Edit4->clear();
   Timer1->SetInterval(1000);

@@ -1,6 +1,7 @@
 // Parameter page 1 end to end: the window over loopback TCP against the controller simulator.
 #include <QtTest>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -54,6 +55,13 @@ class TestPage1E2E : public QObject {
     QVERIFY(waitFor([&] { return !f.page1Refresh; }, 10000));
     QCOMPARE(requestLines(f), expectedRequestLines());
     QCOMPARE(f.panelText(1), QString());
+    // the saved log is the log as shown
+    QTemporaryDir dir;
+    f.saveLogPath = [&] { return dir.filePath(QStringLiteral("log.txt")); };
+    f.findChild<QAction *>(QStringLiteral("actionSaveLog"))->trigger();
+    QFile saved(dir.filePath(QStringLiteral("log.txt")));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(saved.readAll()), memoLines(f).join(QLatin1Char('\n')) + QLatin1Char('\n'));
     QCOMPARE(text(f, "Edit5"), QStringLiteral("280"));
     QCOMPARE(text(f, "Edit6"), QStringLiteral("180"));
     QCOMPARE(text(f, "Edit9"), QStringLiteral("50"));
@@ -148,13 +156,14 @@ class TestPage1E2E : public QObject {
     };
     for (const QByteArray &chunk : rows) {
       hostile = chunk;
+      setText(f, "Edit5", QStringLiteral("0"));
       click(f, "Button5");  // row 1
       QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("280.8"); }, 3000));
       setText(f, "Edit10", QStringLiteral("7"));
       f.setPanelText(1, QString());
       click(f, "Button15");  // row 6
       QVERIFY2(waitFor([&] { return f.panelText(1) == QStringLiteral("返回数据校验错！！"); }, 3000), chunk.constData());
-      QCOMPARE(text(f, "Edit10"), QStringLiteral("7"));
+      QVERIFY2(text(f, "Edit10") == QStringLiteral("7"), chunk.toHex().constData());
       QCOMPARE(lastMemoLine(f).size(), 2);  // the raw chunk and its sum are still logged
     }
 

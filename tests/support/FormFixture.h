@@ -22,6 +22,7 @@ struct MessageRecorder {
   bool saw(const QString &text, const QString &caption) const;
 };
 
+// The protocol log as shown, once the lines logged so far have been shown.
 QStringList memoLines(const TForm1 &form);
 QString lastMemoLine(const TForm1 &form);
 // Hands a chunk to the window as a link's receive handler does.
