@@ -29,16 +29,10 @@
 #include "window/HandlerSupport.h"
 #include "bench/BenchSupport.h"
 
+using bench::percentile;
 using bench::waitFor;
 
 namespace {
-
-double percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  if (v.empty()) return 0;
-  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5));
-  return v[i];
-}
 
 // The request frames of one chain, as the log shows them (every third line of a chain:
 // request, answer, checksum, next request ...).
