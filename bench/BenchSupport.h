@@ -33,24 +33,38 @@ bool waitFor(P pred, int timeoutMs) {
   return true;
 }
 
+// Reads the simulator's standard output until a line starting with `prefix` comes; returns
+// the rest of that line, empty when none came within 5 s.
+inline QByteArray waitForLine(QProcess &sim, const QByteArray &prefix) {
+  QByteArray out, rest;
+  waitFor([&] {
+    sim.waitForReadyRead(10);
+    out += sim.readAllStandardOutput();
+    const int at = out.indexOf(prefix);
+    const int eol = out.indexOf('\n', at);
+    if (at < 0 || eol < 0) return false;
+    rest = out.mid(at + prefix.size(), eol - at - prefix.size()).trimmed();
+    return true;
+  }, 5000);
+  return rest;
+}
+
 // Starts powersim on a free loopback port with the given options; returns the port, 0 when
 // it did not start.
 inline quint16 startPowersim(QProcess &sim, QStringList options) {
   options << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
   sim.start(QStringLiteral(POWERSIM_PATH), options);
   if (!sim.waitForStarted(5000)) return 0;
-  quint16 port = 0;
-  QByteArray out;
-  waitFor([&] {
-    sim.waitForReadyRead(10);
-    out += sim.readAllStandardOutput();
-    const int at = out.indexOf("listening 127.0.0.1:");
-    const int eol = out.indexOf('\n', at);
-    if (at < 0 || eol < 0) return false;
-    port = static_cast<quint16>(out.mid(at + 20, eol - at - 20).trimmed().toUInt());
-    return true;
-  }, 5000);
-  return port;
+  return static_cast<quint16>(waitForLine(sim, "listening 127.0.0.1:").toUInt());
+}
+
+// Starts powersim on a pseudo-terminal only; returns the terminal's path, empty when it did
+// not start.
+inline QString startPowersimPty(QProcess &sim, QStringList options) {
+  options << QStringLiteral("--pty");
+  sim.start(QStringLiteral(POWERSIM_PATH), options);
+  if (!sim.waitForStarted(5000)) return QString();
+  return QString::fromLocal8Bit(waitForLine(sim, "pty "));
 }
 
 // Chooses LAN to 127.0.0.1:port and presses OPEN; the connection completes later.
@@ -77,17 +91,18 @@ inline QStringList logLines(TForm1 &form) {
   return lines;
 }
 
-// A memory figure of /proc/PID/status in KiB ("VmRSS", "VmHWM" ...); pid 0 is this process.
-inline long statusKiB(const char *field, qint64 pid = 0) {
+// A memory figure in KiB, by its name in /proc/PID/status ("VmRSS", "VmHWM"); pid 0 is this
+// process.
+inline long memoryKiB(const QByteArray &name, qint64 pid = 0) {
   QFile f(pid ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
   if (!f.open(QIODevice::ReadOnly)) return -1;
-  const QByteArray key = QByteArray(field) + ':';
+  const QByteArray key = name + ':';
   for (const QByteArray &line : f.readAll().split('\n'))
     if (line.startsWith(key)) return line.mid(key.size()).trimmed().split(' ').first().toLong();
   return -1;
 }
 
 // Resident memory of this process in KiB.
-inline long rssKiB() { return statusKiB("VmRSS"); }
+inline long rssKiB() { return memoryKiB("VmRSS"); }
 
 }  // namespace bench
