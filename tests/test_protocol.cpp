@@ -175,6 +175,16 @@ class TestProtocol : public QObject {
     f.setPanelText(1, QString());
     feed(f, QByteArray("~\r"));
     QCOMPARE(f.panelText(1), QStringLiteral("返回数据校验错！！"));
+    // a second start mark inside the frame: damaged, even with a matching sum
+    QByteArray twoMarks = "~0140~00000";
+    unsigned sum = 0;
+    for (int i = 1; i < twoMarks.size(); ++i) sum += uchar(twoMarks[i]);
+    twoMarks += char(0x30 + ((sum >> 4) & 0x0F));
+    twoMarks += char(0x30 + (sum & 0x0F));
+    twoMarks += '\r';
+    f.setPanelText(1, QString());
+    feed(f, twoMarks);
+    QCOMPARE(f.panelText(1), QStringLiteral("返回数据校验错！！"));
     // longer than the receive buffer: logged, refused, nothing decoded
     f.setPanelText(1, QString());
     const int before = memoLines(f).size();
