@@ -40,6 +40,11 @@ QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr
   return QByteArray::fromStdString(proto::encodeFrame(adr, cid1, rtn, bytes));
 }
 
+QByteArray sealed(const QByteArray &text) {
+  const uint8_t sum = proto::checksum(std::string_view(text.constData(), static_cast<size_t>(text.size())).substr(1));
+  return text + proto::nibbleChar(sum >> 4) + proto::nibbleChar(sum) + proto::kEndMark;
+}
+
 template <class W>
 static W *find(const TForm1 &form, const char *name) {
   W *w = form.findChild<W *>(QString::fromLatin1(name));

@@ -31,6 +31,9 @@ QString lastMemoLine(const TForm1 &form);
 void feed(TForm1 &form, const QByteArray &chunk);
 // A response frame (address 1, second byte = cid1) with a correct checksum.
 QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr = 1);
+// Any text after a start mark, closed with its checksum (as nibble characters) and a carriage
+// return, whether or not the text is well formed: for answers that are damaged yet pass the sum.
+QByteArray sealed(const QByteArray &text);
 // Text of a named line edit / state of a named check box / index of a named combo box.
 QString text(const TForm1 &form, const char *name);
 void setText(TForm1 &form, const char *name, const QString &value);
