@@ -1,10 +1,10 @@
-// Measures the page-1 one-key refresh against the controller simulator over loopback TCP,
-// with the window shown (run it under xvfb-run for a real display server):
-//   - the wall time of a whole 31-request chain;
-//   - the same 31 request frames sent by a bare blocking client, one after the other, each
-//     after the answer to the one before, and the ratio of the two medians;
-//   - the host's turnaround per exchange (from the simulator writing an answer to the next
-//     request arriving), as the simulator counts it.
+// Measures the one-key refreshes of both parameter pages against the controller simulator over
+// loopback TCP, with the window shown (run it under xvfb-run for a real display server): the
+// wall time of a whole chain (31 requests on page 1, 30 on page 2); the same 31 page-1 frames
+// sent by a bare blocking client, each after the answer to the one before, in runs
+// interleaved with the window's, and the ratio of the two medians; and the host's turnaround
+// per exchange (from the simulator writing an answer to the next request arriving), as the
+// simulator counts it.
 //   bench_refresh [runs]     default 50 runs after 3 warm-up runs
 #include <QApplication>
 #include <QElapsedTimer>
@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 #include <csignal>
 #include <vector>
 
@@ -70,8 +71,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "message: %s (%s)\n", qPrintable(t), qPrintable(c));
   });
 
-  // One simulator for the window and one for the bare client; their runs alternate, so a
-  // busy machine slows both alike.
+  // One simulator for the window and one for the bare client.
   QProcess sim, bareSim;
   const quint16 port = bench::startPowersim(sim, {QStringLiteral("--stats")});
   const quint16 barePort = bench::startPowersim(bareSim, {});
@@ -90,27 +90,40 @@ int main(int argc, char **argv) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
     return std::fprintf(stderr, "bare client: no connection\n"), 1;
-
-  std::vector<double> chainMs, bareMs;
   std::vector<QByteArray> frames;
-  for (int i = 0; i < runs + 3; ++i) {
-    form.Button4Click();  // keep the log from growing across runs
-    QElapsedTimer t;
-    t.start();
-    form.Button24Click();
-    if (!waitFor([&] { return !form.page1Refresh; }, 10000)) return std::fprintf(stderr, "chain stalled\n"), 1;
-    if (i >= 3) chainMs.push_back(t.nsecsElapsed() / 1e6);
-    if (form.panelText(1) == QStringLiteral("通讯超时")) return std::fprintf(stderr, "time-out\n"), 1;
-    if (i == 0) frames = requestFrames(form);
-    const double ms = bareChain(fd, frames);
-    if (ms < 0) return std::fprintf(stderr, "bare client: link failed\n"), 1;
-    if (i >= 3) bareMs.push_back(ms);
-  }
+  std::vector<double> bareMs;
+
+  // The wall times of the runs of one page's refresh; empty when a run failed.
+  auto measure = [&](void (TForm1::*start)(), bool TForm1::*running) {
+    std::vector<double> ms;
+    for (int i = 0; i < runs + 3; ++i) {
+      form.Button4Click();  // keep the log from growing across runs
+      QElapsedTimer t;
+      t.start();
+      (form.*start)();
+      const bool ended = waitFor([&] { return !(form.*running); }, 10000);
+      if (!ended || form.panelText(1) == QStringLiteral("通讯超时")) {
+        std::fprintf(stderr, ended ? "time-out\n" : "chain stalled\n");
+        return std::vector<double>();
+      }
+      if (i >= 3) ms.push_back(t.nsecsElapsed() / 1e6);
+      if (start != &TForm1::Button24Click) continue;
+      // page 1: the bare client sends the same frames right after each run of the window
+      if (frames.empty()) frames = requestFrames(form);
+      const double bare = bareChain(fd, frames);
+      if (bare < 0) return std::fprintf(stderr, "bare client: link failed\n"), std::vector<double>();
+      if (i >= 3) bareMs.push_back(bare);
+    }
+    return ms;
+  };
+  const std::vector<double> page1 = measure(&TForm1::Button24Click, &TForm1::page1Refresh);
+  const std::vector<double> page2 = measure(&TForm1::Button88Click, &TForm1::page2Refresh);
+  if (page1.empty() || page2.empty()) return 1;
+
   ::close(fd);
   form.Button29->click();  // close the link before the simulator goes
   bareSim.terminate();
   bareSim.waitForFinished(3000);
-
   ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
   QByteArray stats;
   waitFor([&] {
@@ -121,11 +134,15 @@ int main(int argc, char **argv) {
   sim.terminate();
   sim.waitForFinished(3000);
 
-  std::printf("refresh chain (31 requests), shown window, %d runs: median %.2f ms, p99 %.2f ms, min %.2f ms\n", runs,
-              percentile(chainMs, 0.5), percentile(chainMs, 0.99), percentile(chainMs, 0.0));
-  std::printf("bare blocking client, the same %zu frames: median %.3f ms, p99 %.3f ms\n", frames.size(),
+  for (auto [name, ms, requests] : {std::tuple{"page 1", &page1, 31}, std::tuple{"page 2", &page2, 30}})
+    std::printf("%s refresh chain (%d requests), %d runs: median %.2f ms, p99 %.2f ms, min %.2f ms\n", name,
+                requests, runs, percentile(*ms, 0.5), percentile(*ms, 0.99), percentile(*ms, 0.0));
+  std::printf("bare blocking client, the same %zu page-1 frames: median %.3f ms, p99 %.3f ms\n", frames.size(),
               percentile(bareMs, 0.5), percentile(bareMs, 0.99));
-  std::printf("ratio of the medians, window / bare client: %.1f\n", percentile(chainMs, 0.5) / percentile(bareMs, 0.5));
+  std::printf("page 1, ratio of the medians, shown window / bare client: %.1f\n",
+              percentile(page1, 0.5) / percentile(bareMs, 0.5));
+  std::printf("per request, page 2 / page 1 medians: %.2f\n",
+              (percentile(page2, 0.5) / 30) / (percentile(page1, 0.5) / 31));
   for (const QByteArray &line : stats.split('\n'))
     if (line.startsWith("stats turnaround")) std::printf("host turnaround per exchange (simulator's count): %s\n",
                                                          line.mid(17).trimmed().constData());
