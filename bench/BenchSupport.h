@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "window/ProtocolLog.h"
 #include "window/Unit1.h"
 
 #ifndef POWERSIM_PATH
@@ -82,9 +83,18 @@ inline double percentile(std::vector<double> v, double p) {
   return v[i];
 }
 
-// A memory figure of this process in KiB, by its name in /proc/self/status ("VmRSS").
-inline long memoryKiB(const QByteArray &name) {
-  QFile f(QStringLiteral("/proc/self/status"));
+// The protocol log's lines, once everything logged so far is shown.
+inline QStringList logLines(TForm1 &form) {
+  form.Memo1->flush();
+  QStringList lines;
+  for (int i = 0; i < form.Memo1->lineCount(); ++i) lines << form.Memo1->lineText(i);
+  return lines;
+}
+
+// A memory figure in KiB, by its name in /proc/PID/status ("VmRSS", "VmHWM"); pid 0 is this
+// process.
+inline long memoryKiB(const QByteArray &name, qint64 pid = 0) {
+  QFile f(pid ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
   if (!f.open(QIODevice::ReadOnly)) return -1;
   const QByteArray key = name + ':';
   for (const QByteArray &line : f.readAll().split('\n'))

@@ -6,7 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include "window/ProtocolLog.h"
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -89,7 +89,7 @@ int main(int argc, char **argv) {
   std::printf("soak %d s at fault rate %s: %d chains completed, %d restarted after a damaged answer, "
               "%d time-outs, %d checksum errors, %d writes, %d message boxes, %d log lines\n",
               seconds, qPrintable(rate), chains, restarts, timeouts, badChecksums, writes, boxes,
-              form.Memo1->blockCount());
+              form.Memo1->lineCount());
   std::printf("memory: RSS %ld KiB at start, %ld KiB at the end, %ld KiB at most\n", rssStart, rssEnd, rssMax);
   return 0;
 }

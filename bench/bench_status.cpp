@@ -10,7 +10,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPixmap>
-#include <QPlainTextEdit>
+#include "window/ProtocolLog.h"
 #include <QProcess>
 #include <QTabWidget>
 #include <QTcpSocket>

@@ -103,7 +103,7 @@ void TForm1::buildPage1() {
     }
     if (row.encoding == Encoding::Clock) {
       shape.labelWidth = 40;
-      shape.controlWidth = 128;
+      shape.controlWidth = 105;
       shape.readWidth = shape.writeWidth = 36;
       shape.readText = QStringLiteral("读取");
       shape.writeText = QStringLiteral("校准");

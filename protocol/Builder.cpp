@@ -21,7 +21,13 @@ std::string latin(const QString &text) {
 }
 }  // namespace
 
-void TForm1::Button1Click() { lastBuildOk_ = buildRequest(); }
+// A refused build, the address box's integer error included, leaves nothing to send: "发送"
+// then sends nothing until the next build succeeds, so an answer is never routed to a decoder
+// other than the one of the frame that went out.
+void TForm1::Button1Click() {
+  lastBuildOk_ = false;
+  lastBuildOk_ = buildRequest();
+}
 
 // The frame is built aside and copied into the transmit buffer only when it is complete, so a
 // refused build never leaves a frame of mixed old and new fields behind. Pending CID1/CID2
@@ -69,10 +75,13 @@ void TForm1::Button2Click() {
     chainStopped(ChainStop::NoLink);
     return;
   }
+  if (!lastBuildOk_) return;
   if (serialLink)
     Comm1->SendData(sendArea, static_cast<uint16_t>(length));
-  else if (lanConnected)
+  else if (lanConnected) {
     ClientSocket1->write(sendArea, length);
+    ClientSocket1->flush();  // on the wire now, not at the next turn of the event loop
+  }
   // else: a LAN link still connecting sends nothing, yet the time-out runs
   Edit4->clear();
   Timer1->SetInterval(1000);

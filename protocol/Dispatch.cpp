@@ -47,7 +47,12 @@ void TForm1::comm_fenjie(QObject *Sender, int length) {
       start = i;
       break;
     }
-  if (start >= 0) {
+  // A frame holds nibble characters only between its start mark and its end mark. A chunk
+  // with no start mark, or with any other character in the frame, is damaged: it is logged
+  // and checked as usual but never decoded, so stale payload bytes are never shown as fresh.
+  bool damaged = start < 0;
+  for (int i = start + 1; !damaged && i <= length - 2; ++i) damaged = chunk[i] < 0x30 || chunk[i] > 0x3F;
+  if (!damaged) {
     int index = 0;
     for (int i = start + 1; i + 1 < length; i += 2)
       payload[index++] = static_cast<uint8_t>(16 * (chunk[i] - 0x30) + (chunk[i + 1] - 0x30));
@@ -64,7 +69,7 @@ void TForm1::comm_fenjie(QObject *Sender, int length) {
   log(QStringLiteral("%1").arg(sum, 2, 16, QLatin1Char('0')).toUpper());
 
   // 4. check
-  if (length < 3 || chunk[length - 3] != 0x30 + sum / 16 || chunk[length - 2] != 0x30 + sum % 16) {
+  if (damaged || length < 3 || chunk[length - 3] != 0x30 + sum / 16 || chunk[length - 2] != 0x30 + sum % 16) {
     refuseDamaged(*this);
     return;
   }

@@ -241,4 +241,12 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
   return o;
 }
 
+std::string listenWarning(const Options &options) {
+  if (!options.tcp) return {};
+  const std::string &host = options.listenHost;
+  if (host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0) return {};
+  return "powersim: warning: listening on " + host +
+         ", not a loopback address: anyone who can reach it can change the simulated controller\n";
+}
+
 }  // namespace sim

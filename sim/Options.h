@@ -28,4 +28,8 @@ struct Options {
 std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &error);
 const char *usageText();
 
+// The warning to print when the TCP link listens beyond this machine (anyone who can reach
+// it can then change the simulated controller); empty for a loopback address.
+std::string listenWarning(const Options &options);
+
 }  // namespace sim

@@ -195,11 +195,19 @@ void Server::onNewConnection() {
       sock->flush();
       return true;
     });
-    connect(s, &QTcpSocket::readyRead, this, [this, sock] {
+    // A client that does not take its answers is not read either: once kMaxUnsentBytes wait
+    // to go out, its requests stay in a small read buffer and then in the kernel, until the
+    // client has drained its answers below the bound.
+    sock->setReadBufferSize(kReadPieceBytes);
+    auto pump = [this, sock] {
       if (client_ != sock) return;
-      QByteArray data = sock->readAll();
-      tcpChannel_->received(data.constData(), static_cast<std::size_t>(data.size()));
-    });
+      while (client_ == sock && sock->bytesToWrite() < kMaxUnsentBytes && sock->bytesAvailable() > 0) {
+        const QByteArray data = sock->read(kReadPieceBytes);
+        tcpChannel_->received(data.constData(), static_cast<std::size_t>(data.size()));
+      }
+    };
+    connect(s, &QTcpSocket::readyRead, this, pump);
+    connect(s, &QTcpSocket::bytesWritten, this, pump);
     connect(s, &QTcpSocket::disconnected, this, [this, sock] {
       if (options_.verbose) std::fprintf(stderr, "%s tcp -- client gone\n", timestamp().c_str());
       if (client_ == sock) {

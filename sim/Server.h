@@ -59,6 +59,10 @@ class Channel : public QObject {
 class Server : public QObject {
   Q_OBJECT
  public:
+  // Answers waiting to go out to the TCP client at most (past it the client is not read until
+  // it drains), and the size of one read.
+  static constexpr qint64 kMaxUnsentBytes = 1 << 20;
+  static constexpr qint64 kReadPieceBytes = 16384;
   Server(const Options &options, Controller &controller, QObject *parent = nullptr);
   ~Server() override;
   // Opens the links and prints one line per link to stdout.

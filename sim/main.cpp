@@ -39,6 +39,8 @@ int main(int argc, char **argv) {
     return 0;
   }
 
+  std::fputs(sim::listenWarning(*options).c_str(), stderr);
+
   QCoreApplication app(argc, argv);
   std::signal(SIGPIPE, SIG_IGN);
   if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {

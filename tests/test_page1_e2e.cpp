@@ -1,6 +1,7 @@
 // Parameter page 1 end to end: the window over loopback TCP against the controller simulator.
 #include <QtTest>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -45,6 +46,13 @@ class TestPage1E2E : public QObject {
     QVERIFY(waitFor([&] { return !f.page1Refresh; }, 10000));
     QCOMPARE(requestLines(f), expectedRequestLines());
     QCOMPARE(f.panelText(1), QString());
+    // the saved log is the log as shown
+    QTemporaryDir dir;
+    f.saveLogPath = [&] { return dir.filePath(QStringLiteral("log.txt")); };
+    f.findChild<QAction *>(QStringLiteral("actionSaveLog"))->trigger();
+    QFile saved(dir.filePath(QStringLiteral("log.txt")));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(saved.readAll()), memoLines(f).join(QLatin1Char('\n')) + QLatin1Char('\n'));
     QCOMPARE(text(f, "Edit5"), QStringLiteral("280"));
     QCOMPARE(text(f, "Edit6"), QStringLiteral("180"));
     QCOMPARE(text(f, "Edit9"), QStringLiteral("50"));
@@ -107,6 +115,67 @@ class TestPage1E2E : public QObject {
     QCOMPARE(text(f, "Edit23"), QStringLiteral("41.5"));
     QCOMPARE(text(f, "Edit24"), QStringLiteral("47"));  // row 13 still read
     QVERIFY(memoLines(f).contains(QStringLiteral("读错误！！")));
+  }
+
+  // Answers that are not whole frames of nibble characters never reach a decoder, even when
+  // their checksum happens to match, and a refused build leaves nothing for "发送" to send.
+  void damagedAnswersAndRefusedBuildsNeverReachADecoder() {
+    MessageRecorder boxes;
+    QByteArray hostile;
+    ScriptedPeer peer;
+    peer.respond = [&](const QByteArray &request) -> QByteArray {
+      auto parsed = proto::parseFrame(request.toStdString());
+      if (parsed.error != proto::FrameError::None) return {};
+      if (parsed.frame.second == 0x40 && parsed.frame.third == 0x06) return answer(0x40, 0, "\x0A\xF8");  // 280.8
+      if (parsed.frame.second == 0x42 && parsed.frame.third == 0x23) return hostile;
+      return {};
+    };
+    TForm1 f;
+    QVERIFY(openLan(f, peer.port()));
+
+    const QByteArray rows[] = {
+        "00X",                     // no start mark; its empty sum matches "00"
+        sealed("~0142000204D2"),   // hexadecimal text where nibble characters belong
+    };
+    for (const QByteArray &chunk : rows) {
+      hostile = chunk;
+      setText(f, "Edit5", QStringLiteral("0"));
+      click(f, "Button5");  // row 1
+      QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("280.8"); }, 3000));
+      setText(f, "Edit10", QStringLiteral("7"));
+      f.setPanelText(1, QString());
+      click(f, "Button15");  // row 6
+      QVERIFY2(waitFor([&] { return f.panelText(1) == QStringLiteral("返回数据校验错！！"); }, 3000), chunk.constData());
+      QVERIFY2(text(f, "Edit10") == QStringLiteral("7"), chunk.toHex().constData());
+      QCOMPARE(lastMemoLine(f).size(), 2);  // the raw chunk and its sum are still logged
+    }
+
+    // build 40/06, then 40/08 with odd data (refused): "发送" sends nothing
+    setText(f, "Edit2", QStringLiteral("40"));
+    setText(f, "Edit3", QStringLiteral("06"));
+    setText(f, "Edit4", QString());
+    click(f, "Button1");
+    setText(f, "Edit3", QStringLiteral("08"));
+    setText(f, "Edit4", QStringLiteral("123"));
+    click(f, "Button1");
+    QVERIFY(boxes.saw(QStringLiteral("数据不对"), QStringLiteral("error")));
+    const int before = peer.requests;
+    click(f, "Button2");
+    QVERIFY(!f.Timer1->Enabled());
+    // the same after the address box's integer error
+    setText(f, "Edit4", QString());
+    click(f, "Button1");
+    setText(f, "Edit1", QStringLiteral("x"));
+    click(f, "Button1");
+    QVERIFY(boxes.saw(QStringLiteral("'x' is not a valid integer value"), QStringLiteral("powerhost")));
+    click(f, "Button2");
+    // the next good build goes out, and it is the first request the peer sees since
+    setText(f, "Edit1", QStringLiteral("1"));
+    setText(f, "Edit3", QStringLiteral("0A"));
+    click(f, "Button1");
+    click(f, "Button2");
+    QVERIFY(waitFor([&] { return peer.received.endsWith(proto::encodeFrame(1, 0x40, 0x0A, {}).c_str()); }, 3000));
+    QCOMPARE(peer.requests, before + 1);
   }
 
   void aSilentControllerStopsTheChain() {

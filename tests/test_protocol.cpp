@@ -83,6 +83,7 @@ class TestProtocol : public QObject {
     boxes.boxes.clear();
     build(f, "x1", "40", "06", "");
     QVERIFY(boxes.saw(QStringLiteral("'x1' is not a valid integer value"), QStringLiteral("powerhost")));
+    QVERIFY(!f.lastBuildOk());
     QCOMPARE(memoLines(f).size(), lines + 1);  // only the good builds were logged
   }
 
@@ -174,6 +175,10 @@ class TestProtocol : public QObject {
     f.setPanelText(1, QString());
     feed(f, QByteArray("~\r"));
     QCOMPARE(f.panelText(1), QStringLiteral("返回数据校验错！！"));
+    // a second start mark inside the frame: damaged, even with a matching sum
+    f.setPanelText(1, QString());
+    feed(f, sealed("~0140~00000"));
+    QCOMPARE(f.panelText(1), QStringLiteral("返回数据校验错！！"));
     // longer than the receive buffer: logged, refused, nothing decoded
     f.setPanelText(1, QString());
     const int before = memoLines(f).size();
@@ -205,14 +210,7 @@ class TestProtocol : public QObject {
     feed(f, answer(0x42, 0, QByteArray()));
     QCOMPARE(f.dataAvailable(), 0);
     // a length byte that claims more than the frame holds
-    QByteArray lying = "~01420002";
-    lying += "00";
-    unsigned sum = 0;
-    for (int i = 1; i < lying.size(); ++i) sum += uchar(lying[i]);
-    lying += char(0x30 + ((sum & 0xFF) >> 4));
-    lying += char(0x30 + (sum & 0x0F));
-    lying += '\r';
-    feed(f, lying);
+    feed(f, sealed("~0142000200"));
     QCOMPARE(int(f.payload[3]), 2);
     QCOMPARE(f.dataAvailable(), 1);
   }

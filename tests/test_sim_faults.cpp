@@ -169,6 +169,16 @@ class TestSimFaults : public QObject {
     QCOMPARE(o->baud, 9600);
     o = sim::parseOptions({"--link", "/tmp/x", "--listen", "127.0.0.1:0"}, err);
     QVERIFY(o && o->tcp && o->pty && o->listenPort == 0 && o->link == "/tmp/x");
+    // listening beyond this machine is allowed, with a warning
+    for (auto [listen, warns] : std::vector<std::pair<const char *, bool>>{
+             {"127.0.0.1:0", false}, {"127.0.0.2:0", false}, {"localhost:0", false}, {"::1:0", false},
+             {"0.0.0.0:5001", true}, {"192.168.1.10:5001", true}}) {
+      o = sim::parseOptions({"--listen", listen}, err);
+      QVERIFY(o);
+      QCOMPARE(!sim::listenWarning(*o).empty(), warns);
+    }
+    o = sim::parseOptions({"--pty"}, err);
+    QVERIFY(o && sim::listenWarning(*o).empty());
     o = sim::parseOptions({"--modules", ""}, err);
     QVERIFY(o && o->controller.modules.empty());
     o = sim::parseOptions({"--alarms", "load-fuse,battery-fuse,smoke,ac-breaker", "--module-fault", "3:3:0x24",

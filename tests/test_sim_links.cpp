@@ -7,7 +7,10 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <fcntl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "protocol/Frame.h"
@@ -295,6 +298,59 @@ class TestSimLinks : public QObject {
     QVERIFY(sim.proc.waitForFinished(3000));
     QCOMPARE(sim.proc.exitCode(), 0);
     QVERIFY(sim.proc.readAllStandardOutput().contains("stats answered 42/16 3\n"));
+  }
+
+  // A client that writes requests and never reads the answers: the simulator stops reading it
+  // once its unsent answers pass the bound, so its memory stays bounded; once the client
+  // drains, every request is answered.
+  void aClientThatNeverReadsIsNotReadEither() {
+    Sim sim;
+    QVERIFY(sim.start({"--listen", "127.0.0.1:0"}));
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    const int small = 16384;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(sim.port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+
+    const QByteArray request = frame(1, 0x42, 0x16);  // answered with 18 data bytes
+    const QByteArray block = request.repeated(65536 / request.size());
+    const qint64 limit = 40 << 20;  // unbounded, this would queue about 160 MB of answers
+    qint64 written = 0;
+    int offset = 0;
+    while (written < limit) {
+      pollfd p{fd, POLLOUT, 0};
+      if (::poll(&p, 1, 2000) <= 0) break;  // the simulator no longer takes requests
+      const ssize_t n = ::write(fd, block.constData() + offset, static_cast<size_t>(block.size() - offset));
+      if (n > 0) written += n, offset = static_cast<int>((offset + n) % block.size());
+    }
+    QVERIFY2(written < limit, "the simulator kept reading a client that never reads");
+    QFile status(QStringLiteral("/proc/%1/status").arg(sim.proc.processId()));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    long peakKiB = 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+      if (line.startsWith("VmHWM:")) peakKiB = line.mid(6).trimmed().split(' ').first().toLong();
+    QVERIFY2(peakKiB > 0 && peakKiB < 64 * 1024, QByteArray::number(qlonglong(peakKiB)).constData());
+
+    // draining: every whole request written is answered
+    const qint64 requests = written / request.size();
+    qint64 answers = 0;
+    char buf[65536];
+    QElapsedTimer t;
+    t.start();
+    while (answers < requests && t.elapsed() < 60000) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 1000) <= 0) continue;
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n <= 0) break;
+      answers += std::count(buf, buf + n, '\r');
+    }
+    QCOMPARE(answers, requests);
+    ::close(fd);
   }
 
   void refusesBadCommandLines() {

@@ -4,7 +4,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QAction>
+#include <QClipboard>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -15,6 +17,7 @@
 #include "support/FormFixture.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
+#include "window/ProtocolLog.h"
 
 using namespace testsupport;
 
@@ -39,8 +42,8 @@ class TestWindow : public QObject {
     QCOMPARE(f.Button1->text(), QStringLiteral("生成命令"));
     QCOMPARE(f.Button4->text(), QStringLiteral("清除协议信息"));
     QCOMPARE(f.Button3->text(), QStringLiteral("关闭"));
-    QVERIFY(f.Memo1->isReadOnly());
-    QCOMPARE(f.Memo1->maximumBlockCount(), TForm1::kMemoMaxLines);
+    QCOMPARE(f.Memo1->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QCOMPARE(f.Memo1->capacity(), TForm1::kMemoMaxLines);
 
     QCOMPARE(f.StringGrid1->rowCount(), 17);
     QCOMPARE(f.StringGrid1->columnCount(), 5);
@@ -59,16 +62,92 @@ class TestWindow : public QObject {
     QCOMPARE(f.Timer3->Interval(), 10000);
   }
 
-  void logKeepsTheNewestLines() {
+  void logShowsItsLinesInBatches() {
     MessageRecorder boxes;
     TForm1 f;
-    f.Memo1->setMaximumBlockCount(50);  // the same cap, smaller, to keep the test quick
-    for (int i = 0; i < 120; ++i) f.log(QString::number(i));
+    const int rowsBefore = f.Memo1->model()->rowCount();
+    // frame lines are kept compactly; every line reads back as it was written
+    const QStringList written = {QStringLiteral("a"), QStringLiteral("读错误！！"), QStringLiteral(" 7E 30 3F 0D"),
+                                 QStringLiteral(" 7e 30"), QStringLiteral(" 7E 3"), QStringLiteral("7E 30 "),
+                                 QString(), QStringLiteral("85")};
+    for (const QString &line : written) f.log(line);
+    QCOMPARE(f.Memo1->model()->rowCount(), rowsBefore);  // nothing is laid out while a handler runs
+    QVERIFY(waitFor([&] { return f.Memo1->model()->rowCount() == written.size(); }, 5000));
+    QCOMPARE(memoLines(f), written);
+
+    // order across batches, and the cap dropping the oldest lines, in batches and within one
+    f.Memo1->setCapacity(50);  // the same cap, smaller, to keep the test quick
+    f.Button4->click();
+    QStringList expected;
+    for (int batch = 0; batch < 4; ++batch) {
+      for (int i = 0; i < 30; ++i) {
+        expected << QString::number(batch * 30 + i);
+        f.log(expected.last());
+      }
+      QCOMPARE(memoLines(f), expected.mid(std::max<qsizetype>(0, expected.size() - 50)));
+    }
+    for (int i = 0; i < 120; ++i) f.log(QStringLiteral("x%1").arg(i));
     const QStringList lines = memoLines(f);
     QCOMPARE(lines.size(), 50);
-    QCOMPARE(lines.last(), QStringLiteral("119"));
+    QCOMPARE(lines.first(), QStringLiteral("x70"));
+    QCOMPARE(lines.last(), QStringLiteral("x119"));
+
+    // clearing empties the log, lines not yet shown included
+    f.log(QStringLiteral("late"));
     f.Button4->click();
     QVERIFY(memoLines(f).isEmpty());
+    QCOMPARE(f.Memo1->store().size(), 0);
+    QCOMPARE(f.Memo1->store().longestLine(), 0);
+  }
+
+  void logFollowsSelectsCopiesAndSaves() {
+    MessageRecorder boxes;
+    TForm1 f;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QScrollBar *bar = f.Memo1->verticalScrollBar();
+    for (int i = 0; i < 300; ++i) f.log(QStringLiteral("line %1").arg(i));
+    QVERIFY(waitFor([&] { return f.Memo1->lineCount() == 300; }, 5000));
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());  // follows the newest line
+    bar->setValue(10);                       // the operator scrolls up to read
+    QVERIFY(!f.Memo1->following());
+    for (int i = 300; i < 400; ++i) f.log(QStringLiteral("line %1").arg(i));
+    QVERIFY(waitFor([&] { return f.Memo1->lineCount() == 400; }, 5000));
+    QCOMPARE(bar->value(), 10);
+    QCOMPARE(f.Memo1->indexAt(QPoint(5, 2)).data().toString(), QStringLiteral("line 10"));
+    bar->setValue(bar->maximum());  // back at the bottom: follows again
+    f.log(QStringLiteral("line 400"));
+    QVERIFY(waitFor([&] { return f.Memo1->lineCount() == 401; }, 5000));
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // click, shift-click and Ctrl+C copy the lines in between
+    bar->setValue(20);
+    const int h = f.Memo1->visualRect(f.Memo1->model()->index(21, 0)).height();
+    QTest::mouseClick(f.Memo1->viewport(), Qt::LeftButton, {}, QPoint(5, h + h / 2));
+    QTest::mouseClick(f.Memo1->viewport(), Qt::LeftButton, Qt::ShiftModifier, QPoint(5, 3 * h + h / 2));
+    QCOMPARE(f.Memo1->selectedText(), QStringLiteral("line 21\nline 22\nline 23"));
+    QTest::keyClick(f.Memo1, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("line 21\nline 22\nline 23"));
+
+    // "保存协议信息…" writes the log as shown; a failed save says why
+    auto *save = f.findChild<QAction *>(QStringLiteral("actionSaveLog"));
+    QVERIFY(save && f.Memo1->actions().contains(save));
+    QCOMPARE(save->text(), QStringLiteral("保存协议信息…"));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.txt"));
+    f.log(QStringLiteral("设置成功 not yet shown"));
+    f.saveLogPath = [&] { return path; };
+    save->trigger();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()), memoLines(f).join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    QVERIFY(boxes.boxes.isEmpty());
+    f.saveLogPath = [&] { return dir.filePath(QStringLiteral("no/such/folder/log.txt")); };
+    save->trigger();
+    QCOMPARE(boxes.boxes.size(), 1);
+    QVERIFY(boxes.boxes[0].first.startsWith(QStringLiteral("保存协议信息失败：")));
+    QVERIFY(boxes.boxes[0].first.contains(QStringLiteral("no/such/folder")));
   }
 
   void timersKeepTheirPeriodWhenReArmed() {

@@ -3,10 +3,13 @@
 #include <QCloseEvent>
 #include <QResizeEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QAction>
+#include <QFileDialog>
+#include <QSaveFile>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -20,6 +23,7 @@
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
+#include "window/ProtocolLog.h"
 
 namespace {
 
@@ -74,10 +78,17 @@ void TForm1::buildWindow() {
   Edit1 = placeControl<QLineEdit>(client, "Edit1", 672, 12, 41, 21);
   Edit1->setText(QStringLiteral("1"));
   Label79 = label(client, "Label79", QStringLiteral("协议信息："), 768, 16, 89);
-  Memo1 = placeControl<QPlainTextEdit>(client, "Memo1", 600, 40, 433, 577);
-  Memo1->setReadOnly(true);
-  Memo1->setMaximumBlockCount(kMemoMaxLines);
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1 = new TLogView(client, kMemoMaxLines);
+  Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setGeometry(600, 40, 433, 577);
+  actionSaveLog = new QAction(QStringLiteral("保存协议信息…"), Memo1);
+  actionSaveLog->setObjectName(QStringLiteral("actionSaveLog"));
+  Memo1->addAction(actionSaveLog);
+  connect(actionSaveLog, &QAction::triggered, this, [this] { guarded([this] { saveLog(); }); });
+  saveLogPath = [] {
+    return AskSaveFileName(QStringLiteral("保存协议信息"), QStringLiteral("协议信息.txt"),
+                           QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
+  };
   Button4 = placeControl<QPushButton>(client, "Button4", 616, 624, 97, 25);
   Button4->setText(QStringLiteral("清除协议信息"));
   Button3 = placeControl<QPushButton>(client, "Button3", 912, 624, 73, 25);
@@ -232,7 +243,24 @@ void TForm1::Button23Click() { sendRequest(QStringLiteral("43"), QStringLiteral(
 
 // ---------------------------------------------------------------- log and status bar
 
-void TForm1::log(const QString &line) { Memo1->appendPlainText(line); }
+void TForm1::log(const QString &line) { Memo1->append(line); }
+
+void TForm1::saveLog() {
+  const QString path = saveLogPath ? saveLogPath() : QString();
+  if (path.isEmpty()) return;
+  Memo1->flush();
+  QSaveFile file(path);
+  bool ok = file.open(QIODevice::WriteOnly);
+  const LogStore &lines = Memo1->store();
+  for (int i = 0; ok && i < lines.size(); ++i) {
+    const std::string line = lines.line(i);
+    ok = file.write(line.data(), static_cast<qint64>(line.size())) == static_cast<qint64>(line.size()) &&
+         file.putChar('\n');
+  }
+  if (!ok || !file.commit())
+    ShowMessageBox(QStringLiteral("保存协议信息失败：%1\n%2").arg(QDir::toNativeSeparators(path), file.errorString()),
+                   QStringLiteral("error"));
+}
 
 QString TForm1::panelText(int panel) const {
   return panel >= 0 && panel < 3 ? StatusPanels[panel]->text() : QString();

@@ -30,7 +30,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
+class QAction;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
@@ -39,6 +39,7 @@ class QStatusBar;
 class QTcpSocket;
 class TComm;
 class ChunkCutter;
+class TLogView;
 class TShape;
 class TStringGrid;
 class TValueListEditor;
@@ -70,7 +71,8 @@ class TForm1 : public QMainWindow {
   QLabel *Label1, *Label2, *Label3, *Label4, *Label79;
   QLineEdit *Edit1, *Edit2, *Edit3, *Edit4;
   QPushButton *Button1, *Button2, *Button3, *Button4, *Button23;
-  QPlainTextEdit *Memo1;
+  TLogView *Memo1;
+  QAction *actionSaveLog;  // in Memo1's context menu
   QTabWidget *PageControl1;
   QWidget *TabSheet1, *TabSheet2, *TabSheet3, *TabSheet4, *TabSheet5;
   TStringGrid *StringGrid1, *StringGrid2;
@@ -91,7 +93,12 @@ class TForm1 : public QMainWindow {
   void Timer3Timer();
   void Timer6Timer();
   void PageControl1Change();
+  // Adds a line to the protocol log; it shows within the log's batch period.
   void log(const QString &line);
+  // "保存协议信息…": the whole log as UTF-8 text, one line per line, to the file saveLogPath
+  // names (a file dialog; tests replace it). No name, no file; a failed save says why.
+  void saveLog();
+  std::function<QString()> saveLogPath;
   QString panelText(int panel) const;
   void setPanelText(int panel, const QString &text);
   // What every decoder does with a non-zero return code or a short answer: "读错误！！" in the
@@ -103,7 +110,7 @@ class TForm1 : public QMainWindow {
   // The status-bar clock's time: UTC + 8 hours.
   QDateTime clockNow() const;
   // The protocol log keeps this many newest lines.
-  static constexpr int kMemoMaxLines = 100000;
+  static constexpr int kMemoMaxLines = 1000000;
   // Source of the UTC time for the clock; tests replace it.
   std::function<QDateTime()> clockSource;
   ClockSnapshot clockSnapshot;

@@ -4,12 +4,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTest>
 
 #include "protocol/Frame.h"
 #include "window/HandlerSupport.h"
+#include "window/ProtocolLog.h"
 
 namespace testsupport {
 
@@ -20,8 +20,12 @@ MessageRecorder::~MessageRecorder() { SetMessageBoxHook({}); }
 bool MessageRecorder::saw(const QString &t, const QString &c) const { return boxes.contains(qMakePair(t, c)); }
 
 QStringList memoLines(const TForm1 &form) {
-  const QString all = form.Memo1->toPlainText();
-  return all.isEmpty() ? QStringList() : all.split(QLatin1Char('\n'));
+  // the lines logged so far are shown within the log's batch period
+  if (!waitFor([&] { return !form.Memo1->hasPending(); }, 5000)) qFatal("the protocol log never showed its lines");
+  const QAbstractItemModel *model = form.Memo1->model();
+  QStringList lines;
+  for (int row = 0; row < model->rowCount(); ++row) lines << model->index(row, 0).data(Qt::DisplayRole).toString();
+  return lines;
 }
 
 QString lastMemoLine(const TForm1 &form) {
@@ -41,6 +45,11 @@ void feed(TForm1 &form, const QByteArray &chunk) { form.receiveChunk(nullptr, ch
 QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr) {
   std::vector<uint8_t> bytes(data.begin(), data.end());
   return QByteArray::fromStdString(proto::encodeFrame(adr, cid1, rtn, bytes));
+}
+
+QByteArray sealed(const QByteArray &text) {
+  const uint8_t sum = proto::checksum(std::string_view(text.constData(), static_cast<size_t>(text.size())).substr(1));
+  return text + proto::nibbleChar(sum >> 4) + proto::nibbleChar(sum) + proto::kEndMark;
 }
 
 template <class W>

@@ -25,6 +25,7 @@ struct MessageRecorder {
   bool saw(const QString &text, const QString &caption) const;
 };
 
+// The protocol log as shown, once the lines logged so far have been shown.
 QStringList memoLines(const TForm1 &form);
 QString lastMemoLine(const TForm1 &form);
 // A request frame as "CID1/CID2" and its data bytes, in hexadecimal: "42/16", "41/0E 07".
@@ -33,6 +34,9 @@ QString requestText(std::string_view frame);
 void feed(TForm1 &form, const QByteArray &chunk);
 // A response frame (address 1, second byte = cid1) with a correct checksum.
 QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr = 1);
+// Any text after a start mark, closed with its checksum (as nibble characters) and a carriage
+// return, whether or not the text is well formed: for answers that are damaged yet pass the sum.
+QByteArray sealed(const QByteArray &text);
 // Text of a named line edit / state of a named check box / index of a named combo box.
 QString text(const TForm1 &form, const char *name);
 void setText(TForm1 &form, const char *name, const QString &value);

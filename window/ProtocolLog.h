@@ -1,0 +1,127 @@
+// The protocol log (the window's Memo1): every frame built, every chunk received with its sum
+// and the decoders' error lines, newest last.
+//
+// Store. Lines are kept as byte strings in a ring of blocks of 1024 lines (LogStore): a line
+// costs its bytes, one kind byte and a 4-byte end offset. Text lines are kept as UTF-8; the
+// hexadecimal lines of frames and chunks (" 7E 30 31 ...") as the characters they show, a
+// third of their text, and are written out again when shown. The newest `capacity` lines
+// are kept; the oldest go first. Clearing gives the memory back.
+//
+// View. TLogView is an item view over a one-column model with one row per line
+// (Qt::DisplayRole is the line's text). It lays out and paints only the visible lines, all of
+// one height, so its cost does not grow with the log. Lines can be selected (click, drag,
+// shift, Ctrl+A) and copied (Ctrl+C or the context menu); the context menu also holds the
+// actions the window adds to the view.
+//
+// Timing. append() only collects the line. The collected lines are shown together, in one
+// insertion, at most every 50 ms from the event loop: logging never lays out or paints while
+// an answer is being handled, so a chain's next request goes out without waiting for the log.
+// The view follows the newest line unless the operator has scrolled away from the bottom.
+#pragma once
+
+#include <QAbstractItemView>
+#include <QAbstractListModel>
+#include <QTimer>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class LogStore {
+ public:
+  explicit LogStore(int capacity) : capacity_(capacity) {}
+  int size() const { return count_; }
+  int capacity() const { return capacity_; }
+  // A smaller capacity drops the oldest lines at once.
+  void setCapacity(int lines);
+  std::string line(int i) const;  // UTF-8
+  void append(std::string_view text);
+  void dropOldest(int lines);
+  void clear();
+  // Characters of the longest line appended since the last clear.
+  int longestLine() const { return longest_; }
+
+ private:
+  static constexpr int kBlockLines = 1024;
+  struct Block {
+    std::string text;             // the lines, one after the other
+    std::vector<uint32_t> ends;   // end offset of each line in text
+  };
+  std::deque<Block> blocks_;
+  int skip_ = 0;  // lines already dropped from the first block
+  int count_ = 0;
+  int capacity_;
+  int longest_ = 0;
+};
+
+class LogModel : public QAbstractListModel {
+  Q_OBJECT
+ public:
+  explicit LogModel(int capacity, QObject *parent = nullptr) : QAbstractListModel(parent), store_(capacity) {}
+  int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex &index, int role) const override;
+  QString text(int row) const;
+  const LogStore &store() const { return store_; }
+  void setCapacity(int lines);
+  // Drops what the capacity leaves no room for (one removal), then inserts (one insertion).
+  // Returns the number of old lines dropped.
+  int appendBatch(const std::deque<std::string> &lines);
+  void clear();
+
+ private:
+  LogStore store_;
+};
+
+class TLogView : public QAbstractItemView {
+  Q_OBJECT
+ public:
+  static constexpr int kBatchMs = 50;
+  TLogView(QWidget *parent, int capacity);
+
+  // Collects a line; it is shown within kBatchMs.
+  void append(const QString &line);
+  // Shows the collected lines now.
+  void flush();
+  bool hasPending() const { return !pending_.empty(); }
+  // Empties the log, the collected lines included, and gives the memory back.
+  void clear();
+  int capacity() const { return model_->store().capacity(); }
+  void setCapacity(int lines);
+  int lineCount() const { return model_->rowCount(); }
+  const LogStore &store() const { return model_->store(); }
+  QString lineText(int row) const { return model_->text(row); }
+  // True while the view shows the newest line and keeps doing so.
+  bool following() const { return follow_; }
+  // The selected lines, in log order, one per line.
+  QString selectedText() const;
+  void copySelection() const;
+
+  QRect visualRect(const QModelIndex &index) const override;
+  void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
+  QModelIndex indexAt(const QPoint &point) const override;
+
+ protected:
+  QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+  int horizontalOffset() const override;
+  int verticalOffset() const override;
+  bool isIndexHidden(const QModelIndex &) const override { return false; }
+  void setSelection(const QRect &rect, QItemSelectionModel::SelectionFlags command) override;
+  QRegion visualRegionForSelection(const QItemSelection &selection) const override;
+  void updateGeometries() override;
+  void paintEvent(QPaintEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
+  void contextMenuEvent(QContextMenuEvent *event) override;
+
+ private:
+  int rowHeight() const;
+  int visibleRows() const;  // whole rows that fit the viewport
+  int rowAt(int y) const;   // unclamped
+
+  LogModel *model_;
+  std::deque<std::string> pending_;
+  QTimer batchTimer_;
+  bool follow_ = true;
+  bool adjusting_ = false;  // the log itself moves the scroll bar
+};
