@@ -14,6 +14,7 @@
 #include "support/FormFixture.h"
 #include "support/Powersim.h"
 #include "window/Controls.h"
+#include "window/ProtocolLog.h"
 #include "window/TableExport.h"
 
 using namespace testsupport;

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QAction>
-#include <QFileDialog>
 #include <QSaveFile>
 #include <QPushButton>
 #include <QRadioButton>
