@@ -29,24 +29,38 @@ bool waitFor(P pred, int timeoutMs) {
   return true;
 }
 
-// Starts powersim on a free loopback port with the given options; returns the port, 0 when
-// it did not start.
-inline quint16 startPowersim(QProcess &sim, QStringList options) {
-  options << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
-  sim.start(QStringLiteral(POWERSIM_PATH), options);
-  if (!sim.waitForStarted(5000)) return 0;
+// Where a started simulator can be reached: its TCP port (0 when it has none) and its
+// pseudo-terminal (empty when it has none).
+struct SimLinks {
   quint16 port = 0;
+  QString pty;
+};
+
+// Starts powersim with the given options and waits for the line of every link it opens.
+inline SimLinks startPowersimLinks(QProcess &sim, const QStringList &options) {
+  SimLinks links;
+  sim.start(QStringLiteral(POWERSIM_PATH), options);
+  if (!sim.waitForStarted(5000)) return links;
+  const bool wantPty = options.contains(QStringLiteral("--pty"));
+  const bool wantTcp = options.contains(QStringLiteral("--listen"));
   QByteArray out;
   waitFor([&] {
     sim.waitForReadyRead(10);
     out += sim.readAllStandardOutput();
-    const int at = out.indexOf("listening 127.0.0.1:");
-    const int eol = out.indexOf('\n', at);
-    if (at < 0 || eol < 0) return false;
-    port = static_cast<quint16>(out.mid(at + 20, eol - at - 20).trimmed().toUInt());
-    return true;
+    for (const QByteArray &line : out.split('\n')) {
+      if (line.startsWith("listening 127.0.0.1:")) links.port = static_cast<quint16>(line.mid(20).trimmed().toUInt());
+      if (line.startsWith("pty ")) links.pty = QString::fromLocal8Bit(line.mid(4).trimmed());
+    }
+    return (!wantTcp || links.port) && (!wantPty || !links.pty.isEmpty());
   }, 5000);
-  return port;
+  return links;
+}
+
+// Starts powersim on a free loopback port with the given options; returns the port, 0 when
+// it did not start.
+inline quint16 startPowersim(QProcess &sim, QStringList options) {
+  options << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
+  return startPowersimLinks(sim, options).port;
 }
 
 // Chooses LAN to 127.0.0.1:port and presses OPEN; the connection completes later.
@@ -57,13 +71,16 @@ inline void openLan(TForm1 &form, quint16 port) {
   form.Button29->click();
 }
 
-// Resident memory of this process in KiB.
-inline long rssKiB() {
+// A number from this process's /proc status ("VmRSS:", "Threads:"), -1 when missing.
+inline long procStatus(const char *field) {
   QFile f(QStringLiteral("/proc/self/status"));
   if (!f.open(QIODevice::ReadOnly)) return -1;
   for (const QByteArray &line : f.readAll().split('\n'))
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
+    if (line.startsWith(field)) return line.mid(static_cast<int>(qstrlen(field))).trimmed().split(' ').first().toLong();
   return -1;
 }
+
+// Resident memory of this process in KiB.
+inline long rssKiB() { return procStatus("VmRSS:"); }
 
 }  // namespace bench

@@ -167,7 +167,9 @@ class TestComm : public QObject {
   void bytesPassBothWaysInOrder() {
     Line line;
     QVERIFY(line.open());
-    auto &[pty, comm, rec] = line;
+    auto &pty = line.pty;
+    auto &comm = line.comm;
+    auto &rec = line.rec;
     QTRY_COMPARE(rec.txEmpty, 1);  // one right after opening
     QVERIFY(comm.TransmitIdle);
 
@@ -201,7 +203,9 @@ class TestComm : public QObject {
   void silenceEndsAChunk() {
     Line line;
     QVERIFY(line.open());
-    auto &[pty, comm, rec] = line;
+    auto &pty = line.pty;
+    auto &comm = line.comm;
+    auto &rec = line.rec;
     QCOMPARE(comm.ReadIntervalTimeout(), 100u);
 
     // Two bursts a short pause apart make one chunk, a long pause makes two. A sleep the
