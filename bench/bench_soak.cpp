@@ -67,7 +67,8 @@ int main(int argc, char **argv) {
   QProcess sim;
   QStringList args{QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--modules"),
                    QStringLiteral("1,2,3,4,5,6,7,8,9,10,11,12"), QStringLiteral("--records"), QStringLiteral("40"),
-                   QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--pty")};
+                   QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--pty"),
+                   QStringLiteral("--verbose")};
   for (const char *fault : {"--fault-checksum", "--fault-silent", "--fault-late", "--fault-split", "--fault-rtn",
                             "--fault-noise"})
     args << QString::fromLatin1(fault) << rate;
@@ -111,27 +112,26 @@ int main(int argc, char **argv) {
   std::printf("%6s %8s %8s %6s %5s %9s %7s %4s %10s %6s %5s\n", "t/s", "gap/s", "worst/s", "polls", "exc",
               "RSS/KiB", "threads", "fds", "log lines", "drops", "boxes");
   open();
-  int lastCid1 = -1, lastCid2 = -1;
+  QByteArray simLog;
   while (clock.elapsed() < totalMs) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     const qint64 now = clock.elapsed();
     const bool usable = form.linkOpen && (form.serialLink || form.lanConnected);
 
-    // a status read built on a usable link is a poll; a reopened link starts the gap afresh
-    if (form.pendingCid1 != lastCid1 || form.pendingCid2 != lastCid2) {
-      lastCid1 = form.pendingCid1;
-      lastCid2 = form.pendingCid2;
-      if (usable && lastCid1 == 0x42 && lastCid2 == 0x16) {
-        if (lastPoll >= 0) {
-          const qint64 gap = now - lastPoll;
-          gapSinceReport = std::max(gapSinceReport, gap);
-          gapWorst = std::max(gapWorst, gap);
-          if (now > 60000) gapAfterFirstMinute = std::max(gapAfterFirstMinute, gap);
-        }
-        lastPoll = now;
-        ++polls;
-        pollingSeen = true;
+    // A poll is a status read that reached the controller: the simulator logs every request
+    // it takes. A reopened link starts the gap afresh.
+    simLog += sim.readAllStandardError();
+    for (int eol; (eol = simLog.indexOf('\n')) >= 0; simLog.remove(0, eol + 1)) {
+      if (!usable || !simLog.left(eol).contains(" rx ~0142160")) continue;
+      if (lastPoll >= 0) {
+        const qint64 gap = now - lastPoll;
+        gapSinceReport = std::max(gapSinceReport, gap);
+        gapWorst = std::max(gapWorst, gap);
+        if (now > 60000) gapAfterFirstMinute = std::max(gapAfterFirstMinute, gap);
       }
+      lastPoll = now;
+      ++polls;
+      pollingSeen = true;
     }
     if (!usable) lastPoll = -1;
 
