@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
+#include <vector>
+
 #include "window/Unit1.h"
 
 #ifndef POWERSIM_PATH
@@ -69,6 +72,14 @@ inline void openLan(TForm1 &form, quint16 port) {
   form.Edit13->setText(QStringLiteral("127.0.0.1"));
   form.Edit12->setText(QString::number(port));
   form.Button29->click();
+}
+
+// The p-quantile (0..1, nearest rank) of the samples; 0 without samples.
+inline double percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  if (v.empty()) return 0;
+  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5));
+  return v[i];
 }
 
 // A number from this process's /proc status ("VmRSS:", "Threads:"), -1 when missing.

@@ -19,18 +19,8 @@
 #include "window/HandlerSupport.h"
 #include "bench/BenchSupport.h"
 
+using bench::percentile;
 using bench::waitFor;
-
-namespace {
-
-double percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  if (v.empty()) return 0;
-  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5));
-  return v[i];
-}
-
-}  // namespace
 
 int main(int argc, char **argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

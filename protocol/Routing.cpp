@@ -96,6 +96,14 @@ const Route kRoutes[] = {
     {0x42, 0x91, &TForm1::mcu_set_option},
     {0x42, 0x93, &TForm1::mcu_set_option},
     {0x42, 0x95, &TForm1::mcu_set_option},
+    // history records: the count and one record (erasing, 0x95, is a write above)
+    {0x42, 0x90, &TForm1::mcu_read_recordnum},
+    {0x42, 0x8F, &TForm1::mcu_read_record},
+    // 0x44: energy statistics, the four totals and the month record
+#define ENERGY_ROUTE(button, caption, decoder, cid2, row) {0x44, cid2, &TForm1::decoder},
+    ENERGY_TOTAL_ROWS(ENERGY_ROUTE)
+#undef ENERGY_ROUTE
+    {0x44, 0x01, &TForm1::Read_MonthRecord},
 };
 
 }  // namespace

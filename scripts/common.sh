@@ -54,7 +54,7 @@ sanitizer_env() {
   export ASAN_OPTIONS="log_path=$logs/asan:detect_leaks=1:strict_string_checks=1:check_initialization_order=1"
   export UBSAN_OPTIONS="log_path=$logs/ubsan:print_stacktrace=1:halt_on_error=1"
   export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
-  export TSAN_OPTIONS="log_path=$logs/tsan:second_deadlock_stack=1"
+  export TSAN_OPTIONS="log_path=$logs/tsan:second_deadlock_stack=1:suppressions=$ROOT/scripts/tsan.supp"
 }
 
 # Prints the reports left in LOGS and fails when there is any.

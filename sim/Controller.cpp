@@ -156,10 +156,10 @@ Controller::Controller(ControllerConfig config, UtcClock clock)
   const int64_t now = controllerLocalMs();
   int64_t t = now;
   records_.resize(static_cast<std::size_t>(std::clamp(config_.records, 0, 0xFFFF)));
+  if (!config_.history.empty()) records_.clear();
   for (auto it = records_.rbegin(); it != records_.rend(); ++it) {
     t -= rng_.range(600, 72 * 3600) * 1000LL;
-    CivilTime c = civil(t);
-    if (c.second == 0) c.second = 1;  // a zero seconds byte marks an empty record
+    const CivilTime c = civil(t);
     Record &r = *it;
     r.bcd[0] = toBcd(c.year % 100);
     r.bcd[1] = toBcd(c.month);
@@ -173,6 +173,15 @@ Controller::Controller(ControllerConfig config, UtcClock clock)
     else if (r.type == 3) r.code = static_cast<uint8_t>(rng_.range(1, 9));
     else r.code = static_cast<uint8_t>(modules_.empty() ? rng_.range(1, 12)
                                                         : modules_[rng_.next() % modules_.size()].number);
+  }
+
+  for (const auto &h : config_.history) {
+    if (records_.size() >= 0xFFFF) break;
+    Record r;
+    std::copy(h.begin(), h.begin() + 6, r.bcd);
+    r.type = h[6];
+    r.code = h[7];
+    records_.push_back(r);
   }
 
   // Energy: four users with their own daily consumption.
@@ -460,7 +469,7 @@ Reply Controller::dryContact(const proto::Frame &f) {
 Reply Controller::historyRecord(const proto::Frame &f) {
   if (f.data.size() != 2) return refuse(0x42, kRtnBadLength);
   std::size_t index = f.data[0] * 256u + f.data[1];
-  // An index beyond the stored records gets an empty record (all zero, seconds 0).
+  // An index beyond the stored records gets an empty record (all zero: no date).
   if (index >= records_.size()) return ok(0x42, std::vector<uint8_t>(8, 0));
   const Record &r = records_[index];
   std::vector<uint8_t> d(r.bcd, r.bcd + 6);

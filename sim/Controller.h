@@ -4,6 +4,7 @@
 // comes from a clock function, so given the same clock and seed it behaves the same way.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -31,6 +32,9 @@ struct ControllerConfig {
   std::vector<int> modules{1, 2, 3};  // present rectifier modules, 1..12
   int records = 10;                   // history records at start, 0..65535
   uint64_t seed = 1;
+  // When not empty, the history itself, index 0 first, instead of `records` generated ones:
+  // the six BCD date bytes, the type and the code, as the controller sends them.
+  std::vector<std::array<uint8_t, 8>> history;
 };
 
 // Milliseconds since 1970-01-01 00:00 UTC.

@@ -1,5 +1,6 @@
 #include "sim/Options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -27,6 +28,27 @@ bool toRate(const std::string &s, double &out) {
   return true;
 }
 
+// "YYMMDDhhmmss:TYPE:CODE": the date as the twelve digits the controller sends (BCD bytes
+// written out, not checked, so an all-zero date stands for an erased slot), type and code
+// 0..255.
+bool toRecord(const std::string &s, std::array<uint8_t, 8> &out) {
+  const auto first = s.find(':');
+  const auto second = first == std::string::npos ? first : s.find(':', first + 1);
+  if (first != 12 || second == std::string::npos) return false;
+  for (int k = 0; k < 6; ++k) {
+    const std::string pair = s.substr(static_cast<std::size_t>(2 * k), 2);
+    if (!std::isxdigit(static_cast<unsigned char>(pair[0])) || !std::isxdigit(static_cast<unsigned char>(pair[1])))
+      return false;
+    out[static_cast<std::size_t>(k)] = static_cast<uint8_t>(std::stoi(pair, nullptr, 16));
+  }
+  long long type = 0, code = 0;
+  if (!toLong(s.substr(first + 1, second - first - 1), 0, 255, type) || !toLong(s.substr(second + 1), 0, 255, code))
+    return false;
+  out[6] = static_cast<uint8_t>(type);
+  out[7] = static_cast<uint8_t>(code);
+  return true;
+}
+
 }  // namespace
 
 const char *usageText() {
@@ -38,6 +60,8 @@ const char *usageText() {
          "  --address N          controller address, 0..255 (default 1)\n"
          "  --modules LIST       present rectifier modules, e.g. 1,3,7 (1..12; empty for none)\n"
          "  --records N          history records at start (default 10)\n"
+         "  --record YYMMDDhhmmss:TYPE:CODE  one history record, index 0 first (repeatable;\n"
+         "                       replaces the generated ones)\n"
          "  --seed N             seed of measurements, records and faults (default 1)\n"
          "  --fault-checksum R   rate 0..1 of answers with a damaged checksum\n"
          "  --fault-silent R     rate of requests left without answer\n"
@@ -126,6 +150,14 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
     } else if (a == "--records") {
       if (!number(0, 65535, "0..65535")) return std::nullopt;
       o.controller.records = static_cast<int>(n);
+    } else if (a == "--record") {
+      if (!value(v)) return std::nullopt;
+      std::array<uint8_t, 8> record{};
+      if (!toRecord(v, record)) {
+        error = "--record wants YYMMDDhhmmss:TYPE:CODE";
+        return std::nullopt;
+      }
+      o.controller.history.push_back(record);
     } else if (a == "--seed") {
       if (!number(0, INT64_MAX, "a non-negative number")) return std::nullopt;
       o.controller.seed = static_cast<uint64_t>(n);

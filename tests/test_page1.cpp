@@ -13,34 +13,6 @@
 
 using namespace testsupport;
 
-namespace {
-
-// CID1/CID2 and data of the frame last built.
-struct Built {
-  int cid1, cid2;
-  QByteArray data;
-};
-Built built(const TForm1 &f) {
-  auto p = proto::parseFrame(std::string_view(f.txBuffer, static_cast<size_t>(f.txLength)));
-  return {p.frame.second, p.frame.third, QByteArray(reinterpret_cast<const char *>(p.frame.data.data()),
-                                                    static_cast<int>(p.frame.data.size()))};
-}
-
-// A link that is "open" but has not connected: frames are built and logged, nothing leaves.
-void pretendOpen(TForm1 &f) {
-  f.linkOpen = true;
-  f.serialLink = false;
-  f.lanConnected = false;
-}
-
-QByteArray bytes(std::initializer_list<int> b) {
-  QByteArray out;
-  for (int v : b) out.append(char(v));
-  return out;
-}
-
-}  // namespace
-
 class TestPage1 : public QObject {
   Q_OBJECT
 

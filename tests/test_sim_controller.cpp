@@ -193,7 +193,7 @@ class TestSimController : public QObject {
     hexy += "8E\r";
     QVERIFY(!f.c.answer(hexy));
 
-    Fixture other(ControllerConfig{7, {1}, 0, 1});
+    Fixture other(ControllerConfig{7, {1}, 0, 1, {}});
     QVERIFY(!other.c.answer(good));
     QCOMPARE(other.c.answer(proto::encodeFrame(7, 0x42, 0x17, {})).value(),
              proto::encodeFrame(7, 0x42, 0, {0x01}));
@@ -260,7 +260,7 @@ class TestSimController : public QObject {
   }
 
   void modulesAnswerAndSwitch() {
-    Fixture f(ControllerConfig{1, {1, 10, 12}, 0, 3});
+    Fixture f(ControllerConfig{1, {1, 10, 12}, 0, 3, {}});
     QCOMPARE(f.ask(0x42, 0x17).data, (Bytes{0x01, 0x0A, 0x0C}));
     Bytes m1 = f.ask(0x41, 0x0E, {0x01}).data;
     QVERIFY(u16(m1, 1) > 5200 && u16(m1, 1) < 5500);
@@ -293,14 +293,14 @@ class TestSimController : public QObject {
   }
 
   void historyRecordsAreValidAndCanBeCleared() {
-    Fixture f(ControllerConfig{1, {1, 2}, 25, 9});
+    Fixture f(ControllerConfig{1, {1, 2}, 25, 9, {}});
     QCOMPARE(u16(f.ask(0x42, 0x90, {0, 1, 1, 1, 1, 1}).data, 0), 25);
     QString previous;
     for (int i = 0; i < 25; ++i) {
       Bytes r = f.ask(0x42, 0x8F, {0x00, uint8_t(i)}).data;
       for (int k = 0; k < 6; ++k) QVERIFY((r[k] >> 4) <= 9 && (r[k] & 0x0F) <= 9);
       QVERIFY(bcd(r[1]) >= 1 && bcd(r[1]) <= 12 && bcd(r[2]) >= 1 && bcd(r[2]) <= 31);
-      QVERIFY(bcd(r[3]) <= 23 && bcd(r[4]) <= 59 && bcd(r[5]) >= 1 && bcd(r[5]) <= 59);
+      QVERIFY(bcd(r[3]) <= 23 && bcd(r[4]) <= 59 && bcd(r[5]) <= 59);
       QVERIFY(r[6] >= 1 && r[6] <= 8);
       const int maxCode = r[6] == 1 ? 13 : r[6] == 2 ? 8 : r[6] == 3 ? 9 : 2;
       QVERIFY(r[7] >= 1 && r[7] <= maxCode);
@@ -313,6 +313,16 @@ class TestSimController : public QObject {
     QCOMPARE(f.rtn(0x42, 0x95), 0);
     QCOMPARE(u16(f.ask(0x42, 0x90).data, 0), 0);
     QCOMPARE(f.ask(0x42, 0x8F, {0x00, 0x00}).data, Bytes(8, 0));
+  }
+
+  void givenHistoryIsServedAsIs() {
+    ControllerConfig cfg;
+    cfg.records = 40;  // replaced by the given records
+    cfg.history = {{0x24, 0x12, 0x31, 0x23, 0x59, 0x00, 9, 1}, {0, 0, 0, 0, 0, 0, 0, 0}};
+    Fixture f(cfg);
+    QCOMPARE(u16(f.ask(0x42, 0x90).data, 0), 2);
+    QCOMPARE(f.ask(0x42, 0x8F, {0x00, 0x00}).data, (Bytes{0x24, 0x12, 0x31, 0x23, 0x59, 0x00, 9, 1}));
+    QCOMPARE(f.ask(0x42, 0x8F, {0x00, 0x01}).data, Bytes(8, 0));
   }
 
   void energyCountersAddUp() {
@@ -351,7 +361,7 @@ class TestSimController : public QObject {
   // Whatever arrives, the controller answers sound frames with a sound frame of the right
   // shape, stays silent otherwise and keeps working.
   void randomRequestsNeverBreakIt() {
-    Fixture f(ControllerConfig{1, {1, 5, 10, 12}, 5, 4});
+    Fixture f(ControllerConfig{1, {1, 5, 10, 12}, 5, 4, {}});
     sim::Rng rng(99);
     int answered = 0;
     for (int i = 0; i < 20000; ++i) {
@@ -381,7 +391,7 @@ class TestSimController : public QObject {
 
   void sameSeedAndClockGiveTheSameController() {
     Fixture a, b;
-    Fixture c(ControllerConfig{1, {1, 2, 3}, 10, 2});
+    Fixture c(ControllerConfig{1, {1, 2, 3}, 10, 2, {}});
     bool differs = false;
     for (int i = 0; i < 30; ++i) {
       a.now += 3000;

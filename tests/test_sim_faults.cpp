@@ -171,10 +171,18 @@ class TestSimFaults : public QObject {
     QVERIFY(o && o->tcp && o->pty && o->listenPort == 0 && o->link == "/tmp/x");
     o = sim::parseOptions({"--modules", ""}, err);
     QVERIFY(o && o->controller.modules.empty());
+    o = sim::parseOptions({"--record", "241231235958:3:5", "--record", "000000000000:0:255"}, err);
+    QVERIFY(o);
+    QCOMPARE(o->controller.history.size(), std::size_t(2));
+    QVERIFY((o->controller.history[0] == std::array<uint8_t, 8>{0x24, 0x12, 0x31, 0x23, 0x59, 0x58, 3, 5}));
+    QVERIFY((o->controller.history[1] == std::array<uint8_t, 8>{0, 0, 0, 0, 0, 0, 0, 255}));
     for (auto bad : std::vector<std::vector<std::string>>{{"--modules", "1,13"}, {"--modules", "0"},
                                                           {"--fault-silent", "1.5"}, {"--fault-rtn", "x"},
                                                           {"--listen", "5001"}, {"--address", "256"},
-                                                          {"--seed"}, {"--frobnicate"}, {"--fault-bogus", "0.1"}}) {
+                                                          {"--seed"}, {"--frobnicate"}, {"--fault-bogus", "0.1"},
+                                                          {"--record", "24123123595:3:5"}, {"--record", "2412312359G8:3:5"},
+                                                          {"--record", "241231235958:3"}, {"--record", "241231235958:256:1"},
+                                                          {"--record", "241231235958:3:x"}}) {
       err.clear();
       QVERIFY(!sim::parseOptions(bad, err));
       QVERIFY(!err.empty());

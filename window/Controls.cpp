@@ -34,3 +34,56 @@ void TStringGrid::SetCells(int col, int row, const QString &text) {
 void TStringGrid::SetColWidths(const std::vector<int> &widths) {
   for (int c = 0; c < static_cast<int>(widths.size()) && c < columnCount(); ++c) setColumnWidth(c, widths[c]);
 }
+
+TValueListEditor::TValueListEditor(QWidget *parent, const QString &name, const QString &keyTitle,
+                                   const QString &valueTitle)
+    : QTableWidget(0, 2, parent) {
+  setObjectName(name);
+  setHorizontalHeaderLabels({keyTitle, valueTitle});
+  horizontalHeader()->setHighlightSections(false);
+  horizontalHeader()->setStretchLastSection(false);
+  verticalHeader()->hide();
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+void TValueListEditor::InsertRow(const QString &key, const QString &value) {
+  const int row = rowCount();
+  insertRow(row);
+  setItem(row, 0, new QTableWidgetItem(key));
+  setItem(row, 1, new QTableWidgetItem(value));
+}
+
+void TValueListEditor::Clear() { setRowCount(0); }
+
+QString TValueListEditor::Keys(int row) const {
+  const QTableWidgetItem *it = item(row, 0);
+  return it ? it->text() : QString();
+}
+
+QString TValueListEditor::Values(int row) const {
+  const QTableWidgetItem *it = item(row, 1);
+  return it ? it->text() : QString();
+}
+
+QList<QStringList> shownRows(const QTableWidget &table) {
+  QList<QStringList> rows;
+  if (!table.horizontalHeader()->isHidden()) {
+    QStringList titles;
+    for (int c = 0; c < table.columnCount(); ++c) {
+      const QTableWidgetItem *h = table.horizontalHeaderItem(c);
+      titles << (h ? h->text() : QString());
+    }
+    rows << titles;
+  }
+  for (int r = 0; r < table.rowCount(); ++r) {
+    QStringList cells;
+    for (int c = 0; c < table.columnCount(); ++c) {
+      const QTableWidgetItem *it = table.item(r, c);
+      cells << (it ? it->text() : QString());
+    }
+    rows << cells;
+  }
+  return rows;
+}

@@ -1,6 +1,8 @@
 // Small widgets with the behaviour the pages expect of them.
 #pragma once
 
+#include <QList>
+#include <QStringList>
 #include <QTableWidget>
 
 // A new control of type W on parent, named and placed at (left, top, width, height).
@@ -32,3 +34,18 @@ class TStringGrid : public QTableWidget {
  private:
   int fixedRows_;
 };
+
+// A two-column key/value list under a title row: rows are appended at the end, and the same
+// key may appear any number of times.
+class TValueListEditor : public QTableWidget {
+  Q_OBJECT
+ public:
+  TValueListEditor(QWidget *parent, const QString &name, const QString &keyTitle, const QString &valueTitle);
+  void InsertRow(const QString &key, const QString &value);
+  void Clear();  // every row goes, the titles stay
+  QString Keys(int row) const;
+  QString Values(int row) const;
+};
+
+// What a grid or list shows, row by row, titles first: the text a table export writes.
+QList<QStringList> shownRows(const QTableWidget &table);

@@ -143,6 +143,8 @@ void TForm1::buildPages() {
   StringGrid1 = new TStringGrid(TabSheet5, QStringLiteral("StringGrid1"), 5, 17, 1, 25);
   StringGrid1->setGeometry(8, 8, 465, 432);
   StringGrid1->SetColWidths({48, 101, 104, 106, 99});
+  buildRecordsPage();
+  buildEnergyPage();
 }
 
 // ---------------------------------------------------------------- start-up and close

@@ -15,6 +15,7 @@
 #include <functional>
 #include <vector>
 
+#include "pages/EnergyRows.h"
 #include "pages/Page1Rows.h"
 
 class QCheckBox;
@@ -30,6 +31,7 @@ class QStatusBar;
 class QTcpSocket;
 class TComm;
 class TStringGrid;
+class TValueListEditor;
 class SteadyTimer;
 struct Page1Row;
 
@@ -158,6 +160,27 @@ class TForm1 : public QMainWindow {
   bool page2Refresh = false;
   int page2Position = 0;
 
+  // ---- history records, page "历史记录" (pages/Records.cpp)
+  void Button146Click();  // "读记录数"
+  void Button40Click();   // "获取记录"
+  void Button41Click();   // "清除记录"
+  void mcu_read_recordnum(QObject *Sender);
+  void mcu_read_record(QObject *Sender);
+  TValueListEditor *ValueListEditor1;
+  int recordIndex = 0;  // the next record to request: count - 1 after "读记录数", then down to 0
+  int recordsRead = 0;  // the read-out's position, counted from 1
+  int recordCount = 0;  // the requests the read-out makes in all
+
+  // ---- energy statistics, page "用电量信息" (pages/Energy.cpp)
+#define ENERGY_DECLARE_TOTAL(button, caption, decoder, cid2, row) \
+  void button##Click();                                           \
+  void decoder(QObject *Sender);
+  ENERGY_TOTAL_ROWS(ENERGY_DECLARE_TOTAL)
+#undef ENERGY_DECLARE_TOTAL
+  void Button97Click();  // "获取月份"
+  void Read_MonthRecord(QObject *Sender);
+  QComboBox *ComboBox2;
+
  protected:
   void closeEvent(QCloseEvent *e) override;
 
@@ -176,6 +199,14 @@ class TForm1 : public QMainWindow {
   void page1SetClock();
   QWidget *page1Control(const Page1Row &row) const;
   std::vector<QWidget *> page1Controls_;
+  // history records internals
+  void buildRecordsPage();
+  void requestRecord();
+  // energy internals
+  void buildEnergyPage();
+  bool energyAnswerHolds(int bytes);
+  void energyShowUsers(int row, int firstFigure, int firstPercent);
+  void energyShowTotals(int row);
 
   bool lastBuildOk_ = false;
   bool closed_ = false;

@@ -49,6 +49,24 @@ bool checked(const TForm1 &form, const char *name) { return find<QCheckBox>(form
 int comboIndex(const TForm1 &form, const char *name) { return find<QComboBox>(form, name)->currentIndex(); }
 void click(TForm1 &form, const char *buttonName) { find<QAbstractButton>(form, buttonName)->click(); }
 
+Built built(const TForm1 &f) {
+  auto p = proto::parseFrame(std::string_view(f.txBuffer, static_cast<size_t>(f.txLength)));
+  return {p.frame.second, p.frame.third,
+          QByteArray(reinterpret_cast<const char *>(p.frame.data.data()), static_cast<int>(p.frame.data.size()))};
+}
+
+void pretendOpen(TForm1 &f) {
+  f.linkOpen = true;
+  f.serialLink = false;
+  f.lanConnected = false;
+}
+
+QByteArray bytes(std::initializer_list<int> values) {
+  QByteArray out;
+  for (int v : values) out.append(char(v));
+  return out;
+}
+
 bool openLan(TForm1 &form, quint16 port) {
   form.RadioButton2->click();
   setText(form, "Edit13", QStringLiteral("127.0.0.1"));

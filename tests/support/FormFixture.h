@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <initializer_list>
+
 #include "window/Unit1.h"
 #include "window/HandlerSupport.h"
 
@@ -34,6 +36,15 @@ void setText(TForm1 &form, const char *name, const QString &value);
 bool checked(const TForm1 &form, const char *name);
 int comboIndex(const TForm1 &form, const char *name);
 void click(TForm1 &form, const char *buttonName);
+// CID1, CID2 and data of the request frame last built.
+struct Built {
+  int cid1, cid2;
+  QByteArray data;
+};
+Built built(const TForm1 &form);
+// A link that is "open" but has not connected: frames are built and logged, nothing leaves.
+void pretendOpen(TForm1 &form);
+QByteArray bytes(std::initializer_list<int> values);
 // Chooses LAN, 127.0.0.1 and the port, presses OPEN and waits for the connection.
 bool openLan(TForm1 &form, quint16 port);
 // Waits, processing events, until pred() or timeoutMs passes; returns pred().

@@ -1,0 +1,150 @@
+// History records ("历史记录"): the record count, the read-out of every record from the
+// newest index down to 0, one request per answer, and the erasing of the history.
+#include "pages/Records.h"
+
+#include <QPushButton>
+
+#include "protocol/Conversions.h"
+#include "window/Controls.h"
+#include "window/Unit1.h"
+
+namespace history {
+
+namespace {
+
+const char *const kAcEvents[] = {"交流掉电", "B相缺相", "C相缺相", "交流过压", "B相过压", "C相过压", "交流欠压",
+                                 "B相欠压", "C相欠压", "交流过流", "B相过流", "C相过流", "交流空开断"};
+const char *const kEnvironmentEvents[] = {"环境温度过高", "环境温度过低", "电池温度过高", "电池温度过低",
+                                          "防雷失效",     "烟雾告警",     "水侵告警",     "门禁告警"};
+const char *const kDcEvents[] = {"-48V输出过压", "-48V电池低压", "一次下电",     "二次下电",    "负载熔丝断",
+                                 "电池1熔丝断",  "电池电流过高", "负载电流过高", "模块缺失告警"};
+// Types 4 to 8: "Rectifier", the module number, then the fault.
+const char *const kRectifierFaults[] = {"O/P. V. over", "Temp. over", "Short", "Fan failure", "O/P. A Limit"};
+
+struct CodedEvents {
+  const char *const *texts;
+  int count;
+};
+template <std::size_t N>
+constexpr CodedEvents coded(const char *const (&texts)[N]) {
+  return {texts, static_cast<int>(N)};
+}
+// By type 1, 2, 3.
+const CodedEvents kCodedEvents[] = {coded(kAcEvents), coded(kEnvironmentEvents), coded(kDcEvents)};
+constexpr int kFirstRectifierType = 4;
+constexpr int kRectifierTypes = sizeof kRectifierFaults / sizeof kRectifierFaults[0];
+
+QString hex2(uint8_t byte) { return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper(); }
+
+}  // namespace
+
+QString timeText(const uint8_t *r) {
+  return QStringLiteral("20") + hex2(r[0]) + QLatin1Char('-') + hex2(r[1]) + QLatin1Char('-') + hex2(r[2]) +
+         QLatin1Char(' ') + hex2(r[3]) + QLatin1Char(':') + hex2(r[4]) + QLatin1Char(':') + hex2(r[5]);
+}
+
+QString eventText(int type, int code) {
+  if (type >= 1 && type <= 3) {
+    const CodedEvents &e = kCodedEvents[type - 1];
+    return code >= 1 && code <= e.count ? QString::fromUtf8(e.texts[code - 1]) : QString();
+  }
+  if (type >= kFirstRectifierType && type < kFirstRectifierType + kRectifierTypes)
+    return QStringLiteral("Rectifier") + QString::number(code) +
+           QString::fromLatin1(kRectifierFaults[type - kFirstRectifierType]);
+  return QString();
+}
+
+bool isEmpty(const uint8_t *r) {
+  for (int k = 0; k < 6; ++k)
+    if (r[k] != 0) return false;
+  return true;
+}
+
+}  // namespace history
+
+// ---------------------------------------------------------------- layout
+
+void TForm1::buildRecordsPage() {
+  QWidget *page = TabSheet4;
+  ValueListEditor1 = new TValueListEditor(page, QStringLiteral("ValueListEditor1"), QStringLiteral("发生时间"),
+                                          QStringLiteral("告警事件"));
+  ValueListEditor1->setGeometry(8, 8, 420, 540);
+  ValueListEditor1->setColumnWidth(0, 166);
+  ValueListEditor1->setColumnWidth(1, 229);
+  struct Button {
+    const char *name;
+    QString caption;
+    void (TForm1::*handler)();
+  };
+  const Button buttons[] = {{"Button146", QStringLiteral("读记录数"), &TForm1::Button146Click},
+                            {"Button40", QStringLiteral("获取记录"), &TForm1::Button40Click},
+                            {"Button41", QStringLiteral("清除记录"), &TForm1::Button41Click}};
+  int top = 16;
+  for (const Button &b : buttons) {
+    onButton(placeControl<QPushButton>(page, b.name, b.caption, 448, top, 90, 25), b.handler);
+    top += 40;
+  }
+}
+
+// ---------------------------------------------------------------- requests
+
+// "读记录数": the request carries a fixed pattern the controller expects.
+void TForm1::Button146Click() {
+  sendRequest(QStringLiteral("42"), QStringLiteral("90"), QStringLiteral("000101010101"));
+}
+
+// "获取记录": the read-out from the record index down to 0. With no record to fetch (the
+// count was 0) nothing is asked for: there is no index -1.
+void TForm1::Button40Click() {
+  if (recordIndex >= 0) {
+    recordCount = recordIndex + 1;
+    requestRecord();
+  }
+  ValueListEditor1->Clear();
+}
+
+// "清除记录": the controller erases its history; the list empties at once, whatever it answers.
+void TForm1::Button41Click() {
+  sendRequest(QStringLiteral("42"), QStringLiteral("95"), QString());
+  ValueListEditor1->Clear();
+}
+
+// The read-out counts its requests from the index it started at (an answer to a request the
+// operator built by hand may carry it on from a higher index).
+void TForm1::requestRecord() {
+  if (recordIndex >= recordCount) recordCount = recordIndex + 1;
+  recordsRead = recordCount - recordIndex;
+  chainStep(QStringLiteral("records"), recordsRead, recordCount);
+  sendRequest(QStringLiteral("42"), QStringLiteral("8f"), proto::intto4char(recordIndex));
+}
+
+// ---------------------------------------------------------------- decoders
+
+void TForm1::mcu_read_recordnum(QObject *) {
+  if (returnCode() != 0 || dataAvailable() < 2) {
+    reportReadError(false);
+    return;
+  }
+  recordIndex = dataByte(0) * 256 + dataByte(1) - 1;
+}
+
+// One record, then the next lower index. A refusal stops the read-out at the failed index,
+// so "获取记录" resumes there. An answer without a record (an erased slot) adds no row; one
+// too short to hold a record is reported too, and neither stops the read-out.
+void TForm1::mcu_read_record(QObject *) {
+  if (returnCode() != 0) {
+    reportReadError(true);
+    return;
+  }
+  if (dataAvailable() < history::kRecordBytes) {
+    reportReadError(true);
+  } else {
+    const uint8_t *record = &payload[4];
+    if (!history::isEmpty(record))
+      ValueListEditor1->InsertRow(history::timeText(record), history::eventText(record[6], record[7]));
+  }
+  if (recordIndex > 0) {
+    --recordIndex;
+    requestRecord();
+  }
+}
