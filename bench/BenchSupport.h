@@ -32,38 +32,64 @@ bool waitFor(P pred, int timeoutMs) {
   return true;
 }
 
-// Where a started simulator can be reached: its TCP port (0 when it has none) and its
-// pseudo-terminal (empty when it has none).
-struct SimLinks {
-  quint16 port = 0;
-  QString pty;
-};
-
-// Starts powersim with the given options and waits for the line of every link it opens.
-inline SimLinks startPowersimLinks(QProcess &sim, const QStringList &options) {
-  SimLinks links;
-  sim.start(QStringLiteral(POWERSIM_PATH), options);
-  if (!sim.waitForStarted(5000)) return links;
-  const bool wantPty = options.contains(QStringLiteral("--pty"));
-  const bool wantTcp = options.contains(QStringLiteral("--listen"));
-  QByteArray out;
+// Reads the simulator's standard output until a line starting with `prefix` comes; returns
+// the rest of that line, empty when none came within 5 s.
+inline QByteArray waitForLine(QProcess &sim, const QByteArray &prefix) {
+  QByteArray out, rest;
   waitFor([&] {
     sim.waitForReadyRead(10);
     out += sim.readAllStandardOutput();
-    for (const QByteArray &line : out.split('\n')) {
-      if (line.startsWith("listening 127.0.0.1:")) links.port = static_cast<quint16>(line.mid(20).trimmed().toUInt());
-      if (line.startsWith("pty ")) links.pty = QString::fromLocal8Bit(line.mid(4).trimmed());
-    }
-    return (!wantTcp || links.port) && (!wantPty || !links.pty.isEmpty());
+    const int at = out.indexOf(prefix);
+    const int eol = out.indexOf('\n', at);
+    if (at < 0 || eol < 0) return false;
+    rest = out.mid(at + prefix.size(), eol - at - prefix.size()).trimmed();
+    return true;
   }, 5000);
-  return links;
+  return rest;
 }
 
 // Starts powersim on a free loopback port with the given options; returns the port, 0 when
 // it did not start.
 inline quint16 startPowersim(QProcess &sim, QStringList options) {
   options << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
-  return startPowersimLinks(sim, options).port;
+  sim.start(QStringLiteral(POWERSIM_PATH), options);
+  if (!sim.waitForStarted(5000)) return 0;
+  return static_cast<quint16>(waitForLine(sim, "listening 127.0.0.1:").toUInt());
+}
+
+// Starts powersim on a pseudo-terminal only; returns the terminal's path, empty when it did
+// not start.
+inline QString startPowersimPty(QProcess &sim, QStringList options) {
+  options << QStringLiteral("--pty");
+  sim.start(QStringLiteral(POWERSIM_PATH), options);
+  if (!sim.waitForStarted(5000)) return QString();
+  return QString::fromLocal8Bit(waitForLine(sim, "pty "));
+}
+
+// Where a simulator started with both links can be reached.
+struct SimLinks {
+  quint16 port = 0;
+  QString pty;
+};
+
+// Starts powersim with a free loopback port and a pseudo-terminal; port 0 or an empty path
+// when it did not start. It prints the TCP line first.
+inline SimLinks startPowersimBoth(QProcess &sim, QStringList options) {
+  options << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0") << QStringLiteral("--pty");
+  sim.start(QStringLiteral(POWERSIM_PATH), options);
+  if (!sim.waitForStarted(5000)) return {};
+  SimLinks links;
+  QByteArray out;
+  waitFor([&] {
+    sim.waitForReadyRead(10);
+    out += sim.readAllStandardOutput();
+    for (const QByteArray &line : out.split('\n')) {
+      if (line.startsWith("listening 127.0.0.1:")) links.port = static_cast<quint16>(line.mid(20).trimmed().toUInt());
+      if (line.startsWith("pty ") && line.size() > 4) links.pty = QString::fromLocal8Bit(line.mid(4).trimmed());
+    }
+    return links.port != 0 && !links.pty.isEmpty() && out.endsWith('\n');
+  }, 5000);
+  return links;
 }
 
 // Chooses LAN to 127.0.0.1:port and presses OPEN; the connection completes later.
@@ -82,16 +108,18 @@ inline double percentile(std::vector<double> v, double p) {
   return v[i];
 }
 
-// A number from this process's /proc status ("VmRSS:", "Threads:"), -1 when missing.
-inline long procStatus(const char *field) {
+// A figure of this process by its name in /proc/self/status: memory in KiB ("VmRSS"), or a
+// count ("Threads").
+inline long procStatus(const QByteArray &name) {
   QFile f(QStringLiteral("/proc/self/status"));
   if (!f.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray key = name + ':';
   for (const QByteArray &line : f.readAll().split('\n'))
-    if (line.startsWith(field)) return line.mid(static_cast<int>(qstrlen(field))).trimmed().split(' ').first().toLong();
+    if (line.startsWith(key)) return line.mid(key.size()).trimmed().split(' ').first().toLong();
   return -1;
 }
 
 // Resident memory of this process in KiB.
-inline long rssKiB() { return procStatus("VmRSS:"); }
+inline long rssKiB() { return procStatus("VmRSS"); }
 
 }  // namespace bench

@@ -67,12 +67,11 @@ int main(int argc, char **argv) {
   QProcess sim;
   QStringList args{QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--modules"),
                    QStringLiteral("1,2,3,4,5,6,7,8,9,10,11,12"), QStringLiteral("--records"), QStringLiteral("40"),
-                   QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--pty"),
                    QStringLiteral("--verbose")};
   for (const char *fault : {"--fault-checksum", "--fault-silent", "--fault-late", "--fault-split", "--fault-rtn",
                             "--fault-noise"})
     args << QString::fromLatin1(fault) << rate;
-  const bench::SimLinks links = bench::startPowersimLinks(sim, args);
+  const bench::SimLinks links = bench::startPowersimBoth(sim, args);
   if (!links.port || links.pty.isEmpty()) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
   TForm1 form;
@@ -159,7 +158,7 @@ int main(int argc, char **argv) {
     if (now >= nextReport) {
       nextReport += reportMs;
       rss.add(bench::rssKiB());
-      threads.add(bench::procStatus("Threads:"));
+      threads.add(bench::procStatus("Threads"));
       fds.add(openDescriptors());
       if (now <= 120000) rssFirstMinutes = rss.last;
       std::printf("%6lld %8.1f %8.1f %6d %5d %9ld %7ld %4ld %10d %6d %5d\n", static_cast<long long>(now / 1000),

@@ -6,7 +6,9 @@
 //   byte 1    bit 0 page-1 refresh running, bit 1 page-2 refresh running, bit 2 status polling
 //             running, bit 3 the chunks come over the LAN link instead of the serial line,
 //             bit 4 the status page is shown
-//   then      chunks, each a length byte and that many bytes (the last one takes what is left)
+//   then      pieces, each a length byte and that many bytes (the last one takes what is left):
+//             on the serial line each piece is one chunk from the component; on the LAN the
+//             pieces are the stream, cut at the end marks as the window cuts it
 // Decoders step their chains as they would on a link, so later chunks of one input go to the
 // requests those chains built. What was posted is run after each input.
 #include <QPlainTextEdit>
@@ -17,6 +19,7 @@
 #include <cstdint>
 
 #include "fuzz/FuzzForm.h"
+#include "link/ChunkCutter.h"
 #include "link/Comm.h"
 #include "protocol/Frame.h"
 #include "protocol/Routing.h"
@@ -26,14 +29,25 @@
 namespace {
 unsigned long long chunks = 0;
 unsigned long long inputs = 0;
+// The LAN stream is cut at the end marks as the window cuts it; what has no end mark when
+// the input ends goes on as the quiet gap hands it over.
+ChunkCutter lanStream(proto::kEndMark, proto::kSendAreaSize);
 
-// One chunk, handed over the way the link hands it.
-void deliver(TForm1 &f, bool lan, const char *bytes, std::size_t n) {
+void dispatchLan(TForm1 &f, const ChunkCutter::Chunk &c) {
   ++chunks;
-  if (lan)
-    guarded([&] { f.receiveChunk(f.ClientSocket1, bytes, static_cast<qsizetype>(n), proto::kSendAreaSize); });
-  else
+  guarded([&] { f.receiveChunk(f.ClientSocket1, c.head.constData(), c.head.size(), proto::kSendAreaSize, c.leftOut); });
+}
+
+// One piece of received bytes, handed over the way its link hands it.
+void deliver(TForm1 &f, bool lan, const char *bytes, std::size_t n) {
+  if (!lan) {
+    ++chunks;
     f.Comm1->OnReceiveData(f.Comm1, bytes, static_cast<uint16_t>(n));
+    return;
+  }
+  lanStream.add(bytes, static_cast<qsizetype>(n));
+  ChunkCutter::Chunk c;
+  while (lanStream.next(&c)) dispatchLan(f, c);
 }
 }  // namespace
 
@@ -66,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   f.pendingCid1 = route.cid1;
   f.pendingCid2 = route.cid2;
 
+  lanStream.clear();
   std::size_t at = 2;
   while (at < size) {
     const std::size_t want = data[at++];
@@ -73,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     deliver(f, lan, reinterpret_cast<const char *>(data + at), n);
     at += n;
   }
+  if (lan && lanStream.partial()) dispatchLan(f, lanStream.takePartial());
   fuzz::settle();
   if (++inputs % 4096 == 0) f.Memo1->clear();  // the log's cap is not what is being fuzzed
   return 0;

@@ -67,6 +67,7 @@ void TComm::OpenPort() {
 
   TCommShared &s = *shared_;
   s.port = fd;
+  s.lastReceivedNs = 0;
   s.stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   s.writeWakeup = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (s.stopEvent < 0 || s.writeWakeup < 0) {
@@ -173,6 +174,9 @@ void TComm::ApplyDeviceSettings() {
   // system's lines and are only kept. Options the line discipline lacks are carried out
   // by the receive thread.
   TCommShared &s = *shared_;
+  // start bit, data bits, parity bit, stop bits (one and a half is two on this system)
+  s.bitsPerChar = 1 + line.byteSize + (line.parity != 0 ? 1 : 0) + (line.stopBits != 0 ? 2 : 1);
+  s.baud = baudRate_;
   s.replaceBad = replaceWhenParityError_;
   s.replacedChar = replacedChar_;
   s.dropNulls = ignoreNullChar_;
@@ -199,8 +203,6 @@ void TComm::ApplyTimeouts() {
   s.readInterval = readIntervalTimeout_;
   s.readTotalMultiplier = readTotalTimeoutMultiplier_;
   s.readTotalConstant = readTotalTimeoutConstant_;
-  s.writeTotalMultiplier = writeTotalTimeoutMultiplier_;
-  s.writeTotalConstant = writeTotalTimeoutConstant_;
 }
 
 template <typename T>
@@ -241,6 +243,11 @@ void TComm::SetReadTotalTimeoutMultiplier(uint32_t v) { SetTimeout(readTotalTime
 void TComm::SetReadTotalTimeoutConstant(uint32_t v) { SetTimeout(readTotalTimeoutConstant_, v); }
 void TComm::SetWriteTotalTimeoutMultiplier(uint32_t v) { SetTimeout(writeTotalTimeoutMultiplier_, v); }
 void TComm::SetWriteTotalTimeoutConstant(uint32_t v) { SetTimeout(writeTotalTimeoutConstant_, v); }
+
+void TComm::SetEndChar(int v) {
+  endChar_ = v >= 0 && v <= 255 ? v : kNoEndChar;
+  shared_->endChar = endChar_;
+}
 
 // Notifications from the worker threads, raised here on the owner's thread in posting
 // order. Each handler is copied before the call, so a handler may reassign its own event.

@@ -10,6 +10,20 @@
 // component itself, so it must live on the owner's thread, which runs an event loop.
 // Modem-line changes and line errors are looked at every 50 ms on devices that report them;
 // a pseudo-terminal reports neither and raises no such event.
+//
+// End character. A received chunk ends when ReadIntervalTimeout passes without a further
+// byte or when it holds 2048 bytes. With EndChar set (0..255; -1, the default, is off) it
+// also ends the moment that character arrives, the character being its last byte; bytes
+// after it start the next chunk. A frame protocol whose frames end with a fixed character
+// then gets each frame as soon as it is complete instead of a quiet gap later.
+//
+// Turnaround guard. Before the transmit thread writes a request it waits until at least
+// 3.5 character times (start, data, parity and stop bits at the current BaudRate) have
+// passed since the last byte was received, so that a device on a shared RS-485 pair has
+// released the line after its answer. At 9600 baud, 8N1, that is 3.65 ms.
+//
+// Write time-outs are kept but change nothing: a request is always written in full, as a
+// writer that meets a time-out goes on with the rest of its block.
 #pragma once
 
 #include <QEvent>
@@ -119,6 +133,9 @@ class TComm : public QObject {
   void SetWriteTotalTimeoutMultiplier(uint32_t v);
   uint32_t WriteTotalTimeoutConstant() const { return writeTotalTimeoutConstant_; }
   void SetWriteTotalTimeoutConstant(uint32_t v);
+  static constexpr int kNoEndChar = -1;
+  int EndChar() const { return endChar_; }
+  void SetEndChar(int v);  // 0..255, or kNoEndChar
 
   TReceiveDataEvent OnReceiveData;
   TReceiveErrorEvent OnReceiveError;
@@ -175,4 +192,5 @@ class TComm : public QObject {
   uint32_t readTotalTimeoutConstant_ = 0;
   uint32_t writeTotalTimeoutMultiplier_ = 0;
   uint32_t writeTotalTimeoutConstant_ = 0;
+  int endChar_ = kNoEndChar;
 };

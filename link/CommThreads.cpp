@@ -104,6 +104,7 @@ bool TCommShared::StopSignalled() const {
 //
 // A chunk starts with the first byte after a delivery and is delivered when
 //  - it holds 2048 bytes, or
+//  - the end character (when one is set) arrives, or
 //  - ReadIntervalTimeout ms pass without a further byte (100 ms on the main window's link), or
 //  - a total read time-out is set and ReadTotalTimeoutMultiplier * 2048 +
 //    ReadTotalTimeoutConstant ms have passed since the chunk's first byte.
@@ -135,10 +136,23 @@ void TReadThread::Run() {
   char raw[kChunkSize];
   bool hangup = false;
 
+  // The first n bytes go over as bytes of their own: a posted chunk never shares storage
+  // with the buffer this thread goes on filling.
+  auto deliver = [&](qsizetype n) {
+    s.Post(CommMsgData, QByteArray(chunk.constData(), n));
+    chunk.remove(0, n);
+  };
   auto deliverFull = [&] {
-    while (chunk.size() >= kChunkSize) {
-      s.Post(CommMsgData, chunk.left(kChunkSize));
-      chunk.remove(0, kChunkSize);
+    while (chunk.size() >= kChunkSize) deliver(kChunkSize);
+  };
+  // Every chunk that the end character completes goes at once; the rest waits.
+  auto deliverEnded = [&] {
+    const int end = s.endChar.load();
+    if (end < 0) return;
+    qsizetype at;
+    while ((at = chunk.indexOf(static_cast<char>(end))) >= 0) {
+      deliver(at + 1);
+      firstByte = lastByte;
     }
   };
   auto deliverAll = [&] {
@@ -202,7 +216,9 @@ void TReadThread::Run() {
         if (chunk.isEmpty()) firstByte = lastByte;
         commline::ModemLines lines;
         const bool dsrLow = s.dsrSensitive.load() && haveModem && commline::readModem(fd, &lines) && !lines.dsr;
+        s.lastReceivedNs = lastByte.time_since_epoch().count();
         if (!dsrLow) decoder.Append(chunk, raw, n, s);
+        deliverEnded();
         deliverFull();
       } else if (n < 0 && (errno == EAGAIN || errno == EINTR) && !(fds[1].revents & (POLLHUP | POLLERR))) {
         // spurious wake-up
@@ -243,11 +259,9 @@ void TReadThread::Run() {
 }
 
 // ---------------------------------------------------------------------------------------
-// Transmit thread: writes the queued requests strictly in order, each in full.
-//
-// With a total write time-out set, a request gets WriteTotalTimeoutMultiplier * length +
-// WriteTotalTimeoutConstant ms; what the line (held by flow control) has not taken by then
-// is dropped and the thread goes on with the next request.
+// Transmit thread: writes the queued requests strictly in order, each in full (however long
+// flow control holds the line, and whatever the write time-outs), each after the turnaround
+// guard (see Comm.h).
 
 void TWriteThread::Start() {
   running_ = true;
@@ -302,7 +316,7 @@ void TWriteThread::Run() {
       }
       continue;
     }
-    if (s.StopSignalled()) break;
+    if (s.StopSignalled() || !KeepTurnaround()) break;
     if (WriteAll(block) != WriteResult::Done) break;
     notify = true;
   }
@@ -313,14 +327,35 @@ void TWriteThread::Run() {
   running_ = false;
 }
 
+bool TWriteThread::KeepTurnaround() {
+  TCommShared &s = *shared_;
+  for (;;) {
+    const int64_t last = s.lastReceivedNs.load();
+    if (last == 0) return true;
+    const uint32_t baud = std::max<uint32_t>(1, s.baud.load());
+    const int64_t guardNs = int64_t(s.bitsPerChar.load()) * 3'500'000'000LL / baud;  // 3.5 characters
+    const Clock::time_point free = Clock::time_point(Clock::duration(last)) + std::chrono::nanoseconds(guardNs);
+    const Clock::time_point now = Clock::now();
+    if (now >= free) return true;
+    // Sleep until then; a byte received meanwhile moves the time on, so look again.
+    pollfd stop{s.stopEvent, POLLIN, 0};
+    timespec ts{};
+    const int64_t waitNs = std::chrono::duration_cast<std::chrono::nanoseconds>(free - now).count();
+    ts.tv_sec = waitNs / 1'000'000'000;
+    ts.tv_nsec = waitNs % 1'000'000'000;
+    const int r = ppoll(&stop, 1, &ts, nullptr);
+    if (r > 0) return false;  // stopped
+    if (r < 0 && errno != EINTR) {
+      s.Post(CommMsgHangup);
+      return false;
+    }
+  }
+}
+
 TWriteThread::WriteResult TWriteThread::WriteAll(const QByteArray &block) {
   TCommShared &s = *shared_;
   const char *p = block.constData();
   size_t remaining = static_cast<size_t>(block.size());
-  const uint32_t multiplier = s.writeTotalMultiplier.load();
-  const uint32_t constant = s.writeTotalConstant.load();
-  const bool limited = multiplier != 0 || constant != 0;
-  const Clock::time_point deadline = Clock::now() + Ms(uint64_t(multiplier) * remaining + constant);
 
   while (remaining > 0) {
     const ssize_t n = write(s.port, p, remaining);
@@ -336,16 +371,13 @@ TWriteThread::WriteResult TWriteThread::WriteAll(const QByteArray &block) {
       return WriteResult::Failed;
     }
     // The device's queue is full: wait until it takes more, or for the stop event.
-    const int timeout = limited ? MsUntil(deadline, Clock::now()) : -1;
-    if (timeout == 0) return WriteResult::Done;  // time budget spent: the rest is dropped
     pollfd fds[2] = {{s.stopEvent, POLLIN, 0}, {s.port, POLLOUT, 0}};
-    const int r = poll(fds, 2, timeout);
+    const int r = poll(fds, 2, -1);
     if (r < 0) {
       if (errno == EINTR) continue;
       s.Post(CommMsgHangup);
       return WriteResult::Failed;
     }
-    if (r == 0) return WriteResult::Done;
     if (fds[0].revents != 0) return WriteResult::Stopped;
     if (fds[1].revents & POLLNVAL) return WriteResult::Failed;
     if (fds[1].revents & (POLLERR | POLLHUP)) {

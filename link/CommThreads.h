@@ -38,13 +38,17 @@ struct TCommShared {
   std::atomic<uint32_t> readInterval{100};
   std::atomic<uint32_t> readTotalMultiplier{0};
   std::atomic<uint32_t> readTotalConstant{0};
-  std::atomic<uint32_t> writeTotalMultiplier{0};
-  std::atomic<uint32_t> writeTotalConstant{0};
   std::atomic<bool> decodeMarks{false};  // the line marks bad bytes (0xFF 0x00 x)
   std::atomic<bool> replaceBad{false};
   std::atomic<char> replacedChar{0};
   std::atomic<bool> dropNulls{false};
   std::atomic<bool> dsrSensitive{false};
+  std::atomic<int> endChar{-1};
+  // For the turnaround guard: the line's speed and character size, and when the receive
+  // thread last got a byte (steady clock, nanoseconds; 0 when none yet).
+  std::atomic<uint32_t> baud{9600};
+  std::atomic<int> bitsPerChar{10};
+  std::atomic<int64_t> lastReceivedNs{0};
 
   void Post(CommMsg type, QByteArray bytes = {}, uint32_t code = 0);
   bool StopSignalled() const;
@@ -75,6 +79,7 @@ class TWriteThread {
   enum class WriteResult { Done, Stopped, Failed };
   void Run();
   WriteResult WriteAll(const QByteArray &block);
+  bool KeepTurnaround();  // false when stopped while waiting
   TCommShared *shared_;
   std::thread thread_;
   std::atomic<bool> running_{false};

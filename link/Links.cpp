@@ -12,16 +12,25 @@
 
 #include <cerrno>
 
+#include "link/ChunkCutter.h"
 #include "link/Comm.h"
 #include "link/Ports.h"
 #include "protocol/Frame.h"
 #include "window/Controls.h"
-#include "window/Unit1.h"
 #include "window/HandlerSupport.h"
+#include "window/Unit1.h"
 
 namespace {
 const QString kOpen = QStringLiteral("OPEN");
 const QString kClose = QStringLiteral("COLSE");
+
+// The LAN stream is read in pieces of this size, and at most kLanBytesPerTurn bytes and
+// kLanChunksPerTurn chunks are handled before the window thread turns to other events.
+constexpr qsizetype kLanPiece = 4096;
+constexpr qint64 kLanBytesPerTurn = 64 * 1024;
+constexpr int kLanChunksPerTurn = 32;
+// Bytes without an end mark go on as a chunk after this much quiet, as on the serial line.
+constexpr int kLanQuietMs = 100;
 
 // The system error number behind a socket failure, as the operator's message shows it.
 int systemErrorNumber(QAbstractSocket::SocketError e) {
@@ -41,6 +50,46 @@ int systemErrorNumber(QAbstractSocket::SocketError e) {
 }
 }  // namespace
 
+// Comm1 with every line setting and time-out the window's link runs on, set here and
+// nowhere else, so nothing is left to the component's defaults (its XON/XOFF flow control
+// would stop the line at a stray 0x13 and swallow 0x11 and 0x13 from answers).
+void TForm1::createComm1() {
+  Comm1 = new TComm(this);
+  Comm1->setObjectName(QStringLiteral("Comm1"));
+  Comm1->SetCommName(QStringLiteral("COM2"));  // replaced by the chosen port before opening
+  Comm1->SetBaudRate(9600);                    // replaced by the operator's value before opening
+  Comm1->SetByteSize(TByteSize::_8);
+  Comm1->SetParity(TParity::None);
+  Comm1->SetStopBits(TStopBits::_1);
+  Comm1->SetParityCheck(false);
+  Comm1->SetOutx_CtsFlow(false);
+  Comm1->SetOutx_DsrFlow(false);
+  Comm1->SetDtrControl(TDtrControl::DtrEnable);
+  Comm1->SetDsrSensitivity(false);
+  Comm1->SetTxContinueOnXoff(true);
+  Comm1->SetOutx_XonXoffFlow(false);
+  Comm1->SetInx_XonXoffFlow(false);
+  Comm1->SetReplaceWhenParityError(false);
+  Comm1->SetIgnoreNullChar(false);
+  Comm1->SetRtsControl(TRtsControl::RtsEnable);
+  Comm1->SetXonLimit(500);
+  Comm1->SetXoffLimit(500);
+  Comm1->SetXonChar(0x11);
+  Comm1->SetXoffChar(0x13);
+  Comm1->SetReplacedChar(0x00);
+  Comm1->SetReadIntervalTimeout(100);
+  Comm1->SetReadTotalTimeoutMultiplier(0);
+  Comm1->SetReadTotalTimeoutConstant(0);
+  Comm1->SetWriteTotalTimeoutMultiplier(0);
+  Comm1->SetWriteTotalTimeoutConstant(0);
+  // Every answer ends with its end mark: it is handed over then, not a quiet gap later.
+  Comm1->SetEndChar(static_cast<unsigned char>(proto::kEndMark));
+  Comm1->OnReceiveData = [this](QObject *sender, const char *buffer, uint16_t length) {
+    guarded([&] { Comm1ReceiveData(sender, buffer, length); });
+  };
+  Comm1->OnRequestHangup = [this](QObject *sender) { guarded([&] { Comm1RequestHangup(sender); }); };
+}
+
 void TForm1::buildLinkGroup() {
   QWidget *client = centralWidget();
   GroupBox1 = placeControl<QGroupBox>(client, "GroupBox1", 8, 0, 353, 70);
@@ -59,9 +108,19 @@ void TForm1::buildLinkGroup() {
   Edit12 = placeControl<QLineEdit>(g, "Edit12", QStringLiteral("9600"), 162, 42, 100, 22);
   Button29 = placeControl<QPushButton>(g, "Button29", kOpen, 270, 26, 75, 25);
 
-  connect(RadioButton1, &QRadioButton::clicked, this, [this] { guarded([this] { RadioButton1Click(); }); });
-  connect(RadioButton2, &QRadioButton::clicked, this, [this] { guarded([this] { RadioButton2Click(); }); });
+  // The handlers run when the choice changes, not when the chosen one is clicked again.
+  connect(RadioButton1, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) guarded([this] { RadioButton1Click(); });
+  });
+  connect(RadioButton2, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) guarded([this] { RadioButton2Click(); });
+  });
   onButton(Button29, &TForm1::Button29Click);
+
+  lanChunks_ = std::make_unique<ChunkCutter>(proto::kEndMark, proto::kSendAreaSize);
+  ClientSocket1->setReadBufferSize(kLanBytesPerTurn);
+  lanQuiet_ = new SteadyTimer(this, QStringLiteral("LanQuietTimer"), kLanQuietMs, false);
+  lanQuiet_->OnTimer = [this] { lanQuietGap(); };
 
   connect(ClientSocket1, &QTcpSocket::connected, this, [this] { guarded([this] { ClientSocket1Connect(); }); });
   connect(ClientSocket1, &QTcpSocket::readyRead, this, [this] { guarded([this] { ClientSocket1Read(); }); });
@@ -104,13 +163,7 @@ void TForm1::RadioButton2Click() {
 
 void TForm1::Button29Click() {
   if (Button29->text() != kOpen) {
-    // flags first: closing the socket reports a disconnection, which is not an error here
-    linkOpen = serialLink = lanConnected = false;
-    Comm1->ClosePort();
-    ClientSocket1->abort();
-    Button29->setText(kOpen);
-    RadioButton1->setEnabled(true);
-    RadioButton2->setEnabled(true);
+    closeLink();
     return;
   }
   if (RadioButton1->isChecked()) {
@@ -124,6 +177,7 @@ void TForm1::Button29Click() {
     lanConnected = false;
     serialLink = true;
     linkOpen = true;
+    showLinkOpen();
   } else {
     Comm1->ClosePort();
     const QString host = Edit13->text().trimmed();
@@ -131,35 +185,105 @@ void TForm1::Button29Click() {
     if (port <= 0 || port > 65535)
       throw EConvertError(QStringLiteral("'%1' is not a valid port number").arg(Edit12->text()).toStdString());
     ClientSocket1->abort();
-    ClientSocket1->connectToHost(host, static_cast<quint16>(port));
+    clearLanInput();
+    // The link counts as open before connecting: the socket may report an error (no route
+    // to the host, say) inside connectToHost, and that error must close the link again.
     serialLink = false;
     linkOpen = true;
+    showLinkOpen();
+    ClientSocket1->connectToHost(host, static_cast<quint16>(port));
   }
+}
+
+void TForm1::showLinkOpen() {
   Button29->setText(kClose);
   RadioButton1->setEnabled(false);
   RadioButton2->setEnabled(false);
+}
+
+void TForm1::closeLink() {
+  // flags first: closing the socket reports a disconnection, which is not an error here
+  linkOpen = serialLink = lanConnected = false;
+  Comm1->ClosePort();
+  ClientSocket1->abort();
+  clearLanInput();
+  Button29->setText(kOpen);
+  RadioButton1->setEnabled(true);
+  RadioButton2->setEnabled(true);
 }
 
 void TForm1::ClientSocket1Connect() { lanConnected = true; }
 
 void TForm1::ClientSocket1Error(int errorCode) {
   if (!linkOpen || serialLink) return;  // a socket left over from an earlier LAN link
-  lanConnected = false;
-  linkOpen = false;
-  ClientSocket1->abort();
-  Button29->setText(kOpen);
-  RadioButton1->setEnabled(true);
-  RadioButton2->setEnabled(true);
+  closeLink();
   ShowMessageBox(QStringLiteral("Asynchronous socket error %1").arg(errorCode),
                  QString::fromLatin1(kApplicationTitle));
 }
 
+// The serial device went away under the open link (an unplugged adapter): the link closes
+// as it does when a LAN peer goes, and the operator is told which port it was.
+void TForm1::Comm1RequestHangup(QObject *) {
+  if (!linkOpen || !serialLink) return;  // left over from a link already closed
+  const QString port = Comm1->CommName();
+  closeLink();
+  ShowMessageBox(QStringLiteral("Serial port %1 was disconnected; the link is closed").arg(port),
+                 QString::fromLatin1(kApplicationTitle));
+}
+
+// The LAN stream, cut at the end marks into chunks as the serial line delivers them. Each
+// turn reads a bounded amount, so a flood neither holds the window thread nor fills memory;
+// what is left is read in the next turn.
 void TForm1::ClientSocket1Read() {
+  lanReadQueued_ = false;
   Timer1->SetEnabled(false);
-  const QByteArray text = ClientSocket1->readAll();
-  if (text.isEmpty()) return;
-  // the LAN work area holds 201 characters: a longer text is refused whole
-  receiveChunk(ClientSocket1, text.constData(), text.size(), proto::kSendAreaSize);
+  qint64 taken = 0;
+  int chunks = 0;
+  ChunkCutter::Chunk chunk;
+  for (;;) {
+    while (lanChunks_->next(&chunk)) {
+      receiveChunk(ClientSocket1, chunk.head.constData(), chunk.head.size(), proto::kSendAreaSize, chunk.leftOut);
+      if (!linkOpen || serialLink) return;  // the link closed meanwhile
+      if (++chunks == kLanChunksPerTurn) {
+        queueLanRead();
+        return;
+      }
+    }
+    if (taken >= kLanBytesPerTurn) break;
+    char piece[kLanPiece];
+    const qint64 n = ClientSocket1->read(piece, kLanPiece);
+    if (n <= 0) break;
+    taken += n;
+    lanChunks_->add(piece, n);
+  }
+  if (taken > 0) {
+    // the quiet gap counts from the last byte
+    lanQuiet_->SetEnabled(false);
+    lanQuiet_->SetEnabled(lanChunks_->partial());
+  }
+  if (ClientSocket1->bytesAvailable() > 0) queueLanRead();
+}
+
+void TForm1::queueLanRead() {
+  if (lanReadQueued_) return;
+  lanReadQueued_ = true;
+  QMetaObject::invokeMethod(this, [this] {
+    if (lanReadQueued_ && linkOpen && !serialLink) guarded([this] { ClientSocket1Read(); });
+  }, Qt::QueuedConnection);
+}
+
+// Bytes that waited for their end mark through the quiet gap go on as a chunk of their own.
+void TForm1::lanQuietGap() {
+  lanQuiet_->SetEnabled(false);
+  if (!lanChunks_->partial()) return;
+  const ChunkCutter::Chunk chunk = lanChunks_->takePartial();
+  receiveChunk(ClientSocket1, chunk.head.constData(), chunk.head.size(), proto::kSendAreaSize, chunk.leftOut);
+}
+
+void TForm1::clearLanInput() {
+  lanChunks_->clear();
+  lanQuiet_->SetEnabled(false);
+  lanReadQueued_ = false;
 }
 
 void TForm1::Comm1ReceiveData(QObject *Sender, const char *Buffer, uint16_t BufferLength) {

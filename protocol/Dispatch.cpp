@@ -10,12 +10,16 @@ namespace {
 const QString kChecksumError = QStringLiteral("返回数据校验错！！");
 }
 
-void TForm1::receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit) {
+void TForm1::receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit, qint64 leftOut) {
   Timer1->SetEnabled(false);
   if (length <= 0) return;
-  if (length > std::min(limit, proto::kBufferSize)) {
-    // No answer is this long: it is logged and refused like a damaged frame, never copied.
-    log(QString::fromLatin1(proto::hexLogLine(std::string_view(data, static_cast<size_t>(length)))));
+  const qint64 size = length + leftOut;
+  if (size > std::min(limit, proto::kBufferSize)) {
+    // No answer is this long: it is refused like a damaged frame, never copied. The log
+    // shows its beginning and how much more there was.
+    const qsizetype shown = std::min<qsizetype>(length, proto::kSendAreaSize);
+    log(QString::fromLatin1(proto::hexLogLine(std::string_view(data, static_cast<size_t>(shown)))) +
+        QStringLiteral(" ... (%1 bytes left out)").arg(size - shown));
     setPanelText(1, kChecksumError);
     return;
   }

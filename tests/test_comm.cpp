@@ -39,8 +39,8 @@ struct Recorder {
   int errors = 0;
   int modem = 0;
 
-  // Configures the component as the main window does: no XON/XOFF flow control, so
-  // 0x11 and 0x13 are data.
+  // Records every event. XON/XOFF flow control is turned off so that 0x11 and 0x13 pass
+  // as data; the other settings stay the component's defaults.
   void attach(TComm &c) {
     c.SetOutx_XonXoffFlow(false);
     c.SetInx_XonXoffFlow(false);
@@ -57,7 +57,7 @@ struct Recorder {
   QByteArray all() const { return chunks.join(); }
 };
 
-// A fresh pseudo-terminal with the component open on it, configured as the window does.
+// A fresh pseudo-terminal with the component open on it, recorded as above.
 struct Line {
   PtyPair pty;
   TComm comm;
@@ -255,6 +255,75 @@ class TestComm : public QObject {
     }
     QTRY_COMPARE_WITH_TIMEOUT(rec.all(), stream, 3000);
     QVERIFY(rec.chunks.size() >= 2);
+  }
+
+  void endCharacterEndsAChunkAtOnce() {
+    Line line;
+    QVERIFY(line.open());
+    auto &[pty, comm, rec] = line;
+    // Off by default: an end mark is data like any other byte.
+    QCOMPARE(comm.EndChar(), TComm::kNoEndChar);
+    QVERIFY(pty.write("~0140\rxy"));
+    QTRY_COMPARE(rec.chunks, (QList<QByteArray>{"~0140\rxy"}));
+
+    // With it set, a chunk ends at the end mark even though the quiet gap would take a
+    // minute; two frames in one write are two chunks; noise before "~" stays in its chunk.
+    comm.SetEndChar('\r');
+    comm.SetReadIntervalTimeout(60000);
+    rec.chunks.clear();
+    QVERIFY(pty.write("~0140\r\x13~0141\r"));
+    QTRY_COMPARE(rec.chunks, (QList<QByteArray>{"~0140\r", "\x13~0141\r"}));
+
+    // Noise after the end mark is a chunk of its own once the line is quiet.
+    comm.SetReadIntervalTimeout(100);
+    rec.chunks.clear();
+    QVERIFY(pty.write("~0142\rzz"));
+    QTRY_COMPARE(rec.chunks, (QList<QByteArray>{"~0142\r", "zz"}));
+
+    // A frame split by a pause longer than the quiet gap still comes as two chunks.
+    rec.chunks.clear();
+    QVERIFY(pty.write("~01"));
+    QTRY_COMPARE(rec.chunks, (QList<QByteArray>{"~01"}));
+    QVERIFY(pty.write("43\r"));
+    QTRY_COMPARE(rec.chunks, (QList<QByteArray>{"~01", "43\r"}));
+    QVERIFY(rec.terminated);
+  }
+
+  void writesWaitForTheTurnaroundGuard() {
+    Line line;
+    QVERIFY(line.open());
+    auto &[pty, comm, rec] = line;
+    // At 110 baud, 8N1, a character takes 91 ms and the guard 318 ms: long enough that the
+    // wait is unmistakable, however the machine schedules the threads.
+    comm.SetBaudRate(110);
+    comm.SetEndChar('!');
+    QTRY_COMPARE(rec.txEmpty, 1);
+    QElapsedTimer sinceAnswer;  // started before the byte exists, so never later than it came
+    sinceAnswer.start();
+    QVERIFY(pty.write("!"));
+    QTRY_COMPARE(rec.chunks.size(), 1);
+    QVERIFY(comm.SendData("next", 4));
+    QCOMPARE(pty.read(4, 5000), QByteArray("next"));
+    QVERIFY2(sinceAnswer.elapsed() >= 318, qPrintable(QString::number(sinceAnswer.elapsed())));
+  }
+
+  void blocksAreWrittenInFullPastTheirTimeBudget() {
+    Line line;
+    QVERIFY(line.open());
+    auto &[pty, comm, rec] = line;
+    // Three blocks more than the terminal holds, and a write budget of a few milliseconds
+    // that runs out while the far end is not reading: nothing may be lost.
+    comm.SetWriteTotalTimeoutConstant(5);
+    QByteArray sent;
+    for (int b = 0; b < 3; ++b) {
+      QByteArray block(60000, Qt::Uninitialized);
+      for (int i = 0; i < block.size(); ++i) block[i] = char('a' + (i + b) % 26);
+      QVERIFY(comm.SendData(block.constData(), uint16_t(block.size())));
+      sent += block;
+    }
+    QTest::qWait(300);
+    QCOMPARE(pty.read(int(sent.size()), 20000), sent);
+    QCOMPARE(rec.hangups, 0);
   }
 
   void longStreamsComeInFullChunks() {

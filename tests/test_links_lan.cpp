@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 
 #include "protocol/Frame.h"
 #include "support/FormFixture.h"
@@ -87,6 +88,95 @@ class TestLinksLan : public QObject {
     QCOMPARE(f.Button29->text(), QStringLiteral("OPEN"));
     QVERIFY(!f.linkOpen && !f.lanConnected);
     QVERIFY(f.RadioButton2->isEnabled());
+  }
+
+  void anErrorInsideConnectClosesTheLink() {
+    MessageRecorder boxes;
+    TForm1 f;
+    // The system refuses a connection to the broadcast address inside the call itself.
+    f.RadioButton2->click();
+    setText(f, "Edit13", QStringLiteral("255.255.255.255"));
+    click(f, "Button29");
+    QVERIFY(waitFor([&] { return !boxes.boxes.isEmpty(); }, 5000));
+    QVERIFY(boxes.boxes[0].first.startsWith(QStringLiteral("Asynchronous socket error ")));
+    QCOMPARE(f.Button29->text(), QStringLiteral("OPEN"));
+    QVERIFY(!f.linkOpen && !f.lanConnected);
+    QVERIFY(f.RadioButton1->isEnabled() && f.RadioButton2->isEnabled());
+  }
+
+  // The stream is cut at the end marks: answers that come together are decoded one after
+  // the other, an answer in pieces is put together, and bytes with no end mark go on as a
+  // damaged chunk once the line is quiet.
+  void theStreamIsCutIntoAnswers() {
+    MessageRecorder boxes;
+    TForm1 f;
+    ScriptedPeer peer;
+    // Rows 1 and 2 of the refresh: the peer sends both answers in one write when the first
+    // request comes, and nothing after that.
+    peer.respond = [](const QByteArray &req) {
+      if (!req.startsWith("~014006")) return QByteArray();
+      return answer(0x40, 0, QByteArray("\x08\x98", 2)) + answer(0x40, 0, QByteArray("\x07\x08", 2));
+    };
+    QVERIFY(openLan(f, peer.port()));
+    click(f, "Button24");
+    QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("220") && text(f, "Edit6") == QStringLiteral("180"); },
+                    5000));
+    QVERIFY(waitFor([&] { return peer.requests >= 3; }, 5000));
+    QVERIFY(f.panelText(1) != QStringLiteral("返回数据校验错！！"));
+
+    // one answer in three writes
+    const QByteArray reply = answer(0x40, 0, QByteArray("\x08\xFC", 2));
+    peer.respond = [](const QByteArray &) { return QByteArray(); };
+    click(f, "Button5");
+    peer.send(reply.left(3));
+    QVERIFY(waitFor([&] { return peer.requests >= 4; }, 5000));
+    peer.send(reply.mid(3, 5));
+    peer.send(reply.mid(8));
+    QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("230"); }, 5000));
+
+    // a piece that never ends
+    f.setPanelText(1, QString());
+    click(f, "Button5");
+    peer.send(reply.left(9));
+    QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("返回数据校验错！！"); }, 5000));
+    QVERIFY(memoLines(f).contains(QString::fromLatin1(proto::hexLogLine(reply.left(9).toStdString()))));
+    QVERIFY(f.linkOpen);
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // A peer that floods the link: the burst is refused as one chunk, logged by its beginning
+  // and the count of what was left out, and the link goes on working.
+  void aFloodIsRefusedInBoundedPieces() {
+    MessageRecorder boxes;
+    TForm1 f;
+    ScriptedPeer peer;
+    QVERIFY(openLan(f, peer.port()));
+    QVERIFY(waitFor([&] { return peer.connected(); }, 5000));
+    const qint64 total = 10 * 1000 * 1000;
+    peer.send(QByteArray(total, '0'));
+    // A busy machine may pause the burst longer than the quiet gap, so it may come as a few
+    // refused chunks; together they account for every byte.
+    const QRegularExpression refused(QStringLiteral("^((?: 30){1,201}) \\.\\.\\. \\((\\d+) bytes left out\\)$"));
+    auto accounted = [&] {
+      qint64 n = 0;
+      for (const QString &line : memoLines(f)) {
+        const QRegularExpressionMatch m = refused.match(line);
+        if (m.hasMatch()) n += m.captured(1).size() / 3 + m.captured(2).toLongLong();
+      }
+      return n;
+    };
+    QVERIFY(waitFor([&] { return accounted() == total; }, 60000));
+    QCOMPARE(f.panelText(1), QStringLiteral("返回数据校验错！！"));
+    for (const QString &line : memoLines(f)) QVERIFY(line.size() < 700);
+    // many short chunks in one write, more than one turn handles: every one is taken
+    QByteArray many;
+    for (int i = 0; i < 200; ++i) many += "x" + QByteArray::number(i % 10) + "\r";
+    peer.send(many);
+    QVERIFY(waitFor([&] { return memoLines(f).filter(QStringLiteral(" 78 3")).size() == 200; }, 10000));
+    peer.respond = [](const QByteArray &) { return answer(0x40, 0, QByteArray("\x08\x98", 2)); };
+    click(f, "Button5");
+    QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("220"); }, 5000));
+    QVERIFY(f.linkOpen && boxes.boxes.isEmpty());
   }
 
   void badPortTextChangesNothing() {

@@ -10,6 +10,10 @@
 #include "support/FormFixture.h"
 #include "support/Pty.h"
 
+#include <memory>
+
+#include <termios.h>
+
 using namespace testsupport;
 
 class TestLinksSerial : public QObject {
@@ -60,6 +64,75 @@ class TestLinksSerial : public QObject {
     QCOMPARE(f.Button29->text(), QStringLiteral("OPEN"));
     QVERIFY(!f.linkOpen && !f.serialLink);
     QVERIFY(!f.Comm1->Opened());
+  }
+
+  void theWindowSetsTheWholeLineItself() {
+    MessageRecorder boxes;
+    TForm1 f;
+    PtyPair line;
+    QVERIFY(line.open(false));  // left as the kernel makes it: echo, line editing, XON/XOFF
+    f.ComboBox1->setEditText(line.slavePath);
+    click(f, "Button29");
+    QVERIFY(f.linkOpen);
+    termios t{};
+    QCOMPARE(tcgetattr(line.master, &t), 0);
+    QCOMPARE(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tcflag_t(0));
+    QCOMPARE(t.c_oflag & OPOST, tcflag_t(0));
+    QCOMPARE(t.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | INPCK | PARMRK), tcflag_t(0));
+    QCOMPARE(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
+    QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+
+    // A stray XOFF (0x13) before an answer is data: it shows in the logged chunk, the answer
+    // is decoded, and the next request still goes out.
+    click(f, "Button5");
+    QCOMPARE(line.read(12, 3000), QByteArray("~014006008;\r"));
+    QVERIFY(line.write("\x13" + answer(0x40, 0, QByteArray("\x08\x98", 2))));
+    QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("220"); }, 3000));
+    QVERIFY(memoLines(f).filter(QStringLiteral(" 13 7E 30 31")).size() == 1);
+    click(f, "Button7");
+    QVERIFY(line.read(12, 3000).startsWith("~014008"));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  void aVanishedDeviceClosesTheLink() {
+    MessageRecorder boxes;
+    TForm1 f;
+    auto line = std::make_unique<PtyPair>();
+    QVERIFY(line->open());
+    const QString port = line->slavePath;
+    f.ComboBox1->setEditText(port);
+    click(f, "Button29");
+    QVERIFY(f.linkOpen);
+    line.reset();  // the adapter is pulled out
+    QVERIFY(waitFor([&] { return !f.linkOpen; }, 5000));
+    QCOMPARE(f.Button29->text(), QStringLiteral("OPEN"));
+    QVERIFY(!f.serialLink && f.RadioButton1->isEnabled() && f.RadioButton2->isEnabled());
+    QVERIFY(!f.Comm1->Opened());
+    QCOMPARE(boxes.boxes.size(), 1);
+    QVERIFY(boxes.boxes[0].first.contains(port));
+
+    // plugged in again (as another device here): OPEN works
+    PtyPair again;
+    QVERIFY(again.open());
+    f.ComboBox1->setEditText(again.slavePath);
+    click(f, "Button29");
+    QVERIFY(f.linkOpen);
+    click(f, "Button5");
+    QCOMPARE(again.read(12, 3000), QByteArray("~014006008;\r"));
+  }
+
+  void choosingTheChosenLinkAgainChangesNothing() {
+    TForm1 f;
+    setText(f, "Edit12", QStringLiteral("19200"));
+    f.RadioButton1->click();
+    QCOMPARE(text(f, "Edit12"), QStringLiteral("19200"));
+    f.RadioButton2->click();
+    QCOMPARE(text(f, "Edit12"), QStringLiteral("5001"));
+    setText(f, "Edit12", QStringLiteral("6000"));
+    f.RadioButton2->click();
+    QCOMPARE(text(f, "Edit12"), QStringLiteral("6000"));
+    f.RadioButton1->click();
+    QCOMPARE(text(f, "Edit12"), QStringLiteral("9600"));
   }
 
   void openFailuresLeaveTheLinkClosed() {

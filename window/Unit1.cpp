@@ -12,6 +12,7 @@
 #include <QTabWidget>
 #include <QTcpSocket>
 
+#include "link/ChunkCutter.h"
 #include "link/Comm.h"
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
@@ -50,11 +51,7 @@ void TForm1::buildWindow() {
   client->setObjectName(QStringLiteral("ClientArea"));
   setCentralWidget(client);
 
-  Comm1 = new TComm(this);
-  Comm1->setObjectName(QStringLiteral("Comm1"));
-  Comm1->OnReceiveData = [this](QObject *sender, const char *buffer, uint16_t length) {
-    guarded([&] { Comm1ReceiveData(sender, buffer, length); });
-  };
+  createComm1();
   ClientSocket1 = new QTcpSocket(this);
   ClientSocket1->setObjectName(QStringLiteral("ClientSocket1"));
   buildLinkGroup();

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "pages/EnergyRows.h"
@@ -30,6 +31,7 @@ class QTabWidget;
 class QStatusBar;
 class QTcpSocket;
 class TComm;
+class ChunkCutter;
 class TStringGrid;
 class TValueListEditor;
 class SteadyTimer;
@@ -111,8 +113,9 @@ class TForm1 : public QMainWindow {
 
   // ---- response dispatch (protocol/)
   // One chunk from a link: stops the time-out, fills the receive buffer, dispatches.
-  // A chunk longer than limit is logged and refused like a damaged frame.
-  void receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit = 204);
+  // A chunk longer than limit is logged and refused like a damaged frame; leftOut counts
+  // bytes of the chunk that came after data and were not kept.
+  void receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit = 204, qint64 leftOut = 0);
   void comm_fenjie(QObject *Sender, int length);
   void mcu_set_option(QObject *Sender);
   char rxBuffer[204] = {};
@@ -131,6 +134,7 @@ class TForm1 : public QMainWindow {
   void ClientSocket1Error(int systemError);
   void ClientSocket1Read();
   void Comm1ReceiveData(QObject *Sender, const char *Buffer, uint16_t BufferLength);
+  void Comm1RequestHangup(QObject *Sender);
   void fillPortList();
   bool linkOpen = false, serialLink = false, lanConnected = false;
 
@@ -189,6 +193,16 @@ class TForm1 : public QMainWindow {
   void buildPages();
   void buildPage1();
   void buildLinkGroup();
+  // link internals
+  void createComm1();
+  void showLinkOpen();
+  void closeLink();
+  void queueLanRead();
+  void lanQuietGap();
+  void clearLanInput();
+  std::unique_ptr<ChunkCutter> lanChunks_;
+  SteadyTimer *lanQuiet_ = nullptr;
+  bool lanReadQueued_ = false;
   bool buildRequest();
   void onButton(QPushButton *button, void (TForm1::*handler)());
   // page 1 internals

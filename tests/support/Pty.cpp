@@ -12,7 +12,7 @@
 
 namespace testsupport {
 
-bool PtyPair::open() {
+bool PtyPair::open(bool raw) {
   close();
   const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
@@ -24,8 +24,8 @@ bool PtyPair::open() {
     ::close(fd);
     return false;
   }
-  cfmakeraw(&t);
-  if (tcsetattr(fd, TCSANOW, &t) != 0) {
+  if (raw) cfmakeraw(&t);
+  if (raw && tcsetattr(fd, TCSANOW, &t) != 0) {
     ::close(fd);
     return false;
   }

@@ -16,8 +16,9 @@ struct PtyPair {
   PtyPair(const PtyPair &) = delete;
   PtyPair &operator=(const PtyPair &) = delete;
 
-  // Opens a new pair with the slave in raw mode. False (and master -1) on failure.
-  bool open();
+  // Opens a new pair with the slave in raw mode, or in the kernel's default (cooked) mode
+  // when raw is false. False (and master -1) on failure.
+  bool open(bool raw = true);
   // Closes the master: the slave side sees a hang-up.
   void close();
   // Writes all bytes to the master, waiting while the line is full (false on error or
