@@ -96,6 +96,12 @@ const Route kRoutes[] = {
     {0x42, 0x91, &TForm1::mcu_set_option},
     {0x42, 0x93, &TForm1::mcu_set_option},
     {0x42, 0x95, &TForm1::mcu_set_option},
+    // ---- system status page: the polling cycle's answers (module on/off acknowledgements
+    // 41/10 and 41/11 are with the writes above)
+    {0x42, 0x16, &TForm1::mcuread_dystatus},
+    {0x40, 0x01, &TForm1::mcuread_acstatus},
+    {0x42, 0x17, &TForm1::rec_get_dymo},
+    {0x41, 0x0E, &TForm1::rec_get_dymostatus},
     // history records: the count and one record (erasing, 0x95, is a write above)
     {0x42, 0x90, &TForm1::mcu_read_recordnum},
     {0x42, 0x8F, &TForm1::mcu_read_record},

@@ -74,6 +74,19 @@ constexpr unsigned L1 = 1u << 1, L2 = 1u << 2;
 
 }  // namespace
 
+const std::vector<AlarmName> &alarmNames() {
+  static const std::vector<AlarmName> names = {
+      {"output-over-voltage", 13, 0x10}, {"battery-low", 13, 0x04},     {"load-over-current", 13, 0x02},
+      {"load-disconnect", 13, 0x01},     {"battery-disconnect", 14, 0x40}, {"ambient-high", 14, 0x20},
+      {"ambient-low", 14, 0x10},         {"module-missing", 14, 0x08},  {"load-fuse", 14, 0x04},
+      {"battery-fuse", 14, 0x02},        {"battery-over-current", 14, 0x01}, {"battery-hot", 15, 0x40},
+      {"battery-cold", 15, 0x20},        {"lightning", 17, 0x08},       {"door", 17, 0x04},
+      {"water", 17, 0x02},               {"smoke", 17, 0x01},           {"ac-breaker", 0, 0x20},
+      {"ac-over-voltage", 0, 0x04},      {"ac-under-voltage", 0, 0x02}, {"ac-power-fail", 0, 0x01},
+  };
+  return names;
+}
+
 int64_t systemUtcMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
@@ -140,7 +153,8 @@ const std::vector<Controller::ParamDef> &Controller::parameterTable() {
 }
 
 Controller::Controller(ControllerConfig config, UtcClock clock)
-    : config_(std::move(config)), clock_(std::move(clock)), rng_(config_.seed) {
+    : config_(std::move(config)), clock_(std::move(clock)), rng_(config_.seed),
+      alarmRng_(config_.seed ^ 0xA1A2A3A4u) {
   for (const auto &d : parameterTable()) params_[key(d.cid1, d.readCid2 ? d.readCid2 : d.writeCid2)] = d.defaultRaw;
 
   std::vector<int> numbers = config_.modules;
@@ -222,12 +236,16 @@ int Controller::modulesOn() const {
   return static_cast<int>(std::count_if(modules_.begin(), modules_.end(), [](const Module &m) { return m.on; }));
 }
 
-// Modules 10 to 12 are accepted both as the plain byte (0x0A..0x0C, as the module list
-// carries them) and as two decimal digits (0x10..0x12); 16..18 are never modules.
-int Controller::moduleFromRequest(uint8_t byte) const {
-  int n = byte;
-  if (byte >= 0x10 && byte <= 0x12) n = byte - 6;
-  return findModule(n) ? n : -1;
+// A module is named by its plain number in every command, as in the module list: module 10
+// is 0x0A (the host numbers its requests the same way).
+int Controller::moduleFromRequest(uint8_t byte) const { return findModule(byte) ? byte : -1; }
+
+uint8_t Controller::alarmBits(int byte) {
+  uint8_t bits = byte == 0 ? config_.alarms.ac : config_.alarms.status[byte - 13];
+  if (config_.alarmRate > 0)
+    for (const AlarmName &a : alarmNames())
+      if (a.byte == byte && alarmRng_.uniform() < config_.alarmRate) bits |= a.mask;
+  return bits;
 }
 
 bool Controller::equalizing(int64_t nowLocalMs) const { return nowLocalMs < equalizeUntilLocalMs_; }
@@ -369,11 +387,11 @@ Reply Controller::systemStatus(uint8_t cid1) {
   if (battT > raw(0x42, 0x2D)) b15 |= 0x40;                       // battery over-temperature
   if (battT < signMagnitudeValue(raw(0x42, 0x2B))) b15 |= 0x20;   // battery low temperature
   b16 = equalizing(controllerLocalMs()) ? 0x10 : 0x04;            // equalize or float
-  d.push_back(b13);
-  d.push_back(b14);
-  d.push_back(b15);
+  d.push_back(b13 | alarmBits(13));
+  d.push_back(b14 | alarmBits(14));
+  d.push_back(b15 | alarmBits(15));
   d.push_back(b16);
-  d.push_back(0);  // smoke, water, door, lightning protection: all quiet
+  d.push_back(alarmBits(17));  // lightning protection, door, water, smoke: quiet unless raised
   return ok(cid1, d);
 }
 
@@ -387,7 +405,7 @@ Reply Controller::acStatus() {
   if (acDv > raw(0x40, 0x06)) state |= 0x04;
   if (acDv < raw(0x40, 0x08)) state |= 0x02;
   if (acDv < raw(0x40, 0x0A)) state |= 0x01;
-  d.push_back(state);
+  d.push_back(state | alarmBits(0));
   return ok(0x40, d);
 }
 
@@ -421,8 +439,13 @@ Reply Controller::moduleReadings(const proto::Frame &f) {
   d.push_back(static_cast<uint8_t>(std::lround(m_.ambTemp + (m.on ? 12 : 0))));
   d.push_back(0);
   d.push_back(0);
+  uint8_t fault = 0;
+  if (auto it = config_.moduleFaults.find(n); it != config_.moduleFaults.end()) {
+    fault = it->second.code;
+    status |= it->second.status;
+  }
   d.push_back(status);
-  d.push_back(0);  // fault code
+  d.push_back(fault);
   return ok(0x41, d);
 }
 

@@ -27,15 +27,41 @@ enum Rtn : uint8_t {
   kRtnBadData = 0x06,        // value out of range, unknown module, contact or month
 };
 
+// Alarm bits held raised on demand, besides those the measurements raise.
+struct ForcedAlarms {
+  uint8_t status[5] = {};  // data bytes 13..17 of the status answer (16, the charge state, unused)
+  uint8_t ac = 0;          // the AC state byte
+};
+// A rectifier module's fault on demand: its fault code and status bits added to its own.
+struct ModuleFault {
+  uint8_t code = 0;
+  uint8_t status = 0;
+};
+
 struct ControllerConfig {
-  uint8_t address = 1;
-  std::vector<int> modules{1, 2, 3};  // present rectifier modules, 1..12
-  int records = 10;                   // history records at start, 0..65535
-  uint64_t seed = 1;
+  ControllerConfig(uint8_t address = 1, std::vector<int> modules = {1, 2, 3}, int records = 10, uint64_t seed = 1,
+                   std::vector<std::array<uint8_t, 8>> history = {})
+      : address(address), modules(std::move(modules)), records(records), seed(seed), history(std::move(history)) {}
+  uint8_t address;
+  std::vector<int> modules;  // present rectifier modules, 1..12
+  int records;               // history records at start, 0..65535
+  uint64_t seed;
   // When not empty, the history itself, index 0 first, instead of `records` generated ones:
   // the six BCD date bytes, the type and the code, as the controller sends them.
   std::vector<std::array<uint8_t, 8>> history;
+  ForcedAlarms alarms;
+  std::map<int, ModuleFault> moduleFaults;  // by module number
+  double alarmRate = 0;  // each named alarm is raised in an answer with this chance (seeded)
 };
+
+// The alarms a test or an operator can raise by name: where each sits in the status answer
+// (data byte 13..17) or in the AC state (byte 0 here), and its bit.
+struct AlarmName {
+  const char *name;
+  int byte;
+  uint8_t mask;
+};
+const std::vector<AlarmName> &alarmNames();
 
 // Milliseconds since 1970-01-01 00:00 UTC.
 using UtcClock = std::function<int64_t()>;
@@ -115,6 +141,7 @@ class Controller {
 
   int raw(uint8_t cid1, uint8_t readCid2) const;
   int moduleFromRequest(uint8_t byte) const;  // -1 when not a present module
+  uint8_t alarmBits(int byte);                // raised on demand: status byte 13..17, 0 for AC
   Module *findModule(int n);
   const Module *findModule(int n) const;
   int modulesOn() const;
@@ -125,6 +152,7 @@ class Controller {
   ControllerConfig config_;
   UtcClock clock_;
   Rng rng_;
+  Rng alarmRng_;  // the random alarms draw apart, so they leave the measurements as they are
   std::map<uint16_t, int> params_;  // key cid1 << 8 | readCid2 (or writeCid2 for write-only)
   int64_t clockOffsetMs_ = 0;       // set by the clock command
   uint8_t contactType_[4] = {1, 3, 4, 9};

@@ -70,6 +70,9 @@ const char *usageText() {
          "  --fault-split R      rate of answers split in two with a 150 ms pause\n"
          "  --fault-rtn R        rate of requests refused with return code 0x01\n"
          "  --fault-noise R      rate of answers preceded by garbage characters\n"
+         "  --alarms LIST        alarms held raised, by name, comma separated (see README)\n"
+         "  --alarm-rate R       chance 0..1 of each named alarm in each answer (seeded)\n"
+         "  --module-fault N:CODE[:STATUS]  module N reports fault CODE and STATUS bits\n"
          "  --verbose            log requests and answers with timestamps to stderr\n"
          "  --stats              print statistics to stdout at exit and on SIGUSR1\n"
          "  --help               this text\n";
@@ -147,6 +150,53 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
         start = comma + 1;
       }
       o.controller.modules = list;
+    } else if (a == "--alarms") {
+      if (!value(v)) return std::nullopt;
+      for (std::size_t start = 0; start < v.size();) {
+        std::size_t comma = v.find(',', start);
+        const std::string name = v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const AlarmName *found = nullptr;
+        for (const AlarmName &alarm : alarmNames())
+          if (name == alarm.name) found = &alarm;
+        if (!found) {
+          error = "--alarms: unknown alarm " + name;
+          return std::nullopt;
+        }
+        if (found->byte == 0) o.controller.alarms.ac |= found->mask;
+        else o.controller.alarms.status[found->byte - 13] |= found->mask;
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+      }
+    } else if (a == "--alarm-rate") {
+      if (!value(v)) return std::nullopt;
+      if (!toRate(v, o.controller.alarmRate)) {
+        error = a + " wants a rate from 0 to 1";
+        return std::nullopt;
+      }
+    } else if (a == "--module-fault") {
+      if (!value(v)) return std::nullopt;
+      // N:CODE[:STATUS], each a whole number (0x.. for hexadecimal)
+      long long part[3] = {0, 0, 0};
+      int parts = 0;
+      bool good = true;
+      for (std::size_t start = 0; good && parts < 3;) {
+        std::size_t colon = v.find(':', start);
+        const std::string item = v.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        errno = 0;
+        char *end = nullptr;
+        part[parts++] = std::strtoll(item.c_str(), &end, 0);
+        good = !item.empty() && errno == 0 && *end == '\0';
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+        if (parts == 3) good = false;
+      }
+      if (!good || parts < 2 || part[0] < 1 || part[0] > 12 || part[1] < 0 || part[1] > 255 || part[2] < 0 ||
+          part[2] > 255) {
+        error = "--module-fault wants N:CODE[:STATUS] with N 1..12, CODE and STATUS 0..255";
+        return std::nullopt;
+      }
+      o.controller.moduleFaults[static_cast<int>(part[0])] = {static_cast<uint8_t>(part[1]),
+                                                              static_cast<uint8_t>(part[2])};
     } else if (a == "--records") {
       if (!number(0, 65535, "0..65535")) return std::nullopt;
       o.controller.records = static_cast<int>(n);

@@ -266,18 +266,17 @@ class TestSimController : public QObject {
     QVERIFY(u16(m1, 1) > 5200 && u16(m1, 1) < 5500);
     QVERIFY(u16(m1, 3) > 0);
     QCOMPARE(m1[9] & 0x84, 0);
-    // module 10 as the plain byte and as two decimal digits
-    Bytes a = f.ask(0x41, 0x0E, {0x0A}).data, b = f.ask(0x41, 0x0E, {0x10}).data;
-    QCOMPARE(int(a[0]), 10);
-    QCOMPARE(int(b[0]), 10);
-    QCOMPARE(f.rtn(0x41, 0x0E, {0x12}), 0);
+    // module 10 is named by its plain number, as the module list carries it
+    QCOMPARE(int(f.ask(0x41, 0x0E, {0x0A}).data[0]), 10);
+    QCOMPARE(f.rtn(0x41, 0x0E, {0x0C}), 0);
+    QCOMPARE(f.rtn(0x41, 0x0E, {0x10}), int(sim::kRtnBadData));  // not module 10
+    QCOMPARE(f.rtn(0x41, 0x0E, {0x12}), int(sim::kRtnBadData));
     QCOMPARE(f.rtn(0x41, 0x0E, {0x0B}), int(sim::kRtnBadData));  // 11 is not fitted
-    QCOMPARE(f.rtn(0x41, 0x0E, {0x11}), int(sim::kRtnBadData));
     QCOMPARE(f.rtn(0x41, 0x0E, {0x00}), int(sim::kRtnBadData));
     QCOMPARE(f.rtn(0x41, 0x0E, {0x0D}), int(sim::kRtnBadData));
     QCOMPARE(f.rtn(0x41, 0x11, {0x05}), int(sim::kRtnBadData));
     // off: status bit 0x04, no output; the others carry the load
-    QCOMPARE(f.rtn(0x41, 0x11, {0x10}), 0);
+    QCOMPARE(f.rtn(0x41, 0x11, {0x0A}), 0);
     QVERIFY(!f.c.moduleOn(10));
     Bytes off = f.ask(0x41, 0x0E, {0x0A}).data;
     QCOMPARE(off[9] & 0x04, 0x04);
@@ -290,6 +289,34 @@ class TestSimController : public QObject {
     Bytes d = f.ask(0x42, 0x16).data;
     QVERIFY(u16(d, 2) > 0x8000);  // negative battery current
     QVERIFY(u16(d, 0) < 5200);
+  }
+
+  void alarmsAndModuleFaultsOnDemand() {
+    ControllerConfig cfg{1, {2, 5}, 0, 4};
+    cfg.alarms.status[14 - 13] = 0x06;  // both fuses
+    cfg.alarms.status[17 - 13] = 0x0F;  // every sensor
+    cfg.alarms.ac = 0x20;
+    cfg.moduleFaults[5] = {3, 0x20};
+    Fixture f(cfg);
+    Bytes d = f.ask(0x42, 0x16).data;
+    QCOMPARE(d[14] & 0x06, 0x06);
+    QCOMPARE(int(d[17]), 0x0F);
+    QCOMPARE(f.ask(0x40, 0x01).data[4] & 0x20, 0x20);
+    Bytes m5 = f.ask(0x41, 0x0E, {0x05}).data, m2 = f.ask(0x41, 0x0E, {0x02}).data;
+    QCOMPARE(int(m5[10]), 3);
+    QCOMPARE(m5[9] & 0x20, 0x20);
+    QCOMPARE(int(m2[10]), 0);
+    // random alarms come from the seed: the same seed, the same alarms
+    ControllerConfig random{1, {1}, 0, 7};
+    random.alarmRate = 0.5;
+    Fixture a(random), b(random);
+    Bytes sa, sb;
+    for (int i = 0; i < 8; ++i) {
+      sa.push_back(a.ask(0x42, 0x16).data[17]);
+      sb.push_back(b.ask(0x42, 0x16).data[17]);
+    }
+    QCOMPARE(sa, sb);
+    QVERIFY(std::any_of(sa.begin(), sa.end(), [](uint8_t v) { return v != 0; }));
   }
 
   void historyRecordsAreValidAndCanBeCleared() {

@@ -171,6 +171,17 @@ class TestSimFaults : public QObject {
     QVERIFY(o && o->tcp && o->pty && o->listenPort == 0 && o->link == "/tmp/x");
     o = sim::parseOptions({"--modules", ""}, err);
     QVERIFY(o && o->controller.modules.empty());
+    o = sim::parseOptions({"--alarms", "load-fuse,battery-fuse,smoke,ac-breaker", "--module-fault", "3:3:0x24",
+                           "--module-fault", "12:1", "--alarm-rate", "0.25"},
+                          err);
+    QVERIFY(o);
+    QCOMPARE(int(o->controller.alarms.status[14 - 13]), 0x06);
+    QCOMPARE(int(o->controller.alarms.status[17 - 13]), 0x01);
+    QCOMPARE(int(o->controller.alarms.ac), 0x20);
+    QCOMPARE(int(o->controller.moduleFaults.at(3).code), 3);
+    QCOMPARE(int(o->controller.moduleFaults.at(3).status), 0x24);
+    QCOMPARE(int(o->controller.moduleFaults.at(12).status), 0);
+    QCOMPARE(o->controller.alarmRate, 0.25);
     o = sim::parseOptions({"--record", "241231235958:3:5", "--record", "000000000000:0:255"}, err);
     QVERIFY(o);
     QCOMPARE(o->controller.history.size(), std::size_t(2));
@@ -180,6 +191,9 @@ class TestSimFaults : public QObject {
                                                           {"--fault-silent", "1.5"}, {"--fault-rtn", "x"},
                                                           {"--listen", "5001"}, {"--address", "256"},
                                                           {"--seed"}, {"--frobnicate"}, {"--fault-bogus", "0.1"},
+                                                          {"--alarms", "fire"}, {"--alarm-rate", "2"},
+                                                          {"--module-fault", "13:1"}, {"--module-fault", "3"},
+                                                          {"--module-fault", "3:256"}, {"--module-fault", "3:1:2:4"},
                                                           {"--record", "24123123595:3:5"}, {"--record", "2412312359G8:3:5"},
                                                           {"--record", "241231235958:3"}, {"--record", "241231235958:256:1"},
                                                           {"--record", "241231235958:3:x"}}) {

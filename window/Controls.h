@@ -1,6 +1,7 @@
 // Small widgets with the behaviour the pages expect of them.
 #pragma once
 
+#include <QColor>
 #include <QList>
 #include <QStringList>
 #include <QTableWidget>
@@ -33,6 +34,22 @@ class TStringGrid : public QTableWidget {
 
  private:
   int fixedRows_;
+};
+
+// A filled round lamp in its brush colour (the alarm lamps: red for an alarm, bright green
+// otherwise). Setting the colour it already has does not repaint it.
+class TShape : public QWidget {
+  Q_OBJECT
+ public:
+  TShape(QWidget *parent, const QString &name, const QColor &brush);
+  QColor BrushColor() const { return brush_; }
+  void SetBrushColor(const QColor &brush);
+
+ protected:
+  void paintEvent(QPaintEvent *) override;
+
+ private:
+  QColor brush_;
 };
 
 // A two-column key/value list under a title row: rows are appended at the end, and the same

@@ -123,6 +123,8 @@ void TForm1::buildWindow() {
   Timer2->OnTimer = [this] { Timer2Timer(); };
   Timer3->OnTimer = [this] { Timer3Timer(); };
   Timer6->OnTimer = [this] { Timer6Timer(); };
+  Timer4->OnTimer = [this] { Timer4Timer(); };
+  Timer5->OnTimer = [this] { Timer5Timer(); };
 
 }
 
@@ -137,10 +139,8 @@ void TForm1::buildPages() {
     PageControl1->addTab(*sheets[i], captions[i]);
   }
   buildPage1();
+  buildStatusPage();
 
-  StringGrid2 = new TStringGrid(TabSheet2, QStringLiteral("StringGrid2"), 7, 13, 1, 15);
-  StringGrid2->setGeometry(8, 330, 565, 220);
-  for (int c = 0; c < 7; ++c) StringGrid2->setColumnWidth(c, 60);
   StringGrid1 = new TStringGrid(TabSheet5, QStringLiteral("StringGrid1"), 5, 17, 1, 25);
   StringGrid1->setGeometry(8, 8, 465, 432);
   StringGrid1->SetColWidths({48, 101, 104, 106, 99});
@@ -164,11 +164,9 @@ void TForm1::FormCreate() {
                              QStringLiteral("累计")};
   for (int i = 0; i < 4; ++i) StringGrid1->SetCells(0, 13 + i, totals[i]);
 
-  const QString moduleHead[7] = {QStringLiteral("-48v模块"), QStringLiteral("开关机状态"), QStringLiteral("输出电压"),
-                                 QStringLiteral("输出电流"), QStringLiteral("模块保护"), QStringLiteral("风机故障"),
-                                 QStringLiteral("限流状态")};
-  for (int c = 0; c < 7; ++c) StringGrid2->SetCells(c, 0, moduleHead[c]);
+  for (int c = 0; c < 7; ++c) StringGrid2->SetCells(c, 0, status::moduleGridHeadings()[c]);
   for (int n = 1; n <= 12; ++n) StringGrid2->SetCells(0, n, QStringLiteral("模块%1").arg(n));
+  resetModuleTable();
 
   lanConnected = serialLink = linkOpen = false;
 }
@@ -216,6 +214,7 @@ void TForm1::setPanelText(int panel, const QString &text) {
 // ---------------------------------------------------------------- timers
 
 void TForm1::Timer1Timer() {
+  Timer1->SetEnabled(false);  // once per unanswered send; the next send starts it afresh
   page1Refresh = false;
   pendingCid2 = 0;  // a late answer is then not decoded
   Timer2->SetInterval(1000);

@@ -9,15 +9,19 @@
 
 #include <QDateTime>
 #include <QMainWindow>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "pages/EnergyRows.h"
 #include "pages/Page1Rows.h"
+#include "pages/Status.h"
+#include "pages/StatusRows.h"
 
 class QCheckBox;
 class QComboBox;
@@ -32,6 +36,7 @@ class QStatusBar;
 class QTcpSocket;
 class TComm;
 class ChunkCutter;
+class TShape;
 class TStringGrid;
 class TValueListEditor;
 class SteadyTimer;
@@ -138,9 +143,25 @@ class TForm1 : public QMainWindow {
   void fillPortList();
   bool linkOpen = false, serialLink = false, lanConnected = false;
 
-  // ---- status polling (monitoring pages)
-  void mcu_read_dystatus();
-  bool statusPolling = false;
+  // ==== system status page and rectifier modules (pages/Status.cpp, pages/Modules.cpp) ====
+#define STATUS_DECLARE_REQUEST(handler, cid1, cid2) void handler();
+#define STATUS_DECLARE_DECODER(decoder, answer) void decoder(QObject *Sender);
+#define STATUS_DECLARE_HANDLER(handler) void handler();
+  STATUS_REQUESTS(STATUS_DECLARE_REQUEST)
+  STATUS_DECODERS(STATUS_DECLARE_DECODER)
+  STATUS_HANDLERS(STATUS_DECLARE_HANDLER)
+#undef STATUS_DECLARE_REQUEST
+#undef STATUS_DECLARE_DECODER
+#undef STATUS_DECLARE_HANDLER
+  QLabel *Label41, *Label68;
+  TShape *Shape9;
+  QComboBox *ComboBox31;
+  QPushButton *Button114, *Button115;
+  bool statusPolling = false;  // the polling cycle may go on to its next request
+  std::array<status::ModuleRecord, status::kModules + 1> moduleTable;
+  int currentModule = 0;        // the module whose readings were asked for last, 0 for none
+  bool moduleSwitchOn = false;  // the on/off buttons' choice, sent 500 ms later
+  // ==== end of the system status page ====
 
   // ---- parameter page 1 (pages/)
 #define PAGE1_DECLARE_RW(pos, read, write, decoder) \
@@ -213,6 +234,19 @@ class TForm1 : public QMainWindow {
   void page1SetClock();
   QWidget *page1Control(const Page1Row &row) const;
   std::vector<QWidget *> page1Controls_;
+  // status page internals
+  void buildStatusPage();
+  void buildModuleControls();
+  void resetModuleTable();
+  void statusDecode(StatusAnswer answer);
+  void statusShow(StatusAnswer answer);
+  void moduleListDecode();
+  void offerModules(const QStringList &modules);
+  void moduleReadingsDecode();
+  void moduleSwitch(bool on);
+  std::vector<QLineEdit *> statusBoxes_;  // by row of status::measurements()
+  std::vector<TShape *> statusLamps_;     // by row of status::lamps()
+  std::array<std::optional<status::ModuleRecord>, status::kModules + 1> gridShown_;  // as the grid shows it
   // history records internals
   void buildRecordsPage();
   void requestRecord();

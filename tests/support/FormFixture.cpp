@@ -29,6 +29,13 @@ QString lastMemoLine(const TForm1 &form) {
   return lines.isEmpty() ? QString() : lines.last();
 }
 
+QString requestText(std::string_view frame) {
+  const proto::FrameParse p = proto::parseFrame(frame);
+  QString s = QStringLiteral("%1/%2").arg(p.frame.second, 2, 16, QLatin1Char('0')).arg(p.frame.third, 2, 16, QLatin1Char('0'));
+  for (uint8_t b : p.frame.data) s += QStringLiteral(" %1").arg(b, 2, 16, QLatin1Char('0'));
+  return s.toUpper();
+}
+
 void feed(TForm1 &form, const QByteArray &chunk) { form.receiveChunk(nullptr, chunk.constData(), chunk.size()); }
 
 QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr) {

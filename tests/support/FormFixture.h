@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <initializer_list>
+#include <string_view>
 
 #include "window/Unit1.h"
 #include "window/HandlerSupport.h"
@@ -26,6 +27,8 @@ struct MessageRecorder {
 
 QStringList memoLines(const TForm1 &form);
 QString lastMemoLine(const TForm1 &form);
+// A request frame as "CID1/CID2" and its data bytes, in hexadecimal: "42/16", "41/0E 07".
+QString requestText(std::string_view frame);
 // Hands a chunk to the window as a link's receive handler does.
 void feed(TForm1 &form, const QByteArray &chunk);
 // A response frame (address 1, second byte = cid1) with a correct checksum.

@@ -1,0 +1,24 @@
+// Named entry points of the system status page and its rectifier modules. Each is a
+// one-line call into the page's tables (pages/Status.cpp, pages/Modules.cpp).
+#pragma once
+
+// The polling cycle's requests: handler, CID1 text, CID2 text.
+#define STATUS_REQUESTS(X)                 \
+  X(mcu_read_dystatus, "42", "16")         \
+  X(mcu_read_acstatus, "40", "01")         \
+  X(mcu_get_dymo, "42", "17")
+
+// Decoders of the answers, each with the answer it reads (StatusAnswer in pages/Status.h).
+#define STATUS_DECODERS(X)                 \
+  X(mcuread_dystatus, System)              \
+  X(mcuread_acstatus, Ac)                  \
+  X(rec_get_dymo, ModuleList)              \
+  X(rec_get_dymostatus, ModuleReadings)
+
+// Handlers of the module phase, the grid, and the on/off buttons and their delay.
+#define STATUS_HANDLERS(X) \
+  X(mcu_get_dymostatus)    \
+  X(Timer4Timer)           \
+  X(Button21Click)         \
+  X(Button22Click)         \
+  X(Timer5Timer)
