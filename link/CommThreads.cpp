@@ -91,7 +91,9 @@ struct RxDecoder {
 
 void TCommShared::Post(CommMsg type, QByteArray bytes, uint32_t code) {
   // Ownership of the event and its bytes passes to Qt and then to the component.
-  QCoreApplication::postEvent(notify, new TCommEvent(type, std::move(bytes), code));
+  auto *event = new TCommEvent(type, std::move(bytes), code);
+  HandOver(event);
+  QCoreApplication::postEvent(notify, event);
 }
 
 bool TCommShared::StopSignalled() const {
