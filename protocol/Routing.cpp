@@ -110,6 +110,31 @@ const Route kRoutes[] = {
     ENERGY_TOTAL_ROWS(ENERGY_ROUTE)
 #undef ENERGY_ROUTE
     {0x44, 0x01, &TForm1::Read_MonthRecord},
+
+    // 0x42: parameter page 2 and the dry contacts (their other writes are acknowledged above)
+    {0x42, 0x19, &TForm1::mcu_read_battemslope},
+    {0x42, 0x1B, &TForm1::mcu_read_battemzero},
+    {0x42, 0x1D, &TForm1::mcu_read_hjtemslope},
+    {0x42, 0x1F, &TForm1::mcu_read_hjtemzero},
+    {0x42, 0x2B, &TForm1::mcu_read_battemlow},
+    {0x42, 0x2D, &TForm1::mcu_read_battemup},
+    {0x42, 0x51, &TForm1::mcu_read_kcon},
+    {0x42, 0x53, &TForm1::mcu_read_kcdc},
+    {0x42, 0x55, &TForm1::mcu_read_kctime},
+    {0x42, 0x5B, &TForm1::mcu_read_batteston},
+    {0x42, 0x5D, &TForm1::mcu_read_batteststart},
+    {0x42, 0x5F, &TForm1::mcu_read_battestend},
+    {0x42, 0x61, &TForm1::mcu_set_MoCount},
+    {0x42, 0x71, &TForm1::mcu_read_batislope},
+    {0x42, 0x73, &TForm1::mcu_read_batizero},
+    {0x42, 0x75, &TForm1::mcu_read_voltslope},
+    {0x42, 0x77, &TForm1::mcu_read_loadslope},
+    {0x42, 0x7D, &TForm1::mcu_read_acvazero},
+    {0x42, 0x7F, &TForm1::mcu_read_acvaslope},
+    {0x42, 0x86, &TForm1::mcu_read_relaystatus},
+    {0x42, 0x88, &TForm1::mcu_read_relaytype},
+    {0x42, 0x8A, &TForm1::mcu_read_loadzero},
+    {0x42, 0x60, &TForm1::mcu_set_option},  // the module count is acknowledged like every write
 };
 
 }  // namespace

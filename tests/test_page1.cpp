@@ -15,13 +15,6 @@ using namespace testsupport;
 
 class TestPage1 : public QObject {
   Q_OBJECT
-
-  // Reads one row by its button and answers it.
-  void readAndAnswer(TForm1 &f, const char *button, uint8_t rtn, const QByteArray &data) {
-    click(f, button);
-    feed(f, answer(uint8_t(f.pendingCid1), rtn, data));
-  }
-
  private slots:
   void init() { SetMessageBoxHook([](const QString &, const QString &) {}); }
 

@@ -25,17 +25,8 @@ const std::pair<int, int> kChain[] = {
 
 QStringList expectedRequestLines() {
   QStringList lines;
-  for (auto [c1, c2] : kChain)
-    lines << QString::fromLatin1(
-        proto::hexLogLine(proto::encodeFrame(1, static_cast<uint8_t>(c1), static_cast<uint8_t>(c2), {})));
+  for (auto [c1, c2] : kChain) lines << requestLine(c1, c2);
   return lines;
-}
-
-// Every third log line of a chain is a request: request, answer, checksum, next request ...
-QStringList requestLines(const TForm1 &f) {
-  QStringList all = memoLines(f), out;
-  for (int i = 0; i < all.size(); i += 3) out << all[i];
-  return out;
 }
 
 }  // namespace

@@ -182,7 +182,7 @@ class TestProtocol : public QObject {
     QCOMPARE(memoLines(f).size(), before + 1);
 
     // a pair with no decoder: two log lines, nothing else
-    build(f, "1", "42", "60", "0003");
+    build(f, "1", "42", "20", "0003");
     f.setPanelText(1, QString());
     const int n = memoLines(f).size();
     feed(f, answer(0x42, 0, {}));

@@ -26,24 +26,7 @@ QString requestLine(uint8_t cid2, const std::vector<uint8_t> &data) {
   return QString::fromLatin1(proto::hexLogLine(proto::encodeFrame(1, 0x42, cid2, data)));
 }
 
-// Every third log line of an exchange is a request: request, answer, checksum, request ...
-QStringList requestLines(const TForm1 &f) {
-  QStringList all = memoLines(f), out;
-  for (int i = 0; i < all.size(); i += 3) out << all[i];
-  return out;
-}
-
 bool idle(const TForm1 &f) { return !f.Timer1->Enabled(); }
-
-void screenshot(TForm1 &f, int page, const char *file) {
-  const QString folder = qEnvironmentVariable("POWERHOST_SCREENSHOTS");
-  if (folder.isEmpty()) return;
-  f.PageControl1->setCurrentIndex(page);
-  f.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&f));
-  QTest::qWait(200);  // let the page paint
-  QVERIFY(f.grab().save(folder + QLatin1Char('/') + QLatin1String(file)));
-}
 
 }  // namespace
 

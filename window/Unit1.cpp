@@ -139,6 +139,7 @@ void TForm1::buildPages() {
     PageControl1->addTab(*sheets[i], captions[i]);
   }
   buildPage1();
+  buildPage2();
   buildStatusPage();
 
   StringGrid1 = new TStringGrid(TabSheet5, QStringLiteral("StringGrid1"), 5, 17, 1, 25);

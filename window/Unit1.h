@@ -20,6 +20,7 @@
 
 #include "pages/EnergyRows.h"
 #include "pages/Page1Rows.h"
+#include "pages/Page2Rows.h"
 #include "pages/Status.h"
 #include "pages/StatusRows.h"
 
@@ -40,7 +41,8 @@ class TShape;
 class TStringGrid;
 class TValueListEditor;
 class SteadyTimer;
-struct Page1Row;
+struct ParamRow;
+struct ParamRowShape;
 
 // The status-bar clock's last reading (UTC + 8 hours), also what the controller clock is set to.
 struct ClockSnapshot {
@@ -53,6 +55,8 @@ class TForm1 : public QMainWindow {
  public:
   explicit TForm1(QWidget *parent = nullptr);
   ~TForm1() override;
+  // A button handler, or a read that a refresh chain calls next.
+  using Handler = void (TForm1::*)();
 
   // ---- controls outside the pages
   QGroupBox *GroupBox1;
@@ -182,8 +186,25 @@ class TForm1 : public QMainWindow {
   void mcu_shaxincs_option();
   bool page1Refresh = false;
   int page1Position = 0;
+
+  // ---- parameter page 2 and the dry contacts (pages/)
+#define PAGE2_DECLARE_RW(step, read, write, decoder) \
+  void read();                                        \
+  void write();                                       \
+  void decoder(QObject *Sender);
+#define PAGE2_DECLARE_CONTACT(step, read, write) \
+  void read();                                   \
+  void write();
+#define PAGE2_DECLARE_DECODER(decoder) void decoder(QObject *Sender);
+  PAGE2_READ_WRITE_ROWS(PAGE2_DECLARE_RW)
+  PAGE2_CONTACT_ROWS(PAGE2_DECLARE_CONTACT)
+  PAGE2_CONTACT_DECODERS(PAGE2_DECLARE_DECODER)
+#undef PAGE2_DECLARE_RW
+#undef PAGE2_DECLARE_CONTACT
+#undef PAGE2_DECLARE_DECODER
+  void Button88Click();
   bool page2Refresh = false;
-  int page2Position = 0;
+  int page2Position = 0;  // the contact (1-4) of the last dry-contact read
 
   // ---- history records, page "历史记录" (pages/Records.cpp)
   void Button146Click();  // "读记录数"
@@ -213,6 +234,7 @@ class TForm1 : public QMainWindow {
   void buildWindow();
   void buildPages();
   void buildPage1();
+  void buildPage2();
   void buildLinkGroup();
   // link internals
   void createComm1();
@@ -226,14 +248,28 @@ class TForm1 : public QMainWindow {
   bool lanReadQueued_ = false;
   bool buildRequest();
   void onButton(QPushButton *button, void (TForm1::*handler)());
+  // what both parameter pages do with a row (pages/ParamTable.cpp)
+  QWidget *placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape,
+                         Handler read, Handler write);
+  // Shows the answer in the control; false (with the error reported) when it is no good.
+  bool paramDecode(const ParamRow &row, QWidget *control);
+  void paramWrite(const ParamRow &row, QWidget *control);
   // page 1 internals
   void page1Read(int pos);
-  void page1Write(const Page1Row &row);
+  void page1Write(int pos);
   void page1Decode(int pos);
-  void page1ReportReadError(const Page1Row &row);
   void page1SetClock();
-  QWidget *page1Control(const Page1Row &row) const;
   std::vector<QWidget *> page1Controls_;
+  // page 2 internals: rows by chain step (0: the module count)
+  void page2Read(int step);
+  void page2Write(int step);
+  void page2Decode(int step);
+  void page2DecodeContact(bool type);
+  // After a good answer at a step: the next read of the page-2 refresh, or its end.
+  void page2Continue(int step);
+  // The page-2 refresh step (15-17) that a page-1 read is, or 0.
+  int page2StepOf(Handler read) const;
+  std::vector<QWidget *> page2Controls_;
   // status page internals
   void buildStatusPage();
   void buildModuleControls();

@@ -56,6 +56,11 @@ bool checked(const TForm1 &form, const char *name) { return find<QCheckBox>(form
 int comboIndex(const TForm1 &form, const char *name) { return find<QComboBox>(form, name)->currentIndex(); }
 void click(TForm1 &form, const char *buttonName) { find<QAbstractButton>(form, buttonName)->click(); }
 
+void readAndAnswer(TForm1 &form, const char *button, uint8_t rtn, const QByteArray &data) {
+  click(form, button);
+  feed(form, answer(uint8_t(form.pendingCid1), rtn, data));
+}
+
 Built built(const TForm1 &f) {
   auto p = proto::parseFrame(std::string_view(f.txBuffer, static_cast<size_t>(f.txLength)));
   return {p.frame.second, p.frame.third,
@@ -72,6 +77,28 @@ QByteArray bytes(std::initializer_list<int> values) {
   QByteArray out;
   for (int v : values) out.append(char(v));
   return out;
+}
+
+QStringList requestLines(const TForm1 &form) {
+  QStringList all = memoLines(form), out;
+  for (int i = 0; i < all.size(); i += 3) out << all[i];
+  return out;
+}
+
+QString requestLine(int cid1, int cid2, const QByteArray &data) {
+  std::vector<uint8_t> d(data.begin(), data.end());
+  return QString::fromLatin1(
+      proto::hexLogLine(proto::encodeFrame(1, static_cast<uint8_t>(cid1), static_cast<uint8_t>(cid2), d)));
+}
+
+void screenshot(TForm1 &form, int page, const char *file) {
+  const QString folder = qEnvironmentVariable("POWERHOST_SCREENSHOTS");
+  if (folder.isEmpty()) return;
+  form.PageControl1->setCurrentIndex(page);
+  form.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&form));
+  QTest::qWait(200);  // let the page paint
+  QVERIFY(form.grab().save(folder + QLatin1Char('/') + QLatin1String(file)));
 }
 
 bool openLan(TForm1 &form, quint16 port) {

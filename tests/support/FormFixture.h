@@ -39,6 +39,8 @@ void setText(TForm1 &form, const char *name, const QString &value);
 bool checked(const TForm1 &form, const char *name);
 int comboIndex(const TForm1 &form, const char *name);
 void click(TForm1 &form, const char *buttonName);
+// Clicks a read button and answers the request it built.
+void readAndAnswer(TForm1 &form, const char *button, uint8_t rtn, const QByteArray &data);
 // CID1, CID2 and data of the request frame last built.
 struct Built {
   int cid1, cid2;
@@ -48,6 +50,12 @@ Built built(const TForm1 &form);
 // A link that is "open" but has not connected: frames are built and logged, nothing leaves.
 void pretendOpen(TForm1 &form);
 QByteArray bytes(std::initializer_list<int> values);
+// Every third log line of a chain is a request: request, answer, checksum, next request ...
+QStringList requestLines(const TForm1 &form);
+// The log line of a request frame to address 1.
+QString requestLine(int cid1, int cid2, const QByteArray &data = {});
+// With POWERHOST_SCREENSHOTS set to a folder: shows the window on the page and saves it there.
+void screenshot(TForm1 &form, int page, const char *file);
 // Chooses LAN, 127.0.0.1 and the port, presses OPEN and waits for the connection.
 bool openLan(TForm1 &form, quint16 port);
 // Waits, processing events, until pred() or timeoutMs passes; returns pred().

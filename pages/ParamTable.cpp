@@ -1,0 +1,198 @@
+// The generic steps of a parameter row on either page: drawing it, showing an answer in its
+// control, and turning the control's content into a write request.
+#include "pages/ParamTable.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cstdlib>
+
+#include "protocol/Conversions.h"
+#include "window/Controls.h"
+#include "window/HandlerSupport.h"
+#include "window/Unit1.h"
+
+namespace params {
+
+QStringList comboItems(Shown shown) {
+  switch (shown) {
+    case Shown::Buzzer: return {QStringLiteral("关闭"), QStringLiteral("开启"), QStringLiteral("本次关")};
+    case Shown::Language: return {QStringLiteral("中文"), QStringLiteral("英语")};
+    case Shown::ContactType:
+      return {QStringLiteral("未定义"),   QStringLiteral("交流掉电"),   QStringLiteral("交流过欠压"),
+              QStringLiteral("直流过欠压"), QStringLiteral("模块故障"),   QStringLiteral("2次下电"),
+              QStringLiteral("1次下电"),   QStringLiteral("负载熔丝"),   QStringLiteral("电池1熔丝"),
+              QStringLiteral("环境温度"),   QStringLiteral("门禁"),       QStringLiteral("烟雾"),
+              QStringLiteral("水侵"),       QStringLiteral("防雷"),       QStringLiteral("电池2熔丝"),
+              QStringLiteral("电池3熔丝"), QStringLiteral("电力线搭接"), QStringLiteral("高压过压"),
+              QStringLiteral("高压欠压")};
+    case Shown::ContactState: return {QStringLiteral("开"), QStringLiteral("关")};
+    default: return {};
+  }
+}
+
+int bytesNeeded(Shown shown) {
+  switch (shown) {
+    case Shown::Div10:
+    case Shown::Div100:
+    case Shown::SignDiv10:
+    case Shown::Int16:
+    case Shown::ContactType:
+    case Shown::ContactState: return 2;
+    case Shown::Clock: return 7;
+    default: return 1;
+  }
+}
+
+QString wordText(Shown shown, int word) {
+  switch (shown) {
+    case Shown::Div10: return proto::formatGeneral(word / 10.0);
+    case Shown::Div100: return proto::formatGeneral(word / 100.0);
+    case Shown::SignDiv10: return proto::formatGeneral((word > 0x8000 ? -(word - 0x8000) : word) / 10.0);
+    default: return QString::number(word);
+  }
+}
+
+std::optional<int> wholeTenthsSignMagnitude(int whole) {
+  if (whole < -3276 || whole > 3276) return std::nullopt;
+  const int tenths = std::abs(whole) * 10;
+  return whole < 0 ? 0x8000 | tenths : tenths;
+}
+
+QString hex2(int value) { return QString::number(value & 0xFF, 16).toUpper().rightJustified(2, QLatin1Char('0')); }
+
+}  // namespace params
+
+namespace {
+
+void refuseOutOfRange(const QString &range) {
+  ShowMessageBox(QStringLiteral("数值超出范围(%1)").arg(range), QStringLiteral("error"));
+}
+
+}  // namespace
+
+QWidget *TForm1::placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape,
+                               Handler read, Handler write) {
+  const QByteArray labelName = QByteArray("Label_") + row.control;
+  placeControl<QLabel>(page, labelName.constData(), QString::fromUtf8(row.label), x, y + 3, shape.labelWidth, 18);
+  const int cx = x + shape.labelWidth + 2;
+  QWidget *control = nullptr;
+  switch (row.kind) {
+    case Control::Edit:
+      control = placeControl<QLineEdit>(page, row.control, QStringLiteral("0"), cx, y, shape.controlWidth, 22);
+      break;
+    case Control::Check:
+      control = placeControl<QCheckBox>(page, row.control, cx, y, shape.controlWidth, 22);
+      break;
+    case Control::Combo: {
+      auto *box = placeControl<QComboBox>(page, row.control, cx, y, shape.controlWidth, 22);
+      box->addItems(params::comboItems(row.shown));
+      box->setCurrentIndex(0);
+      control = box;
+      break;
+    }
+  }
+  int bx = cx + shape.controlWidth + 4;
+  auto button = [&](const char *name, const QString &text, int width, Handler handler) {
+    onButton(placeControl<QPushButton>(page, name, text, bx, y, width, 23), handler);
+    bx += width + 2;
+  };
+  if (row.readButton) button(row.readButton, shape.readText, shape.readWidth, read);
+  if (row.writeButton) button(row.writeButton, shape.writeText, shape.writeWidth, write);
+  return control;
+}
+
+bool TForm1::paramDecode(const ParamRow &row, QWidget *control) {
+  // An answer that does not carry the bytes this row reads is a failed read, never decoded
+  // from what an earlier answer left in the payload.
+  if (returnCode() != 0 || dataAvailable() < params::bytesNeeded(row.shown)) {
+    reportReadError(row.errorTo == ErrorTo::Panel2);
+    return false;
+  }
+  const int word = dataByte(0) * 256 + dataByte(1);
+  auto edit = [control](const QString &text) { static_cast<QLineEdit *>(control)->setText(text); };
+  auto check = [control](bool on) { static_cast<QCheckBox *>(control)->setChecked(on); };
+  auto choose = [control](int index) { static_cast<QComboBox *>(control)->setCurrentIndex(index); };
+  switch (row.shown) {
+    case Shown::Div10:
+    case Shown::Div100:
+    case Shown::SignDiv10:
+    case Shown::Int16: edit(params::wordText(row.shown, word)); break;
+    case Shown::Int8: edit(QString::number(dataByte(0))); break;
+    case Shown::FlagNonZero: check(dataByte(0) != 0); break;
+    case Shown::FlagOne: check(dataByte(0) == 1); break;
+    case Shown::Buzzer: choose(dataByte(0) == 0 ? 0 : dataByte(0) == 1 ? 1 : 2); break;
+    case Shown::Language: choose(dataByte(0) == 2 ? 1 : 0); break;
+    case Shown::ContactType:
+    case Shown::ContactState:  // a code past the list leaves no item selected
+      choose(dataByte(1) < params::comboItems(row.shown).size() ? dataByte(1) : -1);
+      break;
+    case Shown::Clock: {
+      auto two = [this](int k) { return proto::straddzero(QString::number(dataByte(k)), 2); };
+      edit(QStringLiteral("20") + two(6) + QLatin1Char('-') + two(5) + QLatin1Char('-') + two(3) +
+           QLatin1Char(' ') + two(2) + QLatin1Char(':') + two(1) + QLatin1Char(':') + two(0));
+      break;
+    }
+    case Shown::None: break;
+  }
+  return true;
+}
+
+void TForm1::paramWrite(const ParamRow &row, QWidget *control) {
+  const auto editText = [control] { return static_cast<QLineEdit *>(control)->text(); };
+  QString data;
+  switch (row.encoding) {
+    case Encoding::X10:
+    case Encoding::X100: {
+      const QString text = editText();
+      if (!text.isEmpty() && text.trimmed().isEmpty()) {
+        ShowMessageBox(QStringLiteral("Data error"), QStringLiteral("error"));
+        return;
+      }
+      bool ok = false;
+      const int value = chartofloat(text, row.encoding == Encoding::X10 ? 10 : 100, &ok);
+      if (!ok) return;  // the conversion has told the operator; nothing is sent
+      if (value > 0xFFFF) return refuseOutOfRange(QStringLiteral("0-65535"));
+      data = proto::intto4char(value);
+      break;
+    }
+    case Encoding::WholeX10Signed: {
+      // Read back as sign and magnitude, so written the same way.
+      const std::optional<int> raw = params::wholeTenthsSignMagnitude(StrToInt(editText()));
+      if (!raw) return refuseOutOfRange(QStringLiteral("-3276-3276"));
+      data = proto::intto4char(*raw);
+      break;
+    }
+    case Encoding::Integer: {
+      const int value = StrToInt(editText());
+      if (value < 0 || value > 0xFFFF) return refuseOutOfRange(QStringLiteral("0-65535"));
+      data = proto::intto4char(value);
+      break;
+    }
+    case Encoding::Flag:
+      data = static_cast<QCheckBox *>(control)->isChecked() ? QStringLiteral("01") : QStringLiteral("00");
+      break;
+    case Encoding::Buzzer: {
+      const int index = static_cast<QComboBox *>(control)->currentIndex();
+      data = index == 0 ? QStringLiteral("00") : index == 1 ? QStringLiteral("01") : QStringLiteral("02");
+      break;
+    }
+    case Encoding::Contact: {
+      // Only an item of the list has a code; the start text and typed text have none.
+      const auto *box = static_cast<QComboBox *>(control);
+      const int index = box->currentIndex();
+      if (index < 0 || box->currentText() != box->itemText(index)) {
+        ShowMessageBox(QStringLiteral("请从列表中选择一项"), QStringLiteral("error"));
+        return;
+      }
+      data = params::hex2(row.contact) + proto::straddzero(QString::number(index, 16).toUpper(), 2);
+      break;
+    }
+    case Encoding::Clock:
+    case Encoding::None: return;
+  }
+  sendRequest(params::hex2(row.writeCid1), params::hex2(row.writeCid2), data);
+}
