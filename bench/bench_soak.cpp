@@ -83,7 +83,7 @@ int main(int argc, char **argv) {
   for (const char *name : {"Button24", "Button88", "Button146", "Button40"})
     if (auto *b = form.findChild<QPushButton *>(QString::fromLatin1(name))) actions << b;
 
-  int opens = 0, drops = 0, kicks = 0, polls = 0, pressed = 0;
+  int opens = 0, drops = 0, lanDrops = 0, kicks = 0, polls = 0, pressed = 0;
   auto open = [&] {
     const bool lan = opens++ % 2 == 0;
     if (lan) {
@@ -138,7 +138,7 @@ int main(int argc, char **argv) {
     if (now >= nextDrop) {
       nextDrop += dropMs;
       ++drops;
-      if (!form.serialLink && form.lanConnected && drops % 2 == 0) {
+      if (!form.serialLink && form.lanConnected && lanDrops++ % 2 == 0) {
         // the simulator takes a new client and drops the window's connection
         QTcpSocket rival;
         rival.connectToHost(QStringLiteral("127.0.0.1"), links.port);
