@@ -67,6 +67,32 @@ inline QString startPowersimPty(QProcess &sim, QStringList options) {
   return QString::fromLocal8Bit(waitForLine(sim, "pty "));
 }
 
+// Where a simulator started with both links can be reached.
+struct SimLinks {
+  quint16 port = 0;
+  QString pty;
+};
+
+// Starts powersim with a free loopback port and a pseudo-terminal; port 0 or an empty path
+// when it did not start. It prints the TCP line first.
+inline SimLinks startPowersimBoth(QProcess &sim, QStringList options) {
+  options << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0") << QStringLiteral("--pty");
+  sim.start(QStringLiteral(POWERSIM_PATH), options);
+  if (!sim.waitForStarted(5000)) return {};
+  SimLinks links;
+  QByteArray out;
+  waitFor([&] {
+    sim.waitForReadyRead(10);
+    out += sim.readAllStandardOutput();
+    for (const QByteArray &line : out.split('\n')) {
+      if (line.startsWith("listening 127.0.0.1:")) links.port = static_cast<quint16>(line.mid(20).trimmed().toUInt());
+      if (line.startsWith("pty ") && line.size() > 4) links.pty = QString::fromLocal8Bit(line.mid(4).trimmed());
+    }
+    return links.port != 0 && !links.pty.isEmpty() && out.endsWith('\n');
+  }, 5000);
+  return links;
+}
+
 // Chooses LAN to 127.0.0.1:port and presses OPEN; the connection completes later.
 inline void openLan(TForm1 &form, quint16 port) {
   form.RadioButton2->click();
@@ -91,9 +117,9 @@ inline QStringList logLines(TForm1 &form) {
   return lines;
 }
 
-// A memory figure in KiB, by its name in /proc/PID/status ("VmRSS", "VmHWM"); pid 0 is this
-// process.
-inline long memoryKiB(const QByteArray &name, qint64 pid = 0) {
+// A figure by its name in /proc/PID/status: memory in KiB ("VmRSS", "VmHWM") or a count
+// ("Threads"); pid 0 is this process.
+inline long procStatus(const QByteArray &name, qint64 pid = 0) {
   QFile f(pid ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
   if (!f.open(QIODevice::ReadOnly)) return -1;
   const QByteArray key = name + ':';
@@ -103,6 +129,6 @@ inline long memoryKiB(const QByteArray &name, qint64 pid = 0) {
 }
 
 // Resident memory of this process in KiB.
-inline long rssKiB() { return memoryKiB("VmRSS"); }
+inline long rssKiB() { return procStatus("VmRSS"); }
 
 }  // namespace bench

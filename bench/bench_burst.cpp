@@ -126,7 +126,7 @@ int main(int argc, char **argv) {
   loop.exec();
   const double cpuMs = threadCpuMs() - cpuBefore;
   heartbeat.stop();
-  const long peak = bench::memoryKiB("VmHWM");
+  const long peak = bench::procStatus("VmHWM");
   if (!done) std::fprintf(stderr, "the burst was not consumed\n");
 
   form.Button29->click();

@@ -25,7 +25,7 @@ int main(int argc, char **argv) {
   const quint16 port = bench::startPowersim(sim, {});
   if (!port) return std::fprintf(stderr, "powersim did not start\n"), 1;
   const qint64 pid = sim.processId();
-  const long rssStart = bench::memoryKiB("VmRSS", pid);
+  const long rssStart = bench::procStatus("VmRSS", pid);
 
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
@@ -57,7 +57,7 @@ int main(int argc, char **argv) {
     if (n > 0) written += n, offset = (offset + static_cast<std::size_t>(n)) % block.size();
   }
   const double s = t.nsecsElapsed() / 1e9;
-  const long rssEnd = bench::memoryKiB("VmRSS", pid), peak = bench::memoryKiB("VmHWM", pid);
+  const long rssEnd = bench::procStatus("VmRSS", pid), peak = bench::procStatus("VmHWM", pid);
   ::close(fd);
   sim.terminate();
   sim.waitForFinished(3000);

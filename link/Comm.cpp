@@ -252,6 +252,7 @@ void TComm::SetEndChar(int v) {
 // Notifications from the worker threads, raised here on the owner's thread in posting
 // order. Each handler is copied before the call, so a handler may reassign its own event.
 bool TComm::event(QEvent *e) {
+  TakeOver(e);
   const int type = e->type();
   if (type < CommMsgData || type > CommMsgTxEmpty) return QObject::event(e);
   const auto *ce = dynamic_cast<const TCommEvent *>(e);

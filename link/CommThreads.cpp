@@ -91,7 +91,9 @@ struct RxDecoder {
 
 void TCommShared::Post(CommMsg type, QByteArray bytes, uint32_t code) {
   // Ownership of the event and its bytes passes to Qt and then to the component.
-  QCoreApplication::postEvent(notify, new TCommEvent(type, std::move(bytes), code));
+  auto *event = new TCommEvent(type, std::move(bytes), code);
+  HandOver(event);
+  QCoreApplication::postEvent(notify, event);
 }
 
 bool TCommShared::StopSignalled() const {
@@ -136,11 +138,14 @@ void TReadThread::Run() {
   char raw[kChunkSize];
   bool hangup = false;
 
+  // The first n bytes go over as bytes of their own: a posted chunk never shares storage
+  // with the buffer this thread goes on filling.
+  auto deliver = [&](qsizetype n) {
+    s.Post(CommMsgData, QByteArray(chunk.constData(), n));
+    chunk.remove(0, n);
+  };
   auto deliverFull = [&] {
-    while (chunk.size() >= kChunkSize) {
-      s.Post(CommMsgData, chunk.left(kChunkSize));
-      chunk.remove(0, kChunkSize);
-    }
+    while (chunk.size() >= kChunkSize) deliver(kChunkSize);
   };
   // Every chunk that the end character completes goes at once; the rest waits.
   auto deliverEnded = [&] {
@@ -148,8 +153,7 @@ void TReadThread::Run() {
     if (end < 0) return;
     qsizetype at;
     while ((at = chunk.indexOf(static_cast<char>(end))) >= 0) {
-      s.Post(CommMsgData, chunk.left(at + 1));
-      chunk.remove(0, at + 1);
+      deliver(at + 1);
       firstByte = lastByte;
     }
   };

@@ -4,11 +4,6 @@
 
 namespace {
 
-struct Route {
-  uint8_t cid1, cid2;
-  Decoder decoder;
-};
-
 // The routing table: reads go to their decoders, writes to the shared acknowledgement.
 const Route kRoutes[] = {
     // 0x40: AC thresholds
@@ -143,6 +138,8 @@ const Route kRoutes[] = {
 };
 
 }  // namespace
+
+std::span<const Route> allRoutes() { return kRoutes; }
 
 Decoder findDecoder(int cid1, int cid2) {
   for (const Route &r : kRoutes)

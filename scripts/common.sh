@@ -26,3 +26,48 @@ build_all() {
   [ $# -gt 0 ] && targets=(--target "$@")
   cmake --build "$BUILD" -j"$(nproc)" "${targets[@]}"
 }
+
+# The checked builds use clang with its sanitizer and fuzzing run-times.
+CHECKED_PACKAGES=(clang libclang-rt-14-dev)
+
+# Configures and builds a checked build in a folder of its own:
+#   build_checked DIR SANITIZERS [cmake option...] [-- target...]
+build_checked() {
+  local dir=$1 sanitizers=$2
+  shift 2
+  local opts=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do opts+=("$1"); shift; done
+  if [ "${1:-}" = "--" ]; then shift; targets=("$@"); fi
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DPOWERHOST_SANITIZE="$sanitizers" "${opts[@]}" >/dev/null
+  if [ ${#targets[@]} -gt 0 ]; then
+    cmake --build "$dir" -j"$(nproc)" --target "${targets[@]}"
+  else
+    cmake --build "$dir" -j"$(nproc)"
+  fi
+}
+
+# Sanitizer settings for everything started from here on, child processes included. Every
+# report goes to a file of its own in LOGS, so one from a simulator a test started is kept
+# even when the test does not look at how that process ended.
+sanitizer_env() {
+  local logs=$1
+  rm -rf "$logs"
+  mkdir -p "$logs"
+  export ASAN_OPTIONS="log_path=$logs/asan:detect_leaks=1:strict_string_checks=1:check_initialization_order=1"
+  export UBSAN_OPTIONS="log_path=$logs/ubsan:print_stacktrace=1:halt_on_error=1"
+  export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
+  export TSAN_OPTIONS="log_path=$logs/tsan:second_deadlock_stack=1:suppressions=$ROOT/scripts/tsan.supp"
+}
+
+# Prints the reports left in LOGS and fails when there is any.
+sanitizer_reports() {
+  local logs=$1 files
+  files=$(find "$logs" -type f 2>/dev/null | sort)
+  if [ -n "$files" ]; then
+    for f in $files; do echo "==== $f"; cat "$f"; done
+    echo "sanitizer reports: $(echo "$files" | wc -l) (in $logs)"
+    return 1
+  fi
+  echo "sanitizer reports: 0"
+}

@@ -6,12 +6,13 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryFile>
 
 #include <ctime>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -69,6 +70,17 @@ struct Line {
     return true;
   }
 };
+
+// Whether another open of the device (as another process would make) is refused its lock.
+// Locks belong to each open of a file, so a second open in this process meets the same lock
+// another process would, without a fork.
+bool lockedForOthers(const QString &path) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return true;  // refused outright (TIOCEXCL for an unprivileged user)
+  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+  ::close(fd);
+  return locked;
+}
 
 QString OpenError(TComm &c) {
   try {
@@ -167,7 +179,9 @@ class TestComm : public QObject {
   void bytesPassBothWaysInOrder() {
     Line line;
     QVERIFY(line.open());
-    auto &[pty, comm, rec] = line;
+    auto &pty = line.pty;
+    auto &comm = line.comm;
+    auto &rec = line.rec;
     QTRY_COMPARE(rec.txEmpty, 1);  // one right after opening
     QVERIFY(comm.TransmitIdle);
 
@@ -201,7 +215,9 @@ class TestComm : public QObject {
   void silenceEndsAChunk() {
     Line line;
     QVERIFY(line.open());
-    auto &[pty, comm, rec] = line;
+    auto &pty = line.pty;
+    auto &comm = line.comm;
+    auto &rec = line.rec;
     QCOMPARE(comm.ReadIntervalTimeout(), 100u);
 
     // Two bursts a short pause apart make one chunk, a long pause makes two. A sleep the
@@ -384,10 +400,8 @@ class TestComm : public QObject {
     QCOMPARE(OpenError(other), QStringLiteral("Error opening serial port"));
     QVERIFY(!other.Opened());
 
-    // ... in other processes too (when /usr/bin/flock is there to try).
-    const bool haveFlock = QFile::exists(QStringLiteral("/usr/bin/flock"));
-    const QStringList tryLock{QStringLiteral("-n"), pty.slavePath, QStringLiteral("true")};
-    if (haveFlock) QVERIFY(QProcess::execute(QStringLiteral("/usr/bin/flock"), tryLock) != 0);
+    // ... in other processes too.
+    QVERIFY(lockedForOthers(pty.slavePath));
 
     // The first opener still works both ways.
     QVERIFY(comm.SendData("ping", 4));
@@ -397,7 +411,7 @@ class TestComm : public QObject {
 
     // Once closed, the device is free for another.
     comm.ClosePort();
-    if (haveFlock) QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/flock"), tryLock), 0);
+    QVERIFY(!lockedForOthers(pty.slavePath));
     other.OpenPort();
     QVERIFY(other.Opened());
   }

@@ -180,7 +180,9 @@ class TestStatusE2E : public QObject {
       f.Button4Click();
       click(f, button);
       QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("设置成功"); }, 5000));
-      QVERIFY(waitFor([&] { return f.StringGrid2->Cells(1, row) == QString::fromUtf8(shown); }, 10000));
+      const QString expected = QString::fromUtf8(shown);
+      const int gridRow = row;  // clang 14 cannot capture a structured binding
+      QVERIFY(waitFor([&] { return f.StringGrid2->Cells(1, gridRow) == expected; }, 10000));
       f.setPanelText(1, QString());
     }
     // the off command for 7 went out alone, and polling resumed with the status read

@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QNetworkProxy>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -60,6 +61,9 @@ void TForm1::buildWindow() {
   createComm1();
   ClientSocket1 = new QTcpSocket(this);
   ClientSocket1->setObjectName(QStringLiteral("ClientSocket1"));
+  // The controller is reached directly: a proxy set up for the PC's web traffic has no say,
+  // and no proxy look-up thread is started for each connection.
+  ClientSocket1->setProxy(QNetworkProxy::NoProxy);
   buildLinkGroup();
 
   Label2 = label(client, "Label2", QStringLiteral("CID1："), 365, 16, 42);
