@@ -1,5 +1,6 @@
 // Parameter page 1 ("参数1设置"): 31 parameters read and written one row at a time, the
 // one-key refresh chain through all of them, and the controller clock.
+#include <QFont>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -118,8 +119,15 @@ void TForm1::buildPage1() {
                                      top + (left ? i : i - kLeftColumnRows) * rowHeight, shape, handlers->read,
                                      handlers->write);
     if (row.encoding == Encoding::Clock) {  // display only, empty until read or set
-      static_cast<QLineEdit *>(control)->clear();
-      control->setEnabled(false);
+      auto *clock = static_cast<QLineEdit *>(control);
+      clock->clear();
+      clock->setEnabled(false);
+      // A whole date and time must fit the narrow box: no inner margins, and the digits set
+      // a little closer than the window font sets them.
+      clock->setTextMargins(0, 0, 0, 0);
+      QFont font = clock->font();
+      font.setLetterSpacing(QFont::PercentageSpacing, 85);
+      clock->setFont(font);
     }
     page1Controls_[i] = control;
   }

@@ -60,6 +60,10 @@ class TestPage1 : public QObject {
     QCOMPARE(text(f, "Edit25"), QStringLiteral("2024-03-05 09:07:02"));
     readAndAnswer(f, "Button38", 0, bytes({0, 0, 0, 1, 1, 1, 0}));
     QCOMPARE(text(f, "Edit25"), QStringLiteral("2000-01-01 00:00:00"));
+    // the whole date and time is readable in the narrow clock box (frame and margin 4 px a side)
+    auto *clock = f.findChild<QLineEdit *>(QStringLiteral("Edit25"));
+    QCOMPARE(clock->width(), 105);
+    QVERIFY(clock->fontMetrics().horizontalAdvance(QStringLiteral("2000-01-01 00:00:00")) <= clock->width() - 8);
     QVERIFY(boxes.boxes.isEmpty());
   }
 
