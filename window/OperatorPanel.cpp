@@ -99,9 +99,12 @@ QString ChainProgress::text() const {
 
 // ---------------------------------------------------------------- the window's side
 
+// Called on the exchange path, between an answer and the next request: a chain's start is
+// shown at once, its later steps with the clock's next tick, so that laying out the status bar
+// never delays the next request.
 void TForm1::chainStep(const QString &chain, int position, int length) {
   chainProgress_.step(chain, position, length);
-  showOperatorPanel();
+  if (position <= 1) showOperatorPanel();
 }
 
 void TForm1::reportReadError(bool toPanel) {
