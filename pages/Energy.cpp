@@ -94,13 +94,6 @@ void TForm1::Button97Click() {
 
 // ---------------------------------------------------------------- decoders
 
-// An answer that was refused or does not hold every byte a decoder reads changes no cell.
-bool TForm1::energyAnswerHolds(int bytes) {
-  if (returnCode() == 0 && dataAvailable() >= bytes) return true;
-  reportReadError(false);
-  return false;
-}
-
 // The four users' cells of a grid row, from the figures at data byte firstFigure on and the
 // percentages at firstPercent on.
 void TForm1::energyShowUsers(int row, int firstFigure, int firstPercent) {
@@ -111,13 +104,13 @@ void TForm1::energyShowUsers(int row, int firstFigure, int firstPercent) {
 }
 
 void TForm1::energyShowTotals(int row) {
-  if (energyAnswerHolds(energy::kTotalBytes)) energyShowUsers(row, 0, 16);
+  if (answerHolds(energy::kTotalBytes, false)) energyShowUsers(row, 0, 16);
 }
 
 // The month's row gets its year: "2024-5" replaces the heading "5月". A month byte that is
 // not a BCD month 1-12 names no row of the twelve, and the answer is refused.
 void TForm1::Read_MonthRecord(QObject *) {
-  if (!energyAnswerHolds(energy::kMonthBytes)) return;
+  if (!answerHolds(energy::kMonthBytes, false)) return;  // a refused or short answer changes no cell
   const std::optional<int> month = energy::bcdMonth(dataByte(0));
   if (!month) {
     reportReadError(false);

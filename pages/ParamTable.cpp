@@ -108,10 +108,7 @@ QWidget *TForm1::placeParamRow(QWidget *page, const ParamRow &row, int x, int y,
 bool TForm1::paramDecode(const ParamRow &row, QWidget *control) {
   // An answer that does not carry the bytes this row reads is a failed read, never decoded
   // from what an earlier answer left in the payload.
-  if (returnCode() != 0 || dataAvailable() < params::bytesNeeded(row.shown)) {
-    reportReadError(row.errorTo == ErrorTo::Panel2);
-    return false;
-  }
+  if (!answerHolds(params::bytesNeeded(row.shown), row.errorTo == ErrorTo::Panel2)) return false;
   const int word = dataByte(0) * 256 + dataByte(1);
   auto edit = [control](const QString &text) { static_cast<QLineEdit *>(control)->setText(text); };
   auto check = [control](bool on) { static_cast<QCheckBox *>(control)->setChecked(on); };

@@ -121,10 +121,7 @@ void TForm1::requestRecord() {
 // ---------------------------------------------------------------- decoders
 
 void TForm1::mcu_read_recordnum(QObject *) {
-  if (returnCode() != 0 || dataAvailable() < 2) {
-    reportReadError(false);
-    return;
-  }
+  if (!answerHolds(2, false)) return;
   recordIndex = dataByte(0) * 256 + dataByte(1) - 1;
 }
 

@@ -189,10 +189,7 @@ void TForm1::buildStatusPage() {
 void TForm1::statusDecode(StatusAnswer answer) {
   // An answer that does not carry every byte its decoder reads is a failed read: it is never
   // decoded from what an earlier answer left in the payload, and it ends the cycle.
-  if (returnCode() != 0 || dataAvailable() < status::bytesRead(answer, payload[3])) {
-    reportReadError(false);
-    return;
-  }
+  if (!answerHolds(status::bytesRead(answer, payload[3]), false)) return;
   switch (answer) {
     case StatusAnswer::System:
     case StatusAnswer::Ac:

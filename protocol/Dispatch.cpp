@@ -83,6 +83,12 @@ int TForm1::dataAvailable() const {
   return std::max(0, std::min<int>(payload[3], carried));
 }
 
+bool TForm1::answerHolds(int bytes, bool errorToPanel) {
+  if (returnCode() == 0 && dataAvailable() >= bytes) return true;
+  reportReadError(errorToPanel);
+  return false;
+}
+
 void TForm1::mcu_set_option(QObject *) {
   setPanelText(1, returnCode() == 0 ? QStringLiteral("设置成功") : QStringLiteral("设置失败"));
 }

@@ -157,6 +157,10 @@ class TForm1 : public QMainWindow {
   uint8_t dataByte(int k) const { return payload[4 + k]; }
   // Data bytes the last answer really carried: its length byte, bounded by what it held.
   int dataAvailable() const;
+  // True when the last answer was accepted and carries at least `bytes` data bytes; otherwise
+  // reports "读错误！！" (in status panel 2 when errorToPanel): nothing is decoded from what an
+  // earlier answer left in the payload.
+  bool answerHolds(int bytes, bool errorToPanel);
 
   // ---- links (link/)
   void RadioButton1Click();
@@ -312,7 +316,6 @@ class TForm1 : public QMainWindow {
   void requestRecord();
   // energy internals
   void buildEnergyPage();
-  bool energyAnswerHolds(int bytes);
   void energyShowUsers(int row, int firstFigure, int firstPercent);
   void energyShowTotals(int row);
 
