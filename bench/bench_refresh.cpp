@@ -4,7 +4,7 @@
 // sent by a bare blocking client, each after the answer to the one before, in runs
 // interleaved with the window's, and the ratio of the two medians; and the host's turnaround
 // per exchange (from the simulator writing an answer to the next request arriving), as the
-// simulator counts it.
+// simulator counts it, for the window and for the bare client.
 //   bench_refresh [runs]     default 50 runs after 3 warm-up runs
 #include <QApplication>
 #include <QElapsedTimer>
@@ -61,6 +61,23 @@ double bareChain(int fd, const std::vector<QByteArray> &frames) {
   return t.nsecsElapsed() / 1e6;
 }
 
+// The simulator's turnaround line ("samples=N median_us=X p99_us=Y"), asked for with SIGUSR1;
+// the simulator is stopped afterwards.
+QByteArray turnaroundOf(QProcess &sim) {
+  ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
+  QByteArray stats;
+  waitFor([&] {
+    sim.waitForReadyRead(10);
+    stats += sim.readAllStandardOutput();
+    return stats.contains("stats turnaround");
+  }, 5000);
+  sim.terminate();
+  sim.waitForFinished(3000);
+  for (const QByteArray &line : stats.split('\n'))
+    if (line.startsWith("stats turnaround")) return line.mid(17).trimmed();
+  return "(no figure)";
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -74,7 +91,7 @@ int main(int argc, char **argv) {
   // One simulator for the window and one for the bare client.
   QProcess sim, bareSim;
   const quint16 port = bench::startPowersim(sim, {QStringLiteral("--stats")});
-  const quint16 barePort = bench::startPowersim(bareSim, {});
+  const quint16 barePort = bench::startPowersim(bareSim, {QStringLiteral("--stats")});
   if (!port || !barePort) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
   TForm1 form;
@@ -122,17 +139,8 @@ int main(int argc, char **argv) {
 
   ::close(fd);
   form.Button29->click();  // close the link before the simulator goes
-  bareSim.terminate();
-  bareSim.waitForFinished(3000);
-  ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
-  QByteArray stats;
-  waitFor([&] {
-    sim.waitForReadyRead(10);
-    stats += sim.readAllStandardOutput();
-    return stats.contains("stats turnaround");
-  }, 5000);
-  sim.terminate();
-  sim.waitForFinished(3000);
+  const QByteArray bareTurnaround = turnaroundOf(bareSim);
+  const QByteArray windowTurnaround = turnaroundOf(sim);
 
   for (auto [name, ms, requests] : {std::tuple{"page 1", &page1, 31}, std::tuple{"page 2", &page2, 30}})
     std::printf("%s refresh chain (%d requests), %d runs: median %.2f ms, p99 %.2f ms, min %.2f ms\n", name,
@@ -143,8 +151,7 @@ int main(int argc, char **argv) {
               percentile(page1, 0.5) / percentile(bareMs, 0.5));
   std::printf("per request, page 2 / page 1 medians: %.2f\n",
               (percentile(page2, 0.5) / 30) / (percentile(page1, 0.5) / 31));
-  for (const QByteArray &line : stats.split('\n'))
-    if (line.startsWith("stats turnaround")) std::printf("host turnaround per exchange (simulator's count): %s\n",
-                                                         line.mid(17).trimmed().constData());
+  std::printf("host turnaround per exchange (simulator's count): %s\n", windowTurnaround.constData());
+  std::printf("the same for the bare blocking client: %s\n", bareTurnaround.constData());
   return 0;
 }

@@ -12,6 +12,8 @@
 
 #include <cerrno>
 
+#include <sys/socket.h>
+
 #include "link/ChunkCutter.h"
 #include "link/Comm.h"
 #include "link/Ports.h"
@@ -262,6 +264,24 @@ void TForm1::ClientSocket1Read() {
     lanQuiet_->SetEnabled(lanChunks_->partial());
   }
   if (ClientSocket1->bytesAvailable() > 0) queueLanRead();
+}
+
+// A request goes on the wire now, not at the next turn of the event loop. When nothing waits
+// before it, it is handed straight to the connection: the socket's own buffering would switch
+// its write watch on and off around every request, waking the event loop twice each time.
+// Whatever the connection does not take at once, or a failed hand-over, goes through the
+// socket as usual, which also reports the connection's errors.
+void TForm1::lanWrite(const char *data, qint64 length) {
+  qint64 done = 0;
+  if (ClientSocket1->bytesToWrite() == 0 && ClientSocket1->state() == QAbstractSocket::ConnectedState) {
+    const ssize_t n = ::send(static_cast<int>(ClientSocket1->socketDescriptor()), data, static_cast<size_t>(length),
+                             MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) done = n;
+  }
+  if (done < length) {
+    ClientSocket1->write(data + done, length - done);
+    ClientSocket1->flush();
+  }
 }
 
 void TForm1::queueLanRead() {

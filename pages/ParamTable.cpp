@@ -110,7 +110,7 @@ bool TForm1::paramDecode(const ParamRow &row, QWidget *control) {
   // from what an earlier answer left in the payload.
   if (!answerHolds(params::bytesNeeded(row.shown), row.errorTo == ErrorTo::Panel2)) return false;
   const int word = dataByte(0) * 256 + dataByte(1);
-  auto edit = [control](const QString &text) { static_cast<QLineEdit *>(control)->setText(text); };
+  auto edit = [control](const QString &text) { showText(static_cast<QLineEdit *>(control), text); };
   auto check = [control](bool on) { static_cast<QCheckBox *>(control)->setChecked(on); };
   auto choose = [control](int index) { static_cast<QComboBox *>(control)->setCurrentIndex(index); };
   switch (row.shown) {

@@ -207,16 +207,16 @@ void TForm1::statusShow(StatusAnswer answer) {
   for (size_t i = 0; i < fields.size(); ++i) {
     if (fields[i].answer != answer) continue;
     const QString text = status::measurementText(fields[i].encoding, &payload[4 + fields[i].offset]);
-    if (statusBoxes_[i]->text() != text) statusBoxes_[i]->setText(text);  // a box repaints only on change
+    showText(statusBoxes_[i], text);
   }
   const auto lamps = status::lamps();
   for (size_t i = 0; i < lamps.size(); ++i)
     if (lamps[i].answer == answer) statusLamps_[i]->SetBrushColor(dataByte(lamps[i].offset) & lamps[i].mask ? kAlarm : kQuiet);
   if (answer == StatusAnswer::System) {
-    Label41->setText(status::batteryStateText(dataByte(16), Label41->text()));
+    showText(Label41, status::batteryStateText(dataByte(16), Label41->text()));
   } else {
     const status::AcState ac = status::acState(dataByte(4));
-    Label68->setText(ac.text);
+    showText(Label68, ac.text);
     Shape9->SetBrushColor(ac.alarm ? kAlarm : kQuiet);
   }
 }

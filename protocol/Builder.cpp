@@ -63,7 +63,7 @@ bool TForm1::buildRequest() {
   std::memcpy(txBuffer, frame.data(), frame.size());
   txLength = static_cast<int>(frame.size());
   Button2->setEnabled(true);
-  log(QString::fromLatin1(proto::hexLogLine(frame)));
+  logFrame(frame);
   return true;
 }
 
@@ -78,24 +78,22 @@ void TForm1::Button2Click() {
   if (!lastBuildOk_) return;
   if (serialLink)
     Comm1->SendData(sendArea, static_cast<uint16_t>(length));
-  else if (lanConnected) {
-    ClientSocket1->write(sendArea, length);
-    ClientSocket1->flush();  // on the wire now, not at the next turn of the event loop
-  }
+  else if (lanConnected)
+    lanWrite(sendArea, length);
   // else: a LAN link still connecting sends nothing, yet the time-out runs
-  Edit4->clear();
+  showText(Edit4, QString());
   Timer1->SetInterval(1000);
   Timer1->SetEnabled(true);
 }
 
 void TForm1::sendRequest(const QString &cid1, const QString &cid2) {
-  Edit2->setText(cid1);
-  Edit3->setText(cid2);
+  showText(Edit2, cid1);
+  showText(Edit3, cid2);
   Button1Click();
   if (lastBuildOk_) Button2Click();
 }
 
 void TForm1::sendRequest(const QString &cid1, const QString &cid2, const QString &data) {
-  Edit4->setText(data);
+  showText(Edit4, data);
   sendRequest(cid1, cid2);
 }

@@ -60,13 +60,15 @@ void TForm1::comm_fenjie(QObject *Sender, int length) {
   }
 
   // 2. raw log line
-  log(QString::fromLatin1(proto::hexLogLine(std::string_view(rxBuffer, static_cast<size_t>(length)))));
+  logFrame(std::string_view(rxBuffer, static_cast<size_t>(length)));
 
   // 3. checksum of everything between the start mark and the last three characters
   unsigned sum = 0;
   for (int i = (start >= 0 ? start + 1 : 1); i <= length - 4; ++i) sum += chunk[i];
   sum &= 0xFF;
-  log(QStringLiteral("%1").arg(sum, 2, 16, QLatin1Char('0')).toUpper());
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const char sumText[2] = {kDigits[sum >> 4], kDigits[sum & 0xF]};
+  log(QString::fromLatin1(sumText, 2));
 
   // 4. check
   if (damaged || length < 3 || chunk[length - 3] != 0x30 + sum / 16 || chunk[length - 2] != 0x30 + sum % 16) {

@@ -17,9 +17,24 @@
 #include "support/FormFixture.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
+#include "window/PaintPacer.h"
 #include "window/ProtocolLog.h"
 
 using namespace testsupport;
+
+// Records the text of a line edit each time it is painted.
+class PaintWatch : public QObject {
+ public:
+  PaintWatch(QLineEdit *edit, QStringList *painted) : edit_(edit), painted_(painted) { edit->installEventFilter(this); }
+  bool eventFilter(QObject *, QEvent *e) override {
+    if (e->type() == QEvent::Paint) *painted_ << edit_->text();
+    return false;
+  }
+
+ private:
+  QLineEdit *edit_;
+  QStringList *painted_;
+};
 
 class TestWindow : public QObject {
   Q_OBJECT
@@ -74,6 +89,16 @@ class TestWindow : public QObject {
     QCOMPARE(f.Memo1->model()->rowCount(), rowsBefore);  // nothing is laid out while a handler runs
     QVERIFY(waitFor([&] { return f.Memo1->model()->rowCount() == written.size(); }, 5000));
     QCOMPARE(memoLines(f), written);
+
+    // a frame's characters are kept as they came and shown as their hexadecimal line
+    f.Button4->click();
+    for (const std::string &chars : {std::string("~01400:008?\r"), std::string("\0\xFF~", 3), std::string()}) {
+      f.logFrame(chars);
+      f.log(QStringLiteral("t"));
+    }
+    QCOMPARE(memoLines(f), QStringList({QStringLiteral(" 7E 30 31 34 30 30 3A 30 30 38 3F 0D"), QStringLiteral("t"),
+                                        QStringLiteral(" 00 FF 7E"), QStringLiteral("t"), QString(), QStringLiteral("t")}));
+    QCOMPARE(f.Memo1->store().longestLine(), 36);
 
     // order across batches, and the cap dropping the oldest lines, in batches and within one
     f.Memo1->setCapacity(50);  // the same cap, smaller, to keep the test quick
@@ -148,6 +173,30 @@ class TestWindow : public QObject {
     QCOMPARE(boxes.boxes.size(), 1);
     QVERIFY(boxes.boxes[0].first.startsWith(QStringLiteral("保存协议信息失败：")));
     QVERIFY(boxes.boxes[0].first.contains(QStringLiteral("no/such/folder")));
+  }
+
+  // Boxes changed by every answer of a chain are painted together, and the last change is
+  // always painted.
+  void repaintsArePacedAndNoneIsLost() {
+    MessageRecorder boxes;
+    TForm1 f;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QTest::qWait(3 * PaintPacer::kIntervalMs);
+    QStringList painted;
+    PaintWatch watch(f.Edit3, &painted);
+    const int before = f.paintPacer->paints();
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < 50; ++i) {
+      f.Edit3->setText(QString::number(i));
+      QCoreApplication::processEvents();
+    }
+    const qint64 spent = t.elapsed();
+    QVERIFY2(f.paintPacer->paints() - before <= 2 + spent / PaintPacer::kIntervalMs,
+             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(f.paintPacer->paints() - before).arg(spent)));
+    QVERIFY(waitFor([&] { return !painted.isEmpty() && painted.last() == QStringLiteral("49"); }, 5000));
+    QVERIFY(painted.size() < 50);
   }
 
   void timersKeepTheirPeriodWhenReArmed() {

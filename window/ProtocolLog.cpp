@@ -50,7 +50,32 @@ std::string LogStore::line(int i) const {
   return std::string(stored.substr(1));
 }
 
-void LogStore::append(std::string_view text) {
+std::string LogStore::storedText(std::string_view text) {
+  std::string stored;
+  if (isHexLine(text)) {
+    stored.reserve(1 + text.size() / 3);
+    stored.push_back(kHexLine);
+    for (std::size_t i = 0; i < text.size(); i += 3)
+      stored.push_back(static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2])));
+  } else {
+    stored.reserve(1 + text.size());
+    stored.push_back(kTextLine);
+    stored.append(text);
+  }
+  return stored;
+}
+
+std::string LogStore::storedFrame(std::string_view chars) {
+  if (chars.empty()) return std::string(1, kTextLine);  // an empty line either way
+  std::string stored;
+  stored.reserve(1 + chars.size());
+  stored.push_back(kHexLine);
+  stored.append(chars);
+  return stored;
+}
+
+void LogStore::appendStored(std::string_view stored) {
+  if (stored.empty()) return;
   if (blocks_.empty() || blocks_.back().ends.size() == kBlockLines) {
     std::size_t guess = 0;
     if (!blocks_.empty()) {
@@ -62,16 +87,10 @@ void LogStore::append(std::string_view text) {
     blocks_.back().text.reserve(guess);
   }
   Block &b = blocks_.back();
-  if (isHexLine(text)) {
-    b.text.push_back(kHexLine);
-    for (std::size_t i = 0; i < text.size(); i += 3)
-      b.text.push_back(static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2])));
-  } else {
-    b.text.push_back(kTextLine);
-    b.text.append(text);
-  }
+  b.text.append(stored);
   b.ends.push_back(static_cast<uint32_t>(b.text.size()));
-  longest_ = std::max(longest_, static_cast<int>(text.size()));
+  const std::size_t body = stored.size() - 1;
+  longest_ = std::max(longest_, static_cast<int>(stored.front() == kHexLine ? 3 * body : body));
   if (++count_ > capacity_) dropOldest(count_ - capacity_);
 }
 
@@ -117,7 +136,7 @@ void LogModel::setCapacity(int lines) {
 }
 
 int LogModel::appendBatch(const std::deque<std::string> &lines) {
-  if (lines.empty()) return 0;
+  if (lines.empty()) return 0;  // stored forms
   const int cap = store_.capacity();
   const int n = static_cast<int>(std::min<std::size_t>(lines.size(), static_cast<std::size_t>(cap)));
   const int drop = std::max(0, std::min(store_.size(), store_.size() + n - cap));
@@ -128,7 +147,7 @@ int LogModel::appendBatch(const std::deque<std::string> &lines) {
   }
   const int first = store_.size();
   beginInsertRows(QModelIndex(), first, first + n - 1);
-  for (auto it = lines.end() - n; it != lines.end(); ++it) store_.append(*it);
+  for (auto it = lines.end() - n; it != lines.end(); ++it) store_.appendStored(*it);
   endInsertRows();
   return drop;
 }
@@ -162,8 +181,12 @@ TLogView::TLogView(QWidget *parent, int capacity) : QAbstractItemView(parent), m
   addAction(copy);
 }
 
-void TLogView::append(const QString &line) {
-  pending_.push_back(line.toStdString());
+void TLogView::append(const QString &line) { collect(LogStore::storedText(line.toStdString())); }
+
+void TLogView::appendFrame(std::string_view chars) { collect(LogStore::storedFrame(chars)); }
+
+void TLogView::collect(std::string &&stored) {
+  pending_.push_back(std::move(stored));
   if (pending_.size() > static_cast<std::size_t>(capacity())) pending_.pop_front();
   if (!batchTimer_.isActive()) batchTimer_.start();
 }

@@ -37,7 +37,12 @@ class LogStore {
   // A smaller capacity drops the oldest lines at once.
   void setCapacity(int lines);
   std::string line(int i) const;  // UTF-8
-  void append(std::string_view text);
+  void append(std::string_view text) { appendStored(storedText(text)); }
+  // The stored form of a line: of its UTF-8 text, or of the characters of a frame or chunk
+  // (shown as " 7E 30 31 ..."). Appending the stored form is the same as appending the text.
+  static std::string storedText(std::string_view text);
+  static std::string storedFrame(std::string_view chars);
+  void appendStored(std::string_view stored);
   void dropOldest(int lines);
   void clear();
   // Characters of the longest line appended since the last clear.
@@ -67,7 +72,7 @@ class LogModel : public QAbstractListModel {
   void setCapacity(int lines);
   // Drops what the capacity leaves no room for (one removal), then inserts (one insertion).
   // Returns the number of old lines dropped.
-  int appendBatch(const std::deque<std::string> &lines);
+  int appendBatch(const std::deque<std::string> &storedLines);
   void clear();
 
  private:
@@ -82,6 +87,8 @@ class TLogView : public QAbstractItemView {
 
   // Collects a line; it is shown within kBatchMs.
   void append(const QString &line);
+  // Collects the hexadecimal line of a frame's or chunk's characters, without writing it out.
+  void appendFrame(std::string_view chars);
   // Shows the collected lines now.
   void flush();
   bool hasPending() const { return !pending_.empty(); }
@@ -118,9 +125,10 @@ class TLogView : public QAbstractItemView {
   int rowHeight() const;
   int visibleRows() const;  // whole rows that fit the viewport
   int rowAt(int y) const;   // unclamped
+  void collect(std::string &&stored);
 
   LogModel *model_;
-  std::deque<std::string> pending_;
+  std::deque<std::string> pending_;  // stored forms
   QTimer batchTimer_;
   bool follow_ = true;
   bool adjusting_ = false;  // the log itself moves the scroll bar

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "pages/EnergyRows.h"
@@ -40,6 +41,7 @@ class QTcpSocket;
 class TComm;
 class ChunkCutter;
 class TLogView;
+class PaintPacer;
 class TShape;
 class TStringGrid;
 class TValueListEditor;
@@ -77,6 +79,7 @@ class TForm1 : public QMainWindow {
   QWidget *TabSheet1, *TabSheet2, *TabSheet3, *TabSheet4, *TabSheet5;
   TStringGrid *StringGrid1, *StringGrid2;
   QStatusBar *StatusBar1;
+  PaintPacer *paintPacer;  // the window repaints at most every 20 ms
   std::array<QLabel *, 3> StatusPanels;
   SteadyTimer *Timer1, *Timer2, *Timer3, *Timer4, *Timer5, *Timer6;
   TComm *Comm1;
@@ -95,6 +98,7 @@ class TForm1 : public QMainWindow {
   void PageControl1Change();
   // Adds a line to the protocol log; it shows within the log's batch period.
   void log(const QString &line);
+  void logFrame(std::string_view chars);  // the hexadecimal line of a frame's or chunk's characters
   // "保存协议信息…": the whole log as UTF-8 text, one line per line, to the file saveLogPath
   // names (a file dialog; tests replace it). No name, no file; a failed save says why.
   void saveLog();
@@ -269,6 +273,7 @@ class TForm1 : public QMainWindow {
   void showLinkOpen();
   void closeLink();
   void queueLanRead();
+  void lanWrite(const char *data, qint64 length);
   void lanQuietGap();
   void clearLanInput();
   std::unique_ptr<ChunkCutter> lanChunks_;
