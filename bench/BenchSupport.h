@@ -22,6 +22,14 @@
 
 namespace bench {
 
+// Call before the application is made: the display server when there is one (under xvfb-run,
+// so painting is measured as a desktop does it), otherwise the offscreen platform. A
+// platform named in QT_QPA_PLATFORM is kept.
+inline void choosePlatform() {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("DISPLAY") ? "offscreen" : "xcb");
+}
+
 template <class P>
 bool waitFor(P pred, int timeoutMs) {
   QElapsedTimer t;

@@ -43,7 +43,7 @@ void resetPeak() {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::choosePlatform();
   QApplication app(argc, argv);
   const long long megabytes = argc > 1 ? std::max(1, atoi(argv[1])) : 50;
   const long long total = megabytes * 1000 * 1000;

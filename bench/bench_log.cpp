@@ -16,7 +16,7 @@
 using bench::rssKiB;
 
 int main(int argc, char **argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::choosePlatform();
   QApplication app(argc, argv);
   const int lines = argc > 1 ? std::max(1, atoi(argv[1])) : 1200000;
   TForm1 form;

@@ -52,7 +52,7 @@ double perRecordMs(int records, int runs) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::choosePlatform();
   QApplication app(argc, argv);
   const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
   SetMessageBoxHook([](const QString &t, const QString &c) {

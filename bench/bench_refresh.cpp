@@ -81,7 +81,7 @@ QByteArray turnaroundOf(QProcess &sim) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::choosePlatform();
   QApplication app(argc, argv);
   const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 50;
   SetMessageBoxHook([](const QString &t, const QString &c) {
@@ -142,6 +142,7 @@ int main(int argc, char **argv) {
   const QByteArray bareTurnaround = turnaroundOf(bareSim);
   const QByteArray windowTurnaround = turnaroundOf(sim);
 
+  std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
   for (auto [name, ms, requests] : {std::tuple{"page 1", &page1, 31}, std::tuple{"page 2", &page2, 30}})
     std::printf("%s refresh chain (%d requests), %d runs: median %.2f ms, p99 %.2f ms, min %.2f ms\n", name,
                 requests, runs, percentile(*ms, 0.5), percentile(*ms, 0.99), percentile(*ms, 0.0));

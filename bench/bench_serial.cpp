@@ -24,7 +24,7 @@
 #include "bench/BenchSupport.h"
 
 int main(int argc, char **argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::choosePlatform();
   QApplication app(argc, argv);
   const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
   const int baud = argc > 2 ? std::max(300, atoi(argv[2])) : 9600;

@@ -44,7 +44,7 @@ struct Range {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::choosePlatform();
   QApplication app(argc, argv);
   const double minutes = argc > 1 ? std::max(0.1, atof(argv[1])) : 1.0;
   const QString rate = argc > 2 ? QString::fromLatin1(argv[2]) : QStringLiteral("0.05");
