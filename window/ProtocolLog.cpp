@@ -135,10 +135,10 @@ void LogModel::setCapacity(int lines) {
   endResetModel();
 }
 
-int LogModel::appendBatch(const std::deque<std::string> &lines) {
-  if (lines.empty()) return 0;  // stored forms
+int LogModel::appendBatch(const std::deque<std::string> &storedLines) {
+  if (storedLines.empty()) return 0;
   const int cap = store_.capacity();
-  const int n = static_cast<int>(std::min<std::size_t>(lines.size(), static_cast<std::size_t>(cap)));
+  const int n = static_cast<int>(std::min<std::size_t>(storedLines.size(), static_cast<std::size_t>(cap)));
   const int drop = std::max(0, std::min(store_.size(), store_.size() + n - cap));
   if (drop > 0) {
     beginRemoveRows(QModelIndex(), 0, drop - 1);
@@ -147,7 +147,7 @@ int LogModel::appendBatch(const std::deque<std::string> &lines) {
   }
   const int first = store_.size();
   beginInsertRows(QModelIndex(), first, first + n - 1);
-  for (auto it = lines.end() - n; it != lines.end(); ++it) store_.appendStored(*it);
+  for (auto it = storedLines.end() - n; it != storedLines.end(); ++it) store_.appendStored(*it);
   endInsertRows();
   return drop;
 }
