@@ -3,6 +3,8 @@
 #include <QHeaderView>
 #include <QPainter>
 
+#include "window/HandlerSupport.h"
+
 TStringGrid::TStringGrid(QWidget *parent, const QString &name, int cols, int rows, int fixedRows, int rowHeight)
     : QTableWidget(rows, cols, parent), fixedRows_(fixedRows) {
   setObjectName(name);
@@ -30,9 +32,7 @@ QString TStringGrid::Cells(int col, int row) const {
 
 void TStringGrid::SetCells(int col, int row, const QString &text) {
   if (row < 0 || row >= rowCount() || col < 0 || col >= columnCount()) return;
-  if (QTableWidgetItem *it = item(row, col)) {
-    if (it->text() != text) it->setText(text);
-  }
+  if (QTableWidgetItem *it = item(row, col)) showText(it, text);
 }
 
 void TStringGrid::SetColWidths(const std::vector<int> &widths) {
