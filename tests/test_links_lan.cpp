@@ -1,6 +1,8 @@
 // The LAN link end to end over loopback TCP, against a scripted peer.
 #include <QtTest>
 
+#include <QThread>
+
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -68,6 +70,30 @@ class TestLinksLan : public QObject {
     // and OPEN works again
     QVERIFY(openLan(f, peer.port()));
     QCOMPARE(peer.connections, 2);
+  }
+
+  // Requests sent before the window has noticed that the peer went: the first may still be
+  // taken by the connection, a later one fails. The process survives (no broken-pipe signal)
+  // and the link closes with the error, as when the peer's closing is seen first.
+  void sendingToAVanishedPeerClosesTheLink() {
+    MessageRecorder boxes;
+    TForm1 f;
+    ScriptedPeer peer;
+    QVERIFY(openLan(f, peer.port()));
+    QVERIFY(waitFor([&] { return peer.connected() && f.lanConnected; }, 5000));
+    peer.dropClient();
+    QThread::msleep(50);  // the peer's close reaches this end, unseen by the event loop
+    f.Edit2->setText(QStringLiteral("42"));
+    f.Edit3->setText(QStringLiteral("16"));
+    for (int i = 0; i < 3; ++i) {
+      f.Button1->click();
+      f.Button2->click();
+      QThread::msleep(20);  // the peer's reset to the first request comes back
+    }
+    QVERIFY(waitFor([&] { return !f.linkOpen; }, 5000));
+    QCOMPARE(boxes.boxes.size(), 1);
+    QVERIFY(boxes.boxes[0].first.startsWith(QStringLiteral("Asynchronous socket error ")));
+    QVERIFY(openLan(f, peer.port()));
   }
 
   void refusedConnectionShowsTheError() {
