@@ -22,7 +22,7 @@
 #include "link/ChunkCutter.h"
 #include "link/Comm.h"
 #include "protocol/Frame.h"
-#include "protocol/Routing.h"
+#include "window/Routing.h"
 #include "window/HandlerSupport.h"
 #include "window/Unit1.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "protocol/Frame.h"
-#include "protocol/Routing.h"
+#include "window/Routing.h"
 #include "sim/Controller.h"
 
 namespace {

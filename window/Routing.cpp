@@ -1,4 +1,4 @@
-#include "protocol/Routing.h"
+#include "window/Routing.h"
 
 #include "window/Unit1.h"
 

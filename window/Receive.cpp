@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "protocol/Frame.h"
-#include "protocol/Routing.h"
+#include "window/Routing.h"
 #include "window/Unit1.h"
 #include "window/HandlerSupport.h"
 
