@@ -122,7 +122,7 @@ void TForm1::moduleListDecode() {
   moduleTable[0] = status::ModuleRecord{};
   offerModules(offered);
   currentModule = 0;
-  if (statusPolling) mcu_get_dymostatus();
+  if (statusPolling && answeringTag() == StatusPoll) mcu_get_dymostatus();
 }
 
 // The box's items become the listed modules; what the operator has typed stays.
@@ -140,6 +140,8 @@ void TForm1::mcu_get_dymostatus() {
   for (int n = currentModule + 1; n <= status::kModules; ++n) {
     if (!moduleTable[n].present) continue;
     currentModule = n;
+    // the answer names no module: the request carries its number to the decoder
+    SendingAs as(*this, sending_.tag, n, sending_.automatic, sending_.background);
     sendRequest(QStringLiteral("41"), QStringLiteral("0e"), status::moduleDataByte(n));
     return;
   }
@@ -149,17 +151,19 @@ void TForm1::mcu_get_dymostatus() {
 }
 
 void TForm1::moduleReadingsDecode() {
-  // Readings that arrive when no module was asked for (a repeated answer after the cycle
-  // ended) belong to no module and start nothing.
-  if (currentModule < 1 || currentModule > status::kModules) return;
-  status::ModuleRecord &m = moduleTable[currentModule];
+  // The readings belong to the module their request named; readings no polling cycle asked
+  // for belong to no module and start nothing.
+  const int n = answeringTag() == StatusPoll ? answeringContext() : 0;
+  if (n < 1 || n > status::kModules) return;
+  currentModule = n;
+  status::ModuleRecord &m = moduleTable[n];
   m.voltage[0] = dataByte(1);
   m.voltage[1] = dataByte(2);
   m.current[0] = dataByte(3);
   m.current[1] = dataByte(4);
   m.status = dataByte(9);
   m.fault = dataByte(10);
-  mcu_get_dymostatus();
+  if (statusPolling) mcu_get_dymostatus();
 }
 
 // ---------------------------------------------------------------- the grid

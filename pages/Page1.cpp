@@ -140,9 +140,11 @@ void TForm1::buildPage1() {
 
 void TForm1::page1Read(int pos) {
   const ParamRow &row = kRows[rowIndex(pos)];
-  page1Position = pos;
-  if (page1Refresh) chainStep(QStringLiteral("page1"), pos, 31);
-  if (page2Refresh)
+  if (sending_.tag == Page1Chain) {
+    page1Position = pos;
+    if (page1Refresh) chainStep(QStringLiteral("page1"), pos, 31);
+  }
+  if (page2Refresh && sending_.tag == Page2Chain)
     if (const int step = page2StepOf(entry(pos)->read)) chainStep(QStringLiteral("page2"), step, 30);
   sendRequest(params::hex2(row.readCid1), params::hex2(row.readCid2));
 }
@@ -174,11 +176,15 @@ void TForm1::page1Decode(int pos) {
   const int i = rowIndex(pos);
   // While the page-2 refresh runs, rows 27 and 28 lead into it before its step 9 and rows 29
   // to 31 are its steps 15 to 17: they go on with that chain instead of this page's.
-  if (paramDecode(kRows[i], page1Controls_[i]) && page2Refresh) {
-    if (pos == 27) return Button122Click();
+  if (paramDecode(kRows[i], page1Controls_[i]) && page2Refresh && carriesOn(Page2Chain)) {
+    if (pos == 27) {
+      SendingAs chain(*this, Page2Chain, 0, true);
+      return Button122Click();
+    }
     if (pos == 28) return page2Continue(8);
     if (const int step = page2StepOf(entry(pos)->read)) return page2Continue(step);
   }
+  if (carriesOn(Page1Chain)) page1Position = pos;
   mcu_shaxincs_option();
 }
 
@@ -186,13 +192,16 @@ void TForm1::page1Decode(int pos) {
 
 void TForm1::Button24Click() {
   page1Refresh = true;
+  SendingAs chain(*this, Page1Chain, 0, false);
   Button5Click();
 }
 
 void TForm1::mcu_shaxincs_option() {
-  if (!page1Refresh) return;
+  // only the chain's own answers carry it on
+  if (!page1Refresh || !carriesOn(Page1Chain)) return;
   const int p = page1Position;
   if (p >= 1 && p <= 30) {
+    SendingAs chain(*this, Page1Chain, 0, true);
     (this->*entry(p + 1)->read)();
     return;
   }

@@ -132,11 +132,13 @@ void TForm1::buildPage2() {
 
 void TForm1::page2Read(int step) {
   const ParamRow &row = kRows[rowIndex(step)];
-  if (page2Refresh && step > 0) chainStep(QStringLiteral("page2"), step, kSteps);
+  if (page2Refresh && step > 0 && sending_.tag == Page2Chain) chainStep(QStringLiteral("page2"), step, kSteps);
   const QString cid1 = params::hex2(row.readCid1), cid2 = params::hex2(row.readCid2);
   if (!row.contact) return sendRequest(cid1, cid2);
-  // A dry-contact read names its contact; the answer fills that contact's box.
+  // A dry-contact read names its contact; the answer fills that contact's box, which the
+  // request carries to its decoder.
   page2Position = row.contact;
+  SendingAs as(*this, sending_.tag, row.contact, sending_.automatic, sending_.background);
   sendRequest(cid1, cid2, params::hex2(row.contact));
 }
 
@@ -153,7 +155,7 @@ void TForm1::page2Decode(int step) {
 
 // A failed dry-contact read reports in status panel 2 and takes no step of either chain.
 void TForm1::page2DecodeContact(bool type) {
-  const int contact = page2Position;
+  const int contact = answeringContext();
   if (contact < 1 || contact > 4) {  // no contact read yet: no box to fill
     if (returnCode() != 0) reportReadError(true);
     return;
@@ -167,13 +169,17 @@ void TForm1::page2DecodeContact(bool type) {
 
 void TForm1::Button88Click() {
   page2Refresh = true;
+  SendingAs chain(*this, Page2Chain, 0, false);
   Button42Click();
 }
 
 void TForm1::page2Continue(int step) {
-  if (!page2Refresh) return;
-  if (step >= 1 && step < kSteps)
+  // only the chain's own answers carry it on
+  if (!page2Refresh || !carriesOn(Page2Chain)) return;
+  if (step >= 1 && step < kSteps) {
+    SendingAs chain(*this, Page2Chain, 0, true);
     (this->*stepRead(step + 1))();
+  }
   else
     page2Refresh = false;  // past the last step, or the module count
 }

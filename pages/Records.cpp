@@ -98,6 +98,7 @@ void TForm1::Button146Click() {
 void TForm1::Button40Click() {
   if (recordIndex >= 0) {
     recordCount = recordIndex + 1;
+    SendingAs chain(*this, RecordsChain, recordIndex, false);
     requestRecord();
   }
   ValueListEditor1->Clear();
@@ -115,6 +116,7 @@ void TForm1::requestRecord() {
   if (recordIndex >= recordCount) recordCount = recordIndex + 1;
   recordsRead = recordCount - recordIndex;
   chainStep(QStringLiteral("records"), recordsRead, recordCount);
+  SendingAs as(*this, sending_.tag, recordIndex, sending_.automatic, sending_.background);
   sendRequest(QStringLiteral("42"), QStringLiteral("8f"), proto::intto4char(recordIndex));
 }
 
@@ -131,6 +133,7 @@ void TForm1::mcu_read_recordnum(QObject *) {
 void TForm1::mcu_read_record(QObject *) {
   if (returnCode() != 0) {
     reportReadError(true);
+    if (answeringTag() == RecordsChain) recordIndex = answeringContext();  // resumes here
     return;
   }
   if (dataAvailable() < history::kRecordBytes) {
@@ -140,8 +143,12 @@ void TForm1::mcu_read_record(QObject *) {
     if (!history::isEmpty(record))
       ValueListEditor1->InsertRow(history::timeText(record), history::eventText(record[6], record[7]));
   }
+  // only the read-out's own answers carry it on, from the index their request named
+  if (!carriesOn(RecordsChain)) return;
+  if (answeringTag() == RecordsChain) recordIndex = answeringContext();
   if (recordIndex > 0) {
     --recordIndex;
+    SendingAs chain(*this, RecordsChain, 0, true);
     requestRecord();
   }
 }

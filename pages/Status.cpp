@@ -194,7 +194,8 @@ void TForm1::statusDecode(StatusAnswer answer) {
     case StatusAnswer::System:
     case StatusAnswer::Ac:
       statusShow(answer);
-      if (statusPolling) answer == StatusAnswer::System ? mcu_read_acstatus() : mcu_get_dymo();
+      if (statusPolling && answeringTag() == StatusPoll)
+        answer == StatusAnswer::System ? mcu_read_acstatus() : mcu_get_dymo();
       break;
     case StatusAnswer::ModuleList: moduleListDecode(); break;
     case StatusAnswer::ModuleReadings: moduleReadingsDecode(); break;

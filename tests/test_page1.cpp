@@ -204,17 +204,20 @@ class TestPage1 : public QObject {
     f.page2Refresh = true;
     readAndAnswer(f, "Button120", 0, bytes({0, 100}));  // row 27 goes on to row 28
     QCOMPARE(built(f).cid2, 0x59);
+    f.exchange().clear();  // row 28 is left unanswered: the chain stops there
     readAndAnswer(f, "Button19", 0, bytes({1}));  // 29 -> 30
     QCOMPARE(built(f).cid2, 0x94);
     feed(f, answer(0x42, 0, bytes({5})));  // 30 -> 31
     QCOMPARE(built(f).cid2, 0x45);
     QVERIFY(!f.page1Refresh);
     // with the page-1 refresh running too, row 27 still hands on to row 28
+    f.exchange().clear();
     f.page1Refresh = true;
     readAndAnswer(f, "Button120", 0, bytes({0, 100}));
     QCOMPARE(built(f).cid2, 0x59);
     // a read error in a shared row takes the page-1 step instead
     f.page2Refresh = false;
+    f.exchange().clear();
     readAndAnswer(f, "Button120", 1, bytes({0, 100}));
     QCOMPARE(built(f).cid2, 0x59);
   }

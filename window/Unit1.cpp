@@ -18,7 +18,6 @@
 
 #include <algorithm>
 
-#include "link/ChunkCutter.h"
 #include "link/Comm.h"
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
@@ -138,6 +137,7 @@ void TForm1::buildWindow() {
   Timer5 = new SteadyTimer(this, QStringLiteral("Timer5"), 500, false);
   Timer6 = new SteadyTimer(this, QStringLiteral("Timer6"), 100, true);
   Timer1->OnTimer = [this] { Timer1Timer(); };
+  createExchange();
   Timer2->OnTimer = [this] { Timer2Timer(); };
   Timer3->OnTimer = [this] { Timer3Timer(); };
   Timer6->OnTimer = [this] { Timer6Timer(); };
@@ -230,11 +230,11 @@ void TForm1::FormCreate() {
   lanConnected = serialLink = linkOpen = false;
 }
 
+// The window closes its link itself: nothing it says while closing is an error.
 void TForm1::FormClose() {
   if (closed_) return;
   closed_ = true;
-  Comm1->ClosePort();
-  ClientSocket1->abort();
+  closeLink();
 }
 
 void TForm1::closeEvent(QCloseEvent *e) {
@@ -284,12 +284,17 @@ void TForm1::setPanelText(int panel, const QString &text) {
 
 void TForm1::Timer1Timer() {
   Timer1->SetEnabled(false);  // once per unanswered send; the next send starts it afresh
-  page1Refresh = false;
-  pendingCid2 = 0;  // a late answer is then not decoded
+  exchange_->timerExpired();  // requestTimedOut follows
+}
+
+// No answer came in time: the request's chain ends, and the exchange holds the next request
+// back until a late answer has come or the line has been quiet for a while.
+void TForm1::requestTimedOut(const Exchange::Request &r) {
+  pendingCid2 = 0;
   Timer2->SetInterval(1000);
   Timer2->SetEnabled(true);
   setPanelText(1, QStringLiteral("通讯超时"));
-  chainStopped(ChainStop::TimeOut);
+  endChain(r.tag, ChainStop::TimeOut);
 }
 
 void TForm1::Timer2Timer() {
@@ -303,11 +308,19 @@ void TForm1::Timer2Timer() {
     return;
   }
   if (PageControl1->currentIndex() == 1) {
-    mcu_read_dystatus();
-    statusPolling = true;
+    pollTick();
   } else {
     statusPolling = false;
   }
+}
+
+// A polling cycle starts unless one is still on its way (it re-arms the tick when it ends).
+// Polls wait behind the operator's requests and nobody is asked about them.
+void TForm1::pollTick() {
+  if (exchange_->has(StatusPoll)) return;
+  statusPolling = true;
+  SendingAs poll(*this, StatusPoll, 0, true, true);
+  mcu_read_dystatus();
 }
 
 void TForm1::Timer3Timer() {

@@ -40,7 +40,18 @@ QString requestText(std::string_view frame) {
   return s.toUpper();
 }
 
-void feed(TForm1 &form, const QByteArray &chunk) { form.receiveChunk(nullptr, chunk.constData(), chunk.size()); }
+void feed(TForm1 &form, const QByteArray &chunk) {
+  Exchange &x = form.exchange();
+  if (!x.onLine() && !x.inGrace() && x.waiting() == 0 && form.txLength > 0) {
+    // the request built last, as if it had been sent
+    Exchange::Request r;
+    r.frame.assign(form.txBuffer, static_cast<size_t>(form.txLength));
+    r.cid1 = static_cast<uint8_t>(form.pendingCid1);
+    r.cid2 = static_cast<uint8_t>(form.pendingCid2);
+    x.submit(std::move(r));
+  }
+  form.receiveChunk(nullptr, chunk.constData(), chunk.size());
+}
 
 QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr) {
   std::vector<uint8_t> bytes(data.begin(), data.end());
