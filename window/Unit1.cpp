@@ -59,7 +59,11 @@ void TForm1::buildWindow() {
   f.setStyleStrategy(QFont::PreferNoShaping);
   setFont(f);
   setMinimumSize(kMinimumWidth, kMinimumHeight);
-  setGeometry(initialGeometry(screen()->availableGeometry()));
+  if (const QScreen *where = screen()) {
+    const QRect opening = initialGeometry(where->availableGeometry());
+    move(opening.topLeft());  // the frame's corner
+    resize(opening.size());   // within the frame
+  }
 
   auto *client = new QWidget(this);
   client->setObjectName(QStringLiteral("ClientArea"));
@@ -173,7 +177,8 @@ void TForm1::buildWindow() {
 }
 
 // The design size where the screen has room for it with a title bar and borders, smaller
-// (not below the minimum) where it has not, and always starting on the screen.
+// (not below the minimum) where it has not; the frame's corner on the screen, 170 pixels
+// from its left edge where the width allows.
 QRect TForm1::initialGeometry(const QRect &available) {
   const QSize design(kDesignClientWidth, kDesignClientHeight + kStatusBarHeight);
   const QSize room = available.size() - QSize(kFrameAllowanceWidth, kFrameAllowanceHeight);

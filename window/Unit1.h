@@ -100,7 +100,8 @@ class TForm1 : public QMainWindow {
   void log(const QString &line);
   void logFrame(std::string_view chars);  // the hexadecimal line of a frame's or chunk's characters
   // "保存协议信息…": the whole log as UTF-8 text, one line per line, to the file saveLogPath
-  // names (a file dialog; tests replace it). No name, no file; a failed save says why.
+  // names (a file dialog; tests replace it), by writeWholeFile. No name, no file; a failed
+  // or refused save says why.
   void saveLog();
   std::function<QString()> saveLogPath;
   QString panelText(int panel) const;
@@ -134,7 +135,8 @@ class TForm1 : public QMainWindow {
   static constexpr int kMinimumWidth = 800, kMinimumHeight = 600, kStatusBarHeight = 33;
   // Room left on the screen for the title bar and borders around the window.
   static constexpr int kFrameAllowanceWidth = 16, kFrameAllowanceHeight = 40;
-  // Where the window opens on a screen with this free area (frame not included).
+  // Where the window opens on a screen with this free area: the frame's top-left corner and
+  // the size within the frame.
   static QRect initialGeometry(const QRect &available);
   // The widget that holds the window's controls (in the central scroll area).
   QWidget *clientArea() const { return clientArea_; }
