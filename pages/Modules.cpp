@@ -116,7 +116,12 @@ void TForm1::Timer4Timer() {
 
 // ---------------------------------------------------------------- on and off
 
+// Switching a module off asks first, naming the module; the module asked about is the one
+// switched, whatever the box holds when the command goes out.
 void TForm1::moduleSwitch(bool on) {
+  const std::optional<int> module = status::moduleNumber(ComboBox31->currentText());
+  if (!on && module && !AskYesNo(QStringLiteral("确定关闭 %1 号整流模块？").arg(*module))) return;
+  moduleSwitchNumber = module.value_or(0);
   Timer5->SetInterval(500);
   Timer5->SetEnabled(true);
   moduleSwitchOn = on;
@@ -126,7 +131,8 @@ void TForm1::moduleSwitch(bool on) {
 
 void TForm1::Timer5Timer() {
   Timer5->SetEnabled(false);
-  const std::optional<int> module = status::moduleNumber(ComboBox31->currentText());
+  const std::optional<int> module =
+      moduleSwitchNumber ? std::optional<int>(moduleSwitchNumber) : std::nullopt;
   if (module)
     sendRequest(QStringLiteral("41"), moduleSwitchOn ? QStringLiteral("10") : QStringLiteral("11"),
                 status::moduleDataByte(*module));

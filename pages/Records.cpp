@@ -6,6 +6,7 @@
 
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
+#include "window/HandlerSupport.h"
 #include "window/Unit1.h"
 
 namespace history {
@@ -104,8 +105,10 @@ void TForm1::Button40Click() {
   ValueListEditor1->Clear();
 }
 
-// "清除记录": the controller erases its history; the list empties at once, whatever it answers.
+// "清除记录": once the operator has said yes, the controller erases its history; the list
+// empties at once, whatever it answers.
 void TForm1::Button41Click() {
+  if (!AskYesNo(QStringLiteral("确定清除控制器中的全部告警记录？"))) return;
   sendRequest(QStringLiteral("42"), QStringLiteral("95"), QString());
   ValueListEditor1->Clear();
 }

@@ -286,9 +286,12 @@ class TestOperator : public QObject {
   void growsBeyondTheDesignSizeAndKeepsItAtIt() {
     MessageRecorder boxes;
     TForm1 f;
+    // the design size, whatever room the test platform's screen offers
+    f.resize(TForm1::kDesignClientWidth, TForm1::kDesignClientHeight + TForm1::kStatusBarHeight);
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
     QCOMPARE(f.centralWidget()->size(), QSize(TForm1::kDesignClientWidth, TForm1::kDesignClientHeight));
+    QCOMPARE(f.clientArea()->size(), QSize(TForm1::kDesignClientWidth, TForm1::kDesignClientHeight));
     QCOMPARE(f.Memo1->geometry(), QRect(600, 40, 433, 577));
     QCOMPARE(f.PageControl1->geometry(), QRect(8, 80, 585, 585));
     QCOMPARE(f.Button4->geometry(), QRect(616, 624, 97, 25));

@@ -130,20 +130,24 @@ class TestPage1 : public QObject {
     const int lines = memoLines(f).size();
     setText(f, "Edit5", QStringLiteral("5a"));
     click(f, "Button6");
-    QVERIFY(boxes.saw(QStringLiteral("Data error"), QStringLiteral("error2")));
+    QVERIFY(boxes.saw(QStringLiteral("Data error\n交流电压过高：0–6553.5 V"), QStringLiteral("error2")));
     setText(f, "Edit28", QStringLiteral("655.36"));  // 65536 at x100
     click(f, "Button101");
     setText(f, "Edit39", QStringLiteral("70000"));
     click(f, "Button65");
     setText(f, "Edit39", QStringLiteral("-5"));
     click(f, "Button65");
-    QCOMPARE(boxes.boxes.count(qMakePair(QStringLiteral("数值超出范围(0-65535)"), QStringLiteral("error"))), 3);
+    QVERIFY(boxes.saw(QStringLiteral("数值超出范围(0-65535)\n输出过压告警：0–655.35 V"), QStringLiteral("error")));
+    QCOMPARE(boxes.boxes.count(qMakePair(QStringLiteral("数值超出范围(0-65535)\n温补系数：0–65535 mV/C"),
+                                         QStringLiteral("error"))),
+             2);
     setText(f, "Edit39", QStringLiteral("abc"));
     click(f, "Button65");
-    QVERIFY(boxes.saw(QStringLiteral("'abc' is not a valid integer value"), QStringLiteral("powerhost")));
+    QVERIFY(boxes.saw(QStringLiteral("'abc' is not a valid integer value\n温补系数：0–65535 mV/C"),
+                      QStringLiteral("powerhost")));
     setText(f, "Edit5", QStringLiteral("   "));
     click(f, "Button6");
-    QVERIFY(boxes.saw(QStringLiteral("Data error"), QStringLiteral("error")));
+    QVERIFY(boxes.saw(QStringLiteral("Data error\n交流电压过高：0–6553.5 V"), QStringLiteral("error")));
     QCOMPARE(QByteArray(f.txBuffer, f.txLength), lastFrame);
     QCOMPARE(memoLines(f).size(), lines + 1);  // only chartofloat's "erra"
   }

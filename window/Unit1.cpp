@@ -8,9 +8,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QAction>
-#include <QSaveFile>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QNetworkProxy>
@@ -24,6 +25,7 @@
 #include "window/HandlerSupport.h"
 #include "window/PaintPacer.h"
 #include "window/ProtocolLog.h"
+#include "window/WholeFile.h"
 
 namespace {
 
@@ -55,8 +57,12 @@ void TForm1::buildWindow() {
   // changes a box cheaper to lay out (and the window quicker to answer the controller).
   f.setStyleStrategy(QFont::PreferNoShaping);
   setFont(f);
-  move(170, 0);
-  resize(1062, 738);
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
+  if (const QScreen *where = screen()) {
+    const QRect opening = initialGeometry(where->availableGeometry());
+    move(opening.topLeft());  // the frame's corner
+    resize(opening.size());   // within the frame
+  }
 
   auto *client = new QWidget(this);
   client->setObjectName(QStringLiteral("ClientArea"));
@@ -110,7 +116,7 @@ void TForm1::buildWindow() {
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  StatusBar1->setFixedHeight(33);
+  StatusBar1->setFixedHeight(kStatusBarHeight);
   StatusBar1->setSizeGripEnabled(false);
   const int widths[3] = {500, 300, 0};
   for (int i = 0; i < 3; ++i) {
@@ -156,8 +162,30 @@ void TForm1::buildWindow() {
                 {Button3, Button3->geometry(), F::RightOfPages | F::Below},
                 // the history list shows more records in a larger page
                 {ValueListEditor1, ValueListEditor1->geometry(), F::WiderAsPages | F::Taller}};
+  // Below the design size the client area keeps it, in a scroll area: nothing is cut off.
+  takeCentralWidget();
+  client->setMinimumSize(kDesignClientWidth, kDesignClientHeight);
+  auto *scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("ClientScroll"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setWidget(client);
+  setCentralWidget(scroll);
+  clientArea_ = client;
   client->installEventFilter(this);
   showOperatorPanel();
+}
+
+// The design size where the screen has room for it with a title bar and borders, smaller
+// (not below the minimum) where it has not; the frame's corner on the screen, 170 pixels
+// from its left edge where the width allows.
+QRect TForm1::initialGeometry(const QRect &available) {
+  const QSize design(kDesignClientWidth, kDesignClientHeight + kStatusBarHeight);
+  const QSize room = available.size() - QSize(kFrameAllowanceWidth, kFrameAllowanceHeight);
+  const QSize size = design.boundedTo(room).expandedTo(QSize(kMinimumWidth, kMinimumHeight));
+  const int x = std::max(available.left(), std::min(available.left() + 170, available.right() + 1 -
+                                                                                 kFrameAllowanceWidth - size.width()));
+  return QRect(QPoint(x, available.top()), size);
 }
 
 // ---------------------------------------------------------------- resizing
@@ -181,7 +209,7 @@ void TForm1::growWithClientArea(QSize client) {
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event) {
-  if (watched == centralWidget() && event->type() == QEvent::Resize)
+  if (watched == clientArea_ && event->type() == QEvent::Resize)
     growWithClientArea(static_cast<QResizeEvent *>(event)->size());
   return QMainWindow::eventFilter(watched, event);
 }
@@ -259,16 +287,16 @@ void TForm1::saveLog() {
   const QString path = saveLogPath ? saveLogPath() : QString();
   if (path.isEmpty()) return;
   Memo1->flush();
-  QSaveFile file(path);
-  bool ok = file.open(QIODevice::WriteOnly);
   const LogStore &lines = Memo1->store();
-  for (int i = 0; ok && i < lines.size(); ++i) {
-    const std::string line = lines.line(i);
-    ok = file.write(line.data(), static_cast<qint64>(line.size())) == static_cast<qint64>(line.size()) &&
-         file.putChar('\n');
-  }
-  if (!ok || !file.commit())
-    ShowMessageBox(QStringLiteral("保存协议信息失败：%1\n%2").arg(QDir::toNativeSeparators(path), file.errorString()),
+  const QString error = writeWholeFile(path, [&lines](QIODevice &out) {
+    for (int i = 0; i < lines.size(); ++i) {
+      const std::string line = lines.line(i);
+      out.write(line.data(), static_cast<qint64>(line.size()));
+      out.putChar('\n');
+    }
+  });
+  if (!error.isEmpty())
+    ShowMessageBox(QStringLiteral("保存协议信息失败：%1\n%2").arg(QDir::toNativeSeparators(path), error),
                    QStringLiteral("error"));
 }
 

@@ -105,7 +105,8 @@ class TForm1 : public QMainWindow {
   void log(const QString &line);
   void logFrame(std::string_view chars);  // the hexadecimal line of a frame's or chunk's characters
   // "保存协议信息…": the whole log as UTF-8 text, one line per line, to the file saveLogPath
-  // names (a file dialog; tests replace it). No name, no file; a failed save says why.
+  // names (a file dialog; tests replace it), by writeWholeFile. No name, no file; a failed
+  // or refused save says why.
   void saveLog();
   std::function<QString()> saveLogPath;
   QString panelText(int panel) const;
@@ -138,6 +139,15 @@ class TForm1 : public QMainWindow {
   void exportTable(const QTableWidget *table, const QString &suggestedName);
   // The client area's size at the design size of the window; larger, the log and pages grow.
   static constexpr int kDesignClientWidth = 1062, kDesignClientHeight = 705;
+  // Smaller, down to the window's minimum, the client area keeps the design size and scrolls.
+  static constexpr int kMinimumWidth = 800, kMinimumHeight = 600, kStatusBarHeight = 33;
+  // Room left on the screen for the title bar and borders around the window.
+  static constexpr int kFrameAllowanceWidth = 16, kFrameAllowanceHeight = 40;
+  // Where the window opens on a screen with this free area: the frame's top-left corner and
+  // the size within the frame.
+  static QRect initialGeometry(const QRect &available);
+  // The widget that holds the window's controls (in the central scroll area).
+  QWidget *clientArea() const { return clientArea_; }
 
   // ---- request builder and sender (protocol/)
   void Button1Click();
@@ -168,7 +178,8 @@ class TForm1 : public QMainWindow {
 
   // ---- conversions with their messages (protocol/)
   // Shows the conversion's messages; ok (if given) tells whether the text was a number.
-  int chartofloat(const QString &text, int scale, bool *ok = nullptr);
+  // detail, when given, is a second line of every message (which box, what it allows).
+  int chartofloat(const QString &text, int scale, bool *ok = nullptr, const QString &detail = QString());
 
   // ---- response dispatch (protocol/)
   // One chunk from a link: stops the time-out, fills the receive buffer, dispatches.
@@ -220,6 +231,7 @@ class TForm1 : public QMainWindow {
   std::array<status::ModuleRecord, status::kModules + 1> moduleTable;
   int currentModule = 0;        // the module whose readings were asked for last, 0 for none
   bool moduleSwitchOn = false;  // the on/off buttons' choice, sent 500 ms later
+  int moduleSwitchNumber = 0;   // the module it is for (as clicked), 0 for none
   // ==== end of the system status page ====
 
   // ---- parameter page 1 (pages/)
@@ -385,6 +397,7 @@ class TForm1 : public QMainWindow {
   };
   std::vector<Follower> followers_;
 
+  QWidget *clientArea_ = nullptr;
   bool lastBuildOk_ = false;
   bool closed_ = false;
 };

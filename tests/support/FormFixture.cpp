@@ -15,8 +15,15 @@ namespace testsupport {
 
 MessageRecorder::MessageRecorder() {
   SetMessageBoxHook([this](const QString &t, const QString &c) { boxes.append({t, c}); });
+  SetYesNoHook([this](const QString &q) {
+    questions << q;
+    return answerYes;
+  });
 }
-MessageRecorder::~MessageRecorder() { SetMessageBoxHook({}); }
+MessageRecorder::~MessageRecorder() {
+  SetMessageBoxHook({});
+  SetYesNoHook({});
+}
 bool MessageRecorder::saw(const QString &t, const QString &c) const { return boxes.contains(qMakePair(t, c)); }
 
 QStringList memoLines(const TForm1 &form) {
@@ -115,6 +122,8 @@ void screenshot(TForm1 &form, int page, const char *file) {
   const QString folder = qEnvironmentVariable("POWERHOST_SCREENSHOTS");
   if (folder.isEmpty()) return;
   form.PageControl1->setCurrentIndex(page);
+  // at the design size, whatever room the test platform's screen offers
+  form.resize(TForm1::kDesignClientWidth, TForm1::kDesignClientHeight + TForm1::kStatusBarHeight);
   form.show();
   QVERIFY(QTest::qWaitForWindowExposed(&form));
   QTest::qWait(200);  // let the page paint

@@ -17,12 +17,15 @@ class QWidget;
 
 namespace testsupport {
 
-// While alive, message boxes are recorded here instead of being shown.
+// While alive, message boxes are recorded here instead of being shown, and questions before
+// irreversible commands are recorded and answered with answerYes.
 struct MessageRecorder {
   MessageRecorder();
   ~MessageRecorder();
   QList<QPair<QString, QString>> boxes;  // (text, caption)
   bool saw(const QString &text, const QString &caption) const;
+  QStringList questions;
+  bool answerYes = true;
 };
 
 // The protocol log as shown, once the lines logged so far have been shown.
