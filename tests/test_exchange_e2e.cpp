@@ -1,11 +1,14 @@
 // The window's exchange against a scripted controller on loopback: every box shows the answer
 // to its own request, whatever the operator clicks meanwhile, and the controller never gets a
 // request while it still owes an answer.
+#include <QComboBox>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 
 #include "support/FormFixture.h"
+#include "support/Powersim.h"
 #include "support/ScriptedPeer.h"
 #include "window/Unit1.h"
 
@@ -146,6 +149,52 @@ class TestExchangeE2e : public QObject {
       // the window closes with the link open: nothing is said
     }
     QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // Bytes that never end do not stop the time-out; an answer nobody asked for is logged and
+  // never decoded.
+  void tricklesTimeOutAndUnaskedAnswersAreNotDecoded() {
+    MessageRecorder boxes;
+    TForm1 f;
+    ScriptedPeer peer;
+    peer.respond = [](const QByteArray &) { return QByteArray(); };
+    QVERIFY(openLan(f, peer.port()));
+    QTimer trickle;
+    connect(&trickle, &QTimer::timeout, [&] { peer.send("0"); });
+    click(f, "Button5");
+    trickle.start(50);
+    QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 2500));
+    trickle.stop();
+    QVERIFY(waitFor([&] { return f.exchange().idle(); }, 3000));
+    peer.send(answer(0x40, 0, bytes({0x08, 0x98})));
+    QVERIFY(waitFor([&] { return memoLines(f).contains(QStringLiteral("无请求的数据，不解码")); }, 3000));
+    QCOMPARE(text(f, "Edit5"), QStringLiteral("0"));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // "生成命令" while the status page polls over a slow serial line: the answer on the line is
+  // still decoded as its own request's, and polling goes on.
+  void buildingAloneReroutesNothing() {
+    MessageRecorder boxes;
+    Powersim sim({QStringLiteral("--pty"), QStringLiteral("--baud"), QStringLiteral("9600")});
+    QVERIFY(sim.ok());
+    TForm1 f;
+    f.RadioButton1->click();
+    f.ComboBox1->setEditText(sim.ptyPath());
+    click(f, "Button29");
+    QVERIFY(f.linkOpen);
+    f.PageControl1->setCurrentIndex(1);
+    QVERIFY(waitFor([&] { return text(f, "Edit16") != QStringLiteral("0"); }, 5000));
+    for (int i = 0; i < 20; ++i) {
+      setText(f, "Edit2", QStringLiteral("40"));
+      setText(f, "Edit3", i % 2 ? QStringLiteral("06") : QStringLiteral("zz"));  // good, refused
+      click(f, "Button1");
+      QTest::qWait(37);
+    }
+    const int before = memoLines(f).filter(requestLine(0x42, 0x16)).size();
+    QVERIFY(waitFor([&] { return memoLines(f).filter(requestLine(0x42, 0x16)).size() > before + 1; }, 5000));
+    QCOMPARE(text(f, "Edit5"), QStringLiteral("0"));  // page 1's box: never a status value
+    QCOMPARE(boxes.boxes.size(), 10);                 // the refused builds, and nothing else
   }
 };
 
