@@ -51,7 +51,7 @@ const TotalRow kTotalRows[] = {
 };
 
 // The request's CID2 as the operator would type it ("0e").
-QString cid2Text(int cid2) { return QStringLiteral("%1").arg(cid2, 2, 16, QLatin1Char('0')); }
+QString cid2Text(int cid2) { return proto::hex2(cid2).toLower(); }
 
 }  // namespace
 

@@ -64,8 +64,6 @@ std::optional<int> wholeTenthsSignMagnitude(int whole) {
   return whole < 0 ? 0x8000 | tenths : tenths;
 }
 
-QString hex2(int value) { return QString::number(value & 0xFF, 16).toUpper().rightJustified(2, QLatin1Char('0')); }
-
 namespace {
 // The unit in brackets at the end of a label, ASCII or full-width: its opening bracket's place.
 qsizetype unitStart(const QString &name) {
@@ -117,9 +115,32 @@ QString writtenText(Encoding encoding, int raw) {
   }
 }
 
+int rowIndex(std::span<const ParamRow> rows, int pos) {
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].pos == pos) return static_cast<int>(i);
+  return -1;
+}
+
+int rowIndex(std::span<const ParamRow> rows, void (TForm1::*handler)()) {
+  for (std::size_t i = 0; handler && i < rows.size(); ++i)
+    if (rows[i].read == handler || rows[i].write == handler) return static_cast<int>(i);
+  return -1;
+}
+
+int decoderRow(std::span<const ParamRow> rows, Decoder decoder) {
+  for (std::size_t i = 0; decoder && i < rows.size(); ++i)
+    if (rows[i].decoder == decoder) return static_cast<int>(i);
+  return -1;
+}
+
 }  // namespace params
 
 namespace {
+
+using params::Control;
+using params::Encoding;
+using params::ErrorTo;
+using params::Shown;
 
 void refuseOutOfRange(const QString &range, const QString &detail) {
   ShowMessageBox(QStringLiteral("数值超出范围(%1)\n%2").arg(range, detail), QStringLiteral("error"));
@@ -136,8 +157,7 @@ int integerText(const QString &text, const QString &detail) {
 
 }  // namespace
 
-QWidget *TForm1::placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape,
-                               Handler read, Handler write) {
+QWidget *TForm1::placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape) {
   const QByteArray labelName = QByteArray("Label_") + row.control;
   placeControl<QLabel>(page, labelName.constData(), QString::fromUtf8(row.label), x, y + 3, shape.labelWidth, 18);
   const int cx = x + shape.labelWidth + 2;
@@ -162,8 +182,8 @@ QWidget *TForm1::placeParamRow(QWidget *page, const ParamRow &row, int x, int y,
     onButton(placeControl<QPushButton>(page, name, text, bx, y, width, 23), handler);
     bx += width + 2;
   };
-  if (row.readButton) button(row.readButton, shape.readText, shape.readWidth, read);
-  if (row.writeButton) button(row.writeButton, shape.writeText, shape.writeWidth, write);
+  if (row.readButton && row.read) button(row.readButton, shape.readText, shape.readWidth, row.read);
+  if (row.writeButton && row.write) button(row.writeButton, shape.writeText, shape.writeWidth, row.write);
   return control;
 }
 
@@ -256,13 +276,13 @@ void TForm1::paramWrite(const ParamRow &row, QWidget *control) {
         ShowMessageBox(QStringLiteral("请从列表中选择一项"), QStringLiteral("error"));
         return;
       }
-      data = params::hex2(row.contact) + proto::straddzero(QString::number(index, 16).toUpper(), 2);
+      data = proto::hex2(row.contact) + proto::hex2(index);
       break;
     }
     case Encoding::Clock:
     case Encoding::None: return;
   }
   if (written >= 0) data = proto::intto4char(written);
-  sendRequest(params::hex2(row.writeCid1), params::hex2(row.writeCid2), data);
+  sendRequest(proto::hex2(row.writeCid1), proto::hex2(row.writeCid2), data);
   if (written >= 0 && lastBuildOk()) showText(edit, params::writtenText(row.encoding, written));
 }

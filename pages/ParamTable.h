@@ -9,8 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
+
+#include "window/Routing.h"
 
 class TForm1;
+
+namespace params {
 
 enum class Shown {
   Div10, Div100,   // 16-bit value over 10 or 100
@@ -25,35 +30,37 @@ enum class Encoding { X10, X100, WholeX10Signed, Integer, Flag, Buzzer, Contact,
 enum class Control { Edit, Check, Combo };
 enum class ErrorTo { Log, Panel2 };
 
+}  // namespace params
+
+// One command of a parameter page, written once: its place, its control, its buttons and
+// their named handlers, the CID pairs of its read and write, the decoder its read's answer
+// goes to (routing is drawn from these rows), how the answer is shown and how a write is
+// encoded.
 struct ParamRow {
   int pos;  // the row's place in its page's refresh chain; 0 for a row outside it
   const char *label;
-  Control kind;
+  params::Control kind;
   const char *control;
   const char *readButton;   // nullptr: no read
   const char *writeButton;  // nullptr: no write
   uint8_t readCid1, readCid2, writeCid1, writeCid2;
-  Shown shown;
-  Encoding encoding;
-  ErrorTo errorTo;  // where "读错误！！" goes
-  int contact;      // dry contacts: the contact number (1-4) that requests carry; else 0
-  const char *confirmOn = nullptr;  // a flag whose ticked write switches equipment: asked first
+  params::Shown shown;
+  params::Encoding encoding;
+  params::ErrorTo errorTo;  // where "读错误！！" goes
+  int contact;              // dry contacts: the contact number (1-4) that requests carry; else 0
+  void (TForm1::*read)();   // the named handlers; nullptr when the row has no such button
+  void (TForm1::*write)();
+  Decoder decoder;          // where the read's answer goes; nullptr without a read
+  const char *confirmOn;    // a flag whose ticked write switches equipment: asked first
 };
 
 // Short names for writing a catalogue one line per row.
 namespace catalogue {
-using C = Control;
-using S = Shown;
-using E = Encoding;
-constexpr ErrorTo L = ErrorTo::Log, P = ErrorTo::Panel2;
+using C = params::Control;
+using S = params::Shown;
+using E = params::Encoding;
+constexpr params::ErrorTo L = params::ErrorTo::Log, P = params::ErrorTo::Panel2;
 }  // namespace catalogue
-
-// A row's named read and write handlers (either may be missing), by its chain place.
-struct ParamEntry {
-  int pos;
-  void (TForm1::*read)();
-  void (TForm1::*write)();
-};
 
 // How a row is drawn: widths in pixels, button captions.
 struct ParamRowShape {
@@ -74,8 +81,6 @@ QString wordText(Shown shown, int word);
 // The low-temperature point's raw value for a whole number of degrees: tenths in sign and
 // magnitude; nothing when the tenths do not fit 15 bits.
 std::optional<int> wholeTenthsSignMagnitude(int whole);
-// A byte as two upper-case hex digits.
-QString hex2(int value);
 // A row's label without its decoration ("浮充电压设定(V)：" -> "浮充电压设定"), and the unit
 // in its brackets ("V"; empty when it has none).
 QString labelName(const char *label);
@@ -88,18 +93,17 @@ QString refusalDetail(const ParamRow &row);
 // a read of that value would show (5355 at x100 -> "53.55").
 QString writtenText(Encoding encoding, int raw);
 
-// The row (or entry) with the given chain place in a page's table: an index, or nullptr.
-template <std::size_t N>
-int rowIndex(const ParamRow (&rows)[N], int pos) {
-  for (std::size_t i = 0; i < N; ++i)
-    if (rows[i].pos == pos) return static_cast<int>(i);
-  return -1;
-}
-template <std::size_t N>
-const ParamEntry *entry(const ParamEntry (&entries)[N], int pos) {
-  for (const ParamEntry &e : entries)
-    if (e.pos == pos) return &e;
-  return nullptr;
-}
+// The rows of the two pages, in their tables' order (pages/Page1.cpp, pages/Page2.cpp).
+std::span<const ParamRow> page1Rows();
+std::span<const ParamRow> page2Rows();
+
+// The index of the row with the given chain place, read handler, write handler or decoder in
+// a page's rows; -1 when there is none.
+int rowIndex(std::span<const ParamRow> rows, int pos);
+int rowIndex(std::span<const ParamRow> rows, void (TForm1::*handler)());
+int decoderRow(std::span<const ParamRow> rows, Decoder decoder);
+// Whether i is an index of rows: a lookup that found nothing leaves its caller doing nothing
+// (the tests walk both tables, so none is missing).
+inline bool validRow(std::span<const ParamRow> rows, int i) { return i >= 0 && std::size_t(i) < rows.size(); }
 
 }  // namespace params

@@ -35,11 +35,10 @@ const CodedEvents kCodedEvents[] = {coded(kAcEvents), coded(kEnvironmentEvents),
 constexpr int kFirstRectifierType = 4;
 constexpr int kRectifierTypes = sizeof kRectifierFaults / sizeof kRectifierFaults[0];
 
-QString hex2(uint8_t byte) { return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper(); }
-
 }  // namespace
 
 QString timeText(const uint8_t *r) {
+  using proto::hex2;
   return QStringLiteral("20") + hex2(r[0]) + QLatin1Char('-') + hex2(r[1]) + QLatin1Char('-') + hex2(r[2]) +
          QLatin1Char(' ') + hex2(r[3]) + QLatin1Char(':') + hex2(r[4]) + QLatin1Char(':') + hex2(r[5]);
 }

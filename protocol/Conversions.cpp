@@ -85,4 +85,6 @@ QString formatGeneral(double value) {
   return s;
 }
 
+QString hex2(int value) { return QString::number(value & 0xFF, 16).toUpper().rightJustified(2, QLatin1Char('0')); }
+
 }  // namespace proto

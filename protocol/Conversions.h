@@ -23,6 +23,10 @@ QString intto4char(int value);
 // Text with "0" put in front until it is width characters long; a longer text is kept whole.
 QString straddzero(const QString &text, int width);
 
+// The low byte of value as two upper-case hex digits (0x0E -> "0E", 300 -> "2C"): CIDs and
+// data bytes as the request boxes take them.
+QString hex2(int value);
+
 // General decimal format: up to 15 significant digits, no trailing zeros, no point for
 // whole values ("220", "220.5", "0.05", "-1").
 QString formatGeneral(double value);

@@ -93,7 +93,7 @@ std::optional<int> moduleNumber(const QString &text) {
 }
 
 QString moduleDataByte(int module) {
-  return QStringLiteral("%1").arg(module & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
+  return proto::hex2(module);
 }
 
 }  // namespace status

@@ -234,41 +234,43 @@ class TForm1 : public QMainWindow {
   int moduleSwitchNumber = 0;   // the module it is for (as clicked), 0 for none
   // ==== end of the system status page ====
 
+  // ---- the named handlers and decoders of the parameter pages' rows (pages/Page1Rows.h,
+  // pages/Page2Rows.h)
+#define READ_WRITE(read, write) \
+  void read();                  \
+  void write();
+#define READ_ONLY(read) void read();
+#define WRITE_ONLY(write) void write();
+#define DECODER(decoder) void decoder(QObject *Sender);
+#define SHARED_DECODER(decoder)
+#define NO_DECODER
+#define PARAM_DECLARE_ROW1(pos, label, kind, control, rb, wb, rc1, rc2, wc1, wc2, shown, enc, err, handlers, decoder, \
+                           confirm)                                                                                \
+  handlers decoder
+#define PARAM_DECLARE_ROW2(step, label, kind, control, rb, wb, rc1, rc2, wc1, wc2, shown, enc, err, contact, handlers, \
+                           decoder, confirm)                                                                           \
+  handlers decoder
+#define PARAM_DECLARE_SHARED(decoder) void decoder(QObject *Sender);
+  PAGE1_ROWS(PARAM_DECLARE_ROW1)
+  PAGE2_ROWS(PARAM_DECLARE_ROW2)
+  PAGE2_SHARED_DECODERS(PARAM_DECLARE_SHARED)
+#undef READ_WRITE
+#undef READ_ONLY
+#undef WRITE_ONLY
+#undef DECODER
+#undef SHARED_DECODER
+#undef NO_DECODER
+#undef PARAM_DECLARE_ROW1
+#undef PARAM_DECLARE_ROW2
+#undef PARAM_DECLARE_SHARED
+
   // ---- parameter page 1 (pages/)
-#define PAGE1_DECLARE_RW(pos, read, write, decoder) \
-  void read();                                       \
-  void write();                                      \
-  void decoder(QObject *Sender);
-#define PAGE1_DECLARE_R(pos, read, decoder) \
-  void read();                              \
-  void decoder(QObject *Sender);
-#define PAGE1_DECLARE_W(pos, write) void write();
-  PAGE1_READ_WRITE_ROWS(PAGE1_DECLARE_RW)
-  PAGE1_READ_ONLY_ROWS(PAGE1_DECLARE_R)
-  PAGE1_WRITE_ONLY_ROWS(PAGE1_DECLARE_W)
-#undef PAGE1_DECLARE_RW
-#undef PAGE1_DECLARE_R
-#undef PAGE1_DECLARE_W
   void Button24Click();
   void mcu_shaxincs_option();
   bool page1Refresh = false;
   int page1Position = 0;
 
   // ---- parameter page 2 and the dry contacts (pages/)
-#define PAGE2_DECLARE_RW(step, read, write, decoder) \
-  void read();                                        \
-  void write();                                       \
-  void decoder(QObject *Sender);
-#define PAGE2_DECLARE_CONTACT(step, read, write) \
-  void read();                                   \
-  void write();
-#define PAGE2_DECLARE_DECODER(decoder) void decoder(QObject *Sender);
-  PAGE2_READ_WRITE_ROWS(PAGE2_DECLARE_RW)
-  PAGE2_CONTACT_ROWS(PAGE2_DECLARE_CONTACT)
-  PAGE2_CONTACT_DECODERS(PAGE2_DECLARE_DECODER)
-#undef PAGE2_DECLARE_RW
-#undef PAGE2_DECLARE_CONTACT
-#undef PAGE2_DECLARE_DECODER
   void Button88Click();
   bool page2Refresh = false;
   int page2Position = 0;  // the contact (1-4) of the last dry-contact read
@@ -337,21 +339,20 @@ class TForm1 : public QMainWindow {
   bool buildRequest();
   void onButton(QPushButton *button, void (TForm1::*handler)());
   // what both parameter pages do with a row (pages/ParamTable.cpp)
-  QWidget *placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape,
-                         Handler read, Handler write);
+  QWidget *placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape);
   // Shows the answer in the control; false (with the error reported) when it is no good.
   bool paramDecode(const ParamRow &row, QWidget *control);
   void paramWrite(const ParamRow &row, QWidget *control);
-  // page 1 internals
-  void page1Read(int pos);
-  void page1Write(int pos);
-  void page1Decode(int pos);
+  // page 1 internals: rows by their index in the page's table
+  void page1Read(int row);
+  void page1Write(int row);
+  void page1Decode(int row);
   void page1SetClock();
   std::vector<QWidget *> page1Controls_;
-  // page 2 internals: rows by chain step (0: the module count)
-  void page2Read(int step);
-  void page2Write(int step);
-  void page2Decode(int step);
+  // page 2 internals: rows by their index in the page's table
+  void page2Read(int row);
+  void page2Write(int row);
+  void page2Decode(int row);
   void page2DecodeContact(bool type);
   // After a good answer at a step: the next read of the page-2 refresh, or its end.
   void page2Continue(int step);
