@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +24,17 @@ namespace {
 int CountEntries(const char *dir) { return int(QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size()); }
 int ThreadCount() { return CountEntries("/proc/self/task"); }
 int FdCount() { return CountEntries("/proc/self/fd"); }
+
+// Bytes waiting to be read on this process's own descriptor of the device at path; -1 when
+// the process has it nowhere open.
+int WaitingOn(const QString &path) {
+  const QDir fds(QStringLiteral("/proc/self/fd"));
+  for (const QString &n : fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)) {
+    int waiting = 0;
+    if (QFile::symLinkTarget(fds.filePath(n)) == path && ::ioctl(n.toInt(), FIONREAD, &waiting) == 0) return waiting;
+  }
+  return -1;
+}
 
 double CpuSeconds() {
   timespec ts{};
@@ -436,13 +448,20 @@ class TestComm : public QObject {
     // Destroyed while open, with notifications still queued: the port is closed and the
     // queued notifications go with the object.
     const int threads = ThreadCount();
+    comm->SetEndChar('e');  // "late" is posted the moment its last byte is read
     comm->OpenPort();
     int received = 0;
     comm->OnReceiveData = [&](QObject *, const char *, uint16_t) { ++received; };
     QVERIFY(pty.write("late"));
-    QThread::msleep(300);  // the chunk is posted but not yet dispatched
+    // The receive thread has taken the chunk off the line (and so posted it); no event is
+    // processed meanwhile, so it is not yet dispatched.
+    QElapsedTimer taken;
+    taken.start();
+    while (WaitingOn(pty.slavePath) != 0 && taken.elapsed() < 5000) QThread::usleep(200);
+    QCOMPARE(WaitingOn(pty.slavePath), 0);
+    QThread::msleep(20);  // from the read to the post
     comm.reset();
-    QTest::qWait(50);
+    QCoreApplication::sendPostedEvents();  // whatever is still queued would arrive now
     QCOMPARE(received, 0);
     QCOMPARE(ThreadCount(), threads);
     TComm again;

@@ -12,11 +12,36 @@
 #include "support/FormFixture.h"
 #include "support/ScriptedPeer.h"
 
+#include <QElapsedTimer>
+#include <QTcpSocket>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 using namespace testsupport;
 
 class TestLinksLan : public QObject {
   Q_OBJECT
 
+  // The kernel's state of the window's connection (TCP_INFO reads it without taking any
+  // pending error away), -1 without a connection: what has reached this end before the
+  // event loop has seen it.
+  static int tcpState(const TForm1 &f) {
+    const qintptr fd = f.ClientSocket1->socketDescriptor();
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (fd < 0 || ::getsockopt(int(fd), IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return -1;
+    return info.tcpi_state;
+  }
+  // Waits for pred() without running the event loop; returns pred().
+  template <class P>
+  static bool waitUnseen(P pred, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred() && t.elapsed() < timeoutMs) QThread::usleep(200);
+    return pred();
+  }
 
  private slots:
   void exchangesFramesByteForByte() {
@@ -86,13 +111,15 @@ class TestLinksLan : public QObject {
     QVERIFY(openLan(f, peer.port()));
     QVERIFY(waitFor([&] { return peer.connected() && f.lanConnected; }, 5000));
     peer.dropClient();
-    QThread::msleep(50);  // the peer's close reaches this end, unseen by the event loop
+    // the peer's close reaches this end, unseen by the event loop
+    QVERIFY(waitUnseen([&] { return tcpState(f) == TCP_CLOSE_WAIT; }, 5000));
     f.Edit2->setText(QStringLiteral("42"));
     f.Edit3->setText(QStringLiteral("16"));
     for (int i = 0; i < 3; ++i) {
       f.Button1->click();
       f.Button2->click();
-      QThread::msleep(20);  // the peer's reset to the first request comes back
+      // the peer's reset to the first request comes back (or the failed send closed the link)
+      QVERIFY(waitUnseen([&] { return tcpState(f) != TCP_CLOSE_WAIT; }, 5000));
     }
     QVERIFY(waitFor([&] { return !f.linkOpen; }, 5000));
     QCOMPARE(boxes.boxes.size(), 1);

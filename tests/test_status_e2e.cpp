@@ -1,5 +1,6 @@
 // The system status page end to end: the window over loopback TCP against the controller
-// simulator, polling once a second while the page is shown.
+// simulator, polling once a second while the page is shown. The window's timers run at a
+// quarter of their periods, so a second of polling takes 250 ms and the 10 s watchdog 2.5 s.
 #include <QtTest>
 
 #include <QComboBox>
@@ -51,6 +52,7 @@ QStringList gridRow(const TForm1 &f, int row) {
 }
 
 const QStringList kCycle = {"42/16", "40/01", "42/17", "41/0E 01", "41/0E 03", "41/0E 07"};
+constexpr double kScale = 0.25;
 
 }  // namespace
 
@@ -59,6 +61,7 @@ class TestStatusE2E : public QObject {
  private slots:
   void pollingShowsTheControllerOnceASecond() {
     MessageRecorder boxes;
+    TimeScale fast(kScale);
     sim::ControllerConfig cfg{1, {1, 3, 7}, 0, 5};
     cfg.alarms.status[14 - 13] = 0x04;  // load fuse
     cfg.alarms.status[17 - 13] = 0x04;  // door
@@ -104,7 +107,8 @@ class TestStatusE2E : public QObject {
     f.PageControl1->setCurrentIndex(0);
     QVERIFY(!f.statusPolling);
     const int before = c.requests.size();
-    QTest::qWait(2500);
+    QSignalSpy pollTicks(f.Timer2, &SteadyTimer::ticked);
+    QVERIFY(pollTicks.wait(10000));  // the poll tick came, after the watchdog, and found another page
     const QStringList after = c.requests.mid(before);
     QVERIFY2(after.count("42/16") == 0, qPrintable(after.join(',')));
     QVERIFY(after.size() <= 5);  // at most the rest of the cycle in progress
@@ -117,6 +121,7 @@ class TestStatusE2E : public QObject {
 
   void aBrokenCycleIsRestarted() {
     MessageRecorder boxes;
+    TimeScale fast(kScale);
     Controller c(sim::ControllerConfig{1, {1, 3, 7}, 0, 5});
     TForm1 f;
     QVERIFY(openLan(f, c.peer.port()));
@@ -129,8 +134,9 @@ class TestStatusE2E : public QObject {
     c.instead = [] { return answer(0x40, 1, {}); };
     QVERIFY(waitFor([&] { return c.trap.isEmpty(); }, 5000));
     QVERIFY(waitFor([&] { return memoLines(f).contains(QStringLiteral("读错误！！")); }, 3000));
-    QTest::qWait(1500);
-    QCOMPARE(c.requests.last(), QStringLiteral("40/01"));  // nothing after the refusal
+    QSignalSpy watchdog(f.Timer3, &SteadyTimer::ticked);
+    QVERIFY(watchdog.wait(10000));                         // the whole watchdog period went by
+    QCOMPARE(c.requests.last(), QStringLiteral("40/01"));  // with nothing after the refusal
     c.requests.clear();
     QVERIFY(waitFor([&] { return c.count("42/16") > 0; }, 20000));
     QVERIFY(waitFor([&] { return c.count("41/0E 07") >= 1; }, 5000));
@@ -146,7 +152,8 @@ class TestStatusE2E : public QObject {
     };
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("返回数据校验错！！"); }, 5000));
     QVERIFY(!f.Timer1->Enabled());
-    QTest::qWait(1500);
+    watchdog.clear();
+    QVERIFY(watchdog.wait(10000));
     QCOMPARE(c.requests.last(), QStringLiteral("42/17"));
     c.requests.clear();
     QVERIFY(waitFor([&] { return c.count("42/16") > 0; }, 20000));
@@ -165,6 +172,7 @@ class TestStatusE2E : public QObject {
 
   void switchingModulesOnTheSimulator() {
     MessageRecorder boxes;
+    TimeScale fast(kScale);
     Powersim sim({QStringLiteral("--modules"), QStringLiteral("1,3,7,12")});
     QVERIFY(sim.ok());
     TForm1 f;

@@ -67,6 +67,15 @@ QString requestLine(int cid1, int cid2, const QByteArray &data = {});
 void screenshot(TForm1 &form, int page, const char *file);
 // Chooses LAN, 127.0.0.1 and the port, presses OPEN and waits for the connection.
 bool openLan(TForm1 &form, quint16 port);
+// While alive, every SteadyTimer made or re-armed runs `factor` times its period (0.1: a
+// second in 100 ms), the window's time-out and grace period included; then the scale is 1.
+// Make it before the window whose timers it is for.
+struct TimeScale {
+  explicit TimeScale(double factor) { SteadyTimer::setTimeScale(factor); }
+  ~TimeScale() { SteadyTimer::setTimeScale(1.0); }
+  TimeScale(const TimeScale &) = delete;
+  TimeScale &operator=(const TimeScale &) = delete;
+};
 // Waits, processing events, until pred() or timeoutMs passes; returns pred().
 template <class P>
 bool waitFor(P pred, int timeoutMs);
