@@ -1,4 +1,5 @@
-// Shared by the measuring programs: the simulator process, waiting, and memory readings.
+// Shared by the measuring programs: the platform, waiting, and memory readings; they start
+// the simulator with sim/launch/Powersim.h.
 #pragma once
 
 #include <QCoreApplication>
@@ -13,12 +14,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "sim/launch/Powersim.h"
 #include "window/ProtocolLog.h"
 #include "window/Unit1.h"
-
-#ifndef POWERSIM_PATH
-#define POWERSIM_PATH "powersim"
-#endif
 
 namespace bench {
 
@@ -39,66 +37,6 @@ bool waitFor(P pred, int timeoutMs) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
   }
   return true;
-}
-
-// Reads the simulator's standard output until a line starting with `prefix` comes; returns
-// the rest of that line, empty when none came within 5 s.
-inline QByteArray waitForLine(QProcess &sim, const QByteArray &prefix) {
-  QByteArray out, rest;
-  waitFor([&] {
-    sim.waitForReadyRead(10);
-    out += sim.readAllStandardOutput();
-    const int at = out.indexOf(prefix);
-    const int eol = out.indexOf('\n', at);
-    if (at < 0 || eol < 0) return false;
-    rest = out.mid(at + prefix.size(), eol - at - prefix.size()).trimmed();
-    return true;
-  }, 5000);
-  return rest;
-}
-
-// Starts powersim on a free loopback port with the given options; returns the port, 0 when
-// it did not start.
-inline quint16 startPowersim(QProcess &sim, QStringList options) {
-  options << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
-  sim.start(QStringLiteral(POWERSIM_PATH), options);
-  if (!sim.waitForStarted(5000)) return 0;
-  return static_cast<quint16>(waitForLine(sim, "listening 127.0.0.1:").toUInt());
-}
-
-// Starts powersim on a pseudo-terminal only; returns the terminal's path, empty when it did
-// not start.
-inline QString startPowersimPty(QProcess &sim, QStringList options) {
-  options << QStringLiteral("--pty");
-  sim.start(QStringLiteral(POWERSIM_PATH), options);
-  if (!sim.waitForStarted(5000)) return QString();
-  return QString::fromLocal8Bit(waitForLine(sim, "pty "));
-}
-
-// Where a simulator started with both links can be reached.
-struct SimLinks {
-  quint16 port = 0;
-  QString pty;
-};
-
-// Starts powersim with a free loopback port and a pseudo-terminal; port 0 or an empty path
-// when it did not start. It prints the TCP line first.
-inline SimLinks startPowersimBoth(QProcess &sim, QStringList options) {
-  options << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0") << QStringLiteral("--pty");
-  sim.start(QStringLiteral(POWERSIM_PATH), options);
-  if (!sim.waitForStarted(5000)) return {};
-  SimLinks links;
-  QByteArray out;
-  waitFor([&] {
-    sim.waitForReadyRead(10);
-    out += sim.readAllStandardOutput();
-    for (const QByteArray &line : out.split('\n')) {
-      if (line.startsWith("listening 127.0.0.1:")) links.port = static_cast<quint16>(line.mid(20).trimmed().toUInt());
-      if (line.startsWith("pty ") && line.size() > 4) links.pty = QString::fromLocal8Bit(line.mid(4).trimmed());
-    }
-    return links.port != 0 && !links.pty.isEmpty() && out.endsWith('\n');
-  }, 5000);
-  return links;
 }
 
 // Chooses LAN to 127.0.0.1:port and presses OPEN; the connection completes later.

@@ -22,9 +22,9 @@ namespace {
 
 // Median milliseconds per record of a read-out of `records` records; -1 on failure.
 double perRecordMs(int records, int runs) {
-  QProcess sim;
-  const quint16 port = bench::startPowersim(sim, {QStringLiteral("--records"), QString::number(records)});
-  if (!port) return std::fprintf(stderr, "powersim did not start\n"), -1;
+  simlaunch::Powersim sim({QStringLiteral("--records"), QString::number(records)});
+  const quint16 port = sim.port();
+  if (!sim.ok()) return std::fprintf(stderr, "powersim did not start\n"), -1;
   TForm1 form;
   bench::openLan(form, port);
   if (!waitFor([&] { return form.lanConnected; }, 5000)) return std::fprintf(stderr, "no connection\n"), -1;
@@ -44,8 +44,8 @@ double perRecordMs(int records, int runs) {
     if (i >= 1) ms.push_back(t.nsecsElapsed() / 1e6 / records);
   }
   form.Button29->click();
-  sim.terminate();
-  sim.waitForFinished(3000);
+  sim.process().terminate();
+  sim.process().waitForFinished(3000);
   return percentile(ms, 0.5);
 }
 

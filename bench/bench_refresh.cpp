@@ -89,10 +89,9 @@ int main(int argc, char **argv) {
   });
 
   // One simulator for the window and one for the bare client.
-  QProcess sim, bareSim;
-  const quint16 port = bench::startPowersim(sim, {QStringLiteral("--stats")});
-  const quint16 barePort = bench::startPowersim(bareSim, {QStringLiteral("--stats")});
-  if (!port || !barePort) return std::fprintf(stderr, "powersim did not start\n"), 1;
+  simlaunch::Powersim sim({QStringLiteral("--stats")}), bareSim({QStringLiteral("--stats")});
+  const quint16 port = sim.port(), barePort = bareSim.port();
+  if (!sim.ok() || !bareSim.ok()) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
   TForm1 form;
   form.show();
@@ -139,8 +138,8 @@ int main(int argc, char **argv) {
 
   ::close(fd);
   form.Button29->click();  // close the link before the simulator goes
-  const QByteArray bareTurnaround = turnaroundOf(bareSim);
-  const QByteArray windowTurnaround = turnaroundOf(sim);
+  const QByteArray bareTurnaround = turnaroundOf(bareSim.process());
+  const QByteArray windowTurnaround = turnaroundOf(sim.process());
 
   std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
   for (auto [name, ms, requests] : {std::tuple{"page 1", &page1, 31}, std::tuple{"page 2", &page2, 30}})

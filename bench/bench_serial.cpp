@@ -32,9 +32,9 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "message: %s (%s)\n", qPrintable(t), qPrintable(c));
   });
 
-  QProcess sim;
-  const QString pty = bench::startPowersimPty(sim, {QStringLiteral("--baud"), QString::number(baud)});
-  if (pty.isEmpty()) return std::fprintf(stderr, "powersim did not start\n"), 1;
+  simlaunch::Powersim sim({QStringLiteral("--baud"), QString::number(baud), QStringLiteral("--pty")});
+  const QString pty = sim.ptyPath();
+  if (!sim.ok()) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
   TForm1 form;
   form.ComboBox1->setEditText(pty);
@@ -80,8 +80,8 @@ int main(int argc, char **argv) {
     ratios.push_back(ms / line);
   }
   form.Button29->click();
-  sim.terminate();
-  sim.waitForFinished(3000);
+  sim.process().terminate();
+  sim.process().waitForFinished(3000);
   std::printf("serial page-1 chain at %d baud, %d runs: median %.0f ms; the line needs %.0f ms "
               "(answers' characters + guards); ratio median %.2f (min %.2f, max %.2f)\n",
               baud, runs, bench::percentile(chainMs, 0.5), bench::percentile(lineMs, 0.5), bench::percentile(ratios, 0.5),

@@ -21,10 +21,10 @@
 int main(int argc, char **argv) {
   QCoreApplication app(argc, argv);
   const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
-  QProcess sim;
-  const quint16 port = bench::startPowersim(sim, {});
-  if (!port) return std::fprintf(stderr, "powersim did not start\n"), 1;
-  const qint64 pid = sim.processId();
+  simlaunch::Powersim sim;
+  const quint16 port = sim.port();
+  if (!sim.ok()) return std::fprintf(stderr, "powersim did not start\n"), 1;
+  const qint64 pid = sim.process().processId();
   const long rssStart = bench::procStatus("VmRSS", pid);
 
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -59,8 +59,8 @@ int main(int argc, char **argv) {
   const double s = t.nsecsElapsed() / 1e9;
   const long rssEnd = bench::procStatus("VmRSS", pid), peak = bench::procStatus("VmHWM", pid);
   ::close(fd);
-  sim.terminate();
-  sim.waitForFinished(3000);
+  sim.process().terminate();
+  sim.process().waitForFinished(3000);
   std::printf("never-reading client: %.1f MB of requests taken in %.1f s (%s); simulator RSS %ld KiB at start, "
               "%ld KiB at the end, %ld KiB at most\n",
               written / 1048576.0, s, end,

@@ -64,15 +64,15 @@ int main(int argc, char **argv) {
     }
   });
 
-  QProcess sim;
   QStringList args{QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--modules"),
                    QStringLiteral("1,2,3,4,5,6,7,8,9,10,11,12"), QStringLiteral("--records"), QStringLiteral("40"),
                    QStringLiteral("--verbose")};
   for (const char *fault : {"--fault-checksum", "--fault-silent", "--fault-late", "--fault-split", "--fault-rtn",
                             "--fault-noise"})
     args << QString::fromLatin1(fault) << rate;
-  const bench::SimLinks links = bench::startPowersimBoth(sim, args);
-  if (!links.port || links.pty.isEmpty()) return std::fprintf(stderr, "powersim did not start\n"), 1;
+  args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0") << QStringLiteral("--pty");
+  simlaunch::Powersim sim(args);
+  if (!sim.ok()) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
   TForm1 form;
   form.show();
@@ -89,10 +89,10 @@ int main(int argc, char **argv) {
     if (lan) {
       form.RadioButton2->click();
       form.Edit13->setText(QStringLiteral("127.0.0.1"));
-      form.Edit12->setText(QString::number(links.port));
+      form.Edit12->setText(QString::number(sim.port()));
     } else {
       form.RadioButton1->click();
-      form.ComboBox1->setEditText(links.pty);
+      form.ComboBox1->setEditText(sim.ptyPath());
     }
     form.Button29->click();
   };
@@ -119,7 +119,7 @@ int main(int argc, char **argv) {
 
     // A poll is a status read that reached the controller: the simulator logs every request
     // it takes. A reopened link starts the gap afresh.
-    simLog += sim.readAllStandardError();
+    simLog += sim.process().readAllStandardError();
     for (int eol; (eol = simLog.indexOf('\n')) >= 0; simLog.remove(0, eol + 1)) {
       if (!usable || !simLog.left(eol).contains(" rx ~0142160")) continue;
       if (lastPoll >= 0) {
@@ -141,7 +141,7 @@ int main(int argc, char **argv) {
       if (!form.serialLink && form.lanConnected && lanDrops++ % 2 == 0) {
         // the simulator takes a new client and drops the window's connection
         QTcpSocket rival;
-        rival.connectToHost(QStringLiteral("127.0.0.1"), links.port);
+        rival.connectToHost(QStringLiteral("127.0.0.1"), sim.port());
         rival.waitForConnected(2000);
         bench::waitFor([&] { return !form.linkOpen; }, 3000);
         rival.abort();
@@ -169,8 +169,8 @@ int main(int argc, char **argv) {
     }
   }
   if (form.linkOpen) form.Button29->click();
-  sim.terminate();
-  sim.waitForFinished(3000);
+  sim.process().terminate();
+  sim.process().waitForFinished(3000);
 
   std::printf("summary: %d status polls, longest gap %.1f s (after the first minute %.1f s), %d exceptions in "
               "handlers, %d link drops (%d by the simulator), %d socket error messages, %d other message boxes, "

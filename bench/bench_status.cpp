@@ -70,14 +70,14 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "message: %s (%s)\n", qPrintable(t), qPrintable(c));
   });
 
-  QProcess sim;
   QStringList options = {QStringLiteral("--modules"), QStringLiteral("1,2,3,4,5,6,7,8,9,10,11,12")};
   if (!screenshot.isEmpty())
     options << QStringLiteral("--alarms") << QStringLiteral("load-fuse,battery-fuse,door,smoke,ac-breaker")
             << QStringLiteral("--module-fault") << QStringLiteral("4:3:0x24") << QStringLiteral("--module-fault")
             << QStringLiteral("9:0:0x11");
-  const quint16 port = bench::startPowersim(sim, options);
-  if (!port) return std::fprintf(stderr, "powersim did not start\n"), 1;
+  simlaunch::Powersim sim(options);
+  const quint16 port = sim.port();
+  if (!sim.ok()) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
   TForm1 form;
   form.show();
@@ -115,8 +115,8 @@ int main(int argc, char **argv) {
     waitFor([] { return false; }, 1500);
     const bool saved = form.grab().save(screenshot);
     form.Button29->click();
-    sim.terminate();
-    sim.waitForFinished(3000);
+    sim.process().terminate();
+    sim.process().waitForFinished(3000);
     std::printf("%s %s\n", saved ? "saved" : "could not save", qPrintable(screenshot));
     return saved ? 0 : 1;
   }
@@ -131,8 +131,8 @@ int main(int argc, char **argv) {
   const bool timedOut = form.panelText(1) == QStringLiteral("通讯超时");
 
   form.Button29->click();
-  sim.terminate();
-  sim.waitForFinished(3000);
+  sim.process().terminate();
+  sim.process().waitForFinished(3000);
 
   auto show = [](const char *what, const std::vector<double> &v) {
     std::printf("%s: median %.3f %% of a core per 10 s window (", what, median(v));

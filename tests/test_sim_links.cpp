@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "protocol/Frame.h"
+#include "support/Powersim.h"
 #include "support/TestSupport.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -31,39 +32,7 @@ constexpr bool kAddressChecked = false;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// One running simulator; reads its link lines at start.
-struct Sim {
-  QProcess proc;
-  quint16 port = 0;
-  QString pty;
-  QByteArray out;
-
-  bool start(QStringList args, bool wantTcp = true, bool wantPty = false) {
-    proc.setProgram(testsupport::powersimPath());
-    proc.setArguments(args);
-    proc.start();
-    if (!proc.waitForStarted(5000)) return false;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 5000 && ((wantTcp && port == 0) || (wantPty && pty.isEmpty()))) {
-      proc.waitForReadyRead(200);
-      out += proc.readAllStandardOutput();
-      for (const QByteArray &line : out.split('\n')) {
-        if (line.startsWith("listening 127.0.0.1:")) port = line.mid(20).toUShort();
-        if (line.startsWith("pty ")) pty = QString::fromUtf8(line.mid(4));
-      }
-    }
-    return (!wantTcp || port != 0) && (!wantPty || !pty.isEmpty());
-  }
-  ~Sim() {
-    if (proc.state() != QProcess::NotRunning) {
-      proc.terminate();
-      if (!proc.waitForFinished(3000)) proc.kill();
-      proc.waitForFinished(1000);
-    }
-  }
-};
+using testsupport::Powersim;
 
 // Reads until a carriage return arrives or the time is up; returns what came.
 QByteArray readAnswer(QTcpSocket &s, int timeoutMs) {
@@ -107,10 +76,10 @@ class TestSimLinks : public QObject {
   void initTestCase() { QVERIFY2(!testsupport::powersimPath().isEmpty(), "powersim is not built"); }
 
   void tcpAnswersRequestsHoweverTheyArrive() {
-    Sim sim;
-    QVERIFY(sim.start({"--listen", "127.0.0.1:0", "--modules", "1,3,7"}));
+    Powersim sim({"--listen", "127.0.0.1:0", "--modules", "1,3,7"});
+    QVERIFY(sim.ok());
     QTcpSocket s;
-    QVERIFY(connectTo(s, sim.port));
+    QVERIFY(connectTo(s, sim.port()));
 
     auto status = ask(s, frame(1, 0x42, 0x16));
     QVERIFY(status);
@@ -177,11 +146,11 @@ class TestSimLinks : public QObject {
   }
 
   void tcpClientsComeAndGo() {
-    Sim sim;
-    QVERIFY(sim.start({"--listen", "127.0.0.1:0"}));
+    Powersim sim({"--listen", "127.0.0.1:0"});
+    QVERIFY(sim.ok());
     for (int round = 0; round < 3; ++round) {
       QTcpSocket s;
-      QVERIFY(connectTo(s, sim.port));
+      QVERIFY(connectTo(s, sim.port()));
       QVERIFY(ask(s, frame(1, 0x42, 0x16)));
       // leave half a request behind, then go away without a goodbye on the last round
       s.write(frame(1, 0x42, 0x16).left(5));
@@ -191,21 +160,21 @@ class TestSimLinks : public QObject {
     }
     // a second client replaces the first
     QTcpSocket a, b;
-    QVERIFY(connectTo(a, sim.port));
+    QVERIFY(connectTo(a, sim.port()));
     QVERIFY(ask(a, frame(1, 0x42, 0x17)));
-    QVERIFY(connectTo(b, sim.port));
+    QVERIFY(connectTo(b, sim.port()));
     auto answer = ask(b, frame(1, 0x42, 0x17));
     QVERIFY(answer);
     QCOMPARE(answer->data, (Bytes{1, 2, 3}));
-    QCOMPARE(sim.proc.state(), QProcess::Running);
+    QCOMPARE(sim.process().state(), QProcess::Running);
   }
 
   void faultsShowOnTheWire() {
     {  // about a third of the answers with a damaged checksum, all others sound
-      Sim sim;
-      QVERIFY(sim.start({"--listen", "127.0.0.1:0", "--fault-checksum", "0.3", "--seed", "5"}));
+      Powersim sim({"--listen", "127.0.0.1:0", "--fault-checksum", "0.3", "--seed", "5"});
+      QVERIFY(sim.ok());
       QTcpSocket s;
-      QVERIFY(connectTo(s, sim.port));
+      QVERIFY(connectTo(s, sim.port()));
       int bad = 0;
       for (int i = 0; i < 200; ++i) {
         s.write(frame(1, 0x42, 0x3B));
@@ -218,11 +187,11 @@ class TestSimLinks : public QObject {
       QVERIFY2(bad >= 35 && bad <= 85, qPrintable(QString::number(bad)));
     }
     {  // split, late, refused and noisy answers
-      Sim sim;
-      QVERIFY(sim.start({"--listen", "127.0.0.1:0", "--fault-split", "1", "--fault-late", "1", "--delay-ms", "300",
-                         "--fault-rtn", "1", "--fault-noise", "1"}));
+      Powersim sim({"--listen", "127.0.0.1:0", "--fault-split", "1", "--fault-late", "1", "--delay-ms", "300",
+                         "--fault-rtn", "1", "--fault-noise", "1"});
+      QVERIFY(sim.ok());
       QTcpSocket s;
-      QVERIFY(connectTo(s, sim.port));
+      QVERIFY(connectTo(s, sim.port()));
       QElapsedTimer t;
       t.start();
       s.write(frame(1, 0x42, 0x16));
@@ -246,11 +215,11 @@ class TestSimLinks : public QObject {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString link = dir.filePath("controller");
-    Sim sim;
-    QVERIFY(sim.start({"--link", link, "--modules", "2"}, false, true));
-    QVERIFY(!sim.out.contains("listening"));  // the pty alone replaces the TCP link
-    QVERIFY(sim.pty.startsWith("/dev/pts/"));
-    QCOMPARE(QFileInfo(link).symLinkTarget(), sim.pty);
+    Powersim sim({"--link", link, "--modules", "2"});
+    QVERIFY(sim.ok());
+    QVERIFY(!sim.startOutput().contains("listening"));  // the pty alone replaces the TCP link
+    QVERIFY(sim.ptyPath().startsWith("/dev/pts/"));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), sim.ptyPath());
 
     for (int client = 0; client < 2; ++client) {  // a second client after the first has closed
       int fd = ::open(link.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
@@ -273,30 +242,30 @@ class TestSimLinks : public QObject {
       QVERIFY2(p, got.constData());
       QCOMPARE(p->data, Bytes{2});
     }
-    sim.proc.terminate();
-    QVERIFY(sim.proc.waitForFinished(3000));
-    QCOMPARE(sim.proc.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.proc.exitCode(), 0);
+    sim.process().terminate();
+    QVERIFY(sim.process().waitForFinished(3000));
+    QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process().exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());  // removed at exit
   }
 
   void statsOnSignalAndAtExit() {
-    Sim sim;
-    QVERIFY(sim.start({"--listen", "127.0.0.1:0", "--stats", "--baud", "1200"}));
+    Powersim sim({"--listen", "127.0.0.1:0", "--stats", "--baud", "1200"});
+    QVERIFY(sim.ok());
     QTcpSocket s;
-    QVERIFY(connectTo(s, sim.port));
+    QVERIFY(connectTo(s, sim.port()));
     QElapsedTimer t;
     t.start();
     QVERIFY(ask(s, frame(1, 0x42, 0x16)));  // 48 characters: 400 ms at 1200 baud
     QVERIFY(t.elapsed() >= 350);
     for (int i = 0; i < 2; ++i) QVERIFY(ask(s, frame(1, 0x42, 0x16)));
     for (int i = 0; i < 2; ++i) QVERIFY(ask(s, frame(1, 0x40, 0x01)));
-    ::kill(pid_t(sim.proc.processId()), SIGUSR1);
+    ::kill(pid_t(sim.process().processId()), SIGUSR1);
     QByteArray report;
     t.restart();
     while (!report.contains("turnaround") && t.elapsed() < 3000) {
-      sim.proc.waitForReadyRead(100);
-      report += sim.proc.readAllStandardOutput();
+      sim.process().waitForReadyRead(100);
+      report += sim.process().readAllStandardOutput();
     }
     QVERIFY2(report.contains("stats answered 42/16 3\n"), report.constData());
     QVERIFY(report.contains("stats answered 40/01 2\n"));
@@ -306,25 +275,25 @@ class TestSimLinks : public QObject {
     QCOMPARE(m.captured(1).toInt(), 4);  // four requests followed an answer
     QVERIFY(m.captured(2).toLongLong() <= m.captured(3).toLongLong());
 
-    ::kill(pid_t(sim.proc.processId()), SIGTERM);
-    QVERIFY(sim.proc.waitForFinished(3000));
-    QCOMPARE(sim.proc.exitCode(), 0);
-    QVERIFY(sim.proc.readAllStandardOutput().contains("stats answered 42/16 3\n"));
+    ::kill(pid_t(sim.process().processId()), SIGTERM);
+    QVERIFY(sim.process().waitForFinished(3000));
+    QCOMPARE(sim.process().exitCode(), 0);
+    QVERIFY(sim.process().readAllStandardOutput().contains("stats answered 42/16 3\n"));
   }
 
   // A client that writes requests and never reads the answers: the simulator stops reading it
   // once its unsent answers pass the bound, so its memory stays bounded; once the client
   // drains, every request is answered.
   void aClientThatNeverReadsIsNotReadEither() {
-    Sim sim;
-    QVERIFY(sim.start({"--listen", "127.0.0.1:0"}));
+    Powersim sim({"--listen", "127.0.0.1:0"});
+    QVERIFY(sim.ok());
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     QVERIFY(fd >= 0);
     const int small = 16384;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(sim.port);
+    a.sin_port = htons(sim.port());
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -341,7 +310,7 @@ class TestSimLinks : public QObject {
       if (n > 0) written += n, offset = static_cast<int>((offset + n) % block.size());
     }
     QVERIFY2(written < limit, "the simulator kept reading a client that never reads");
-    QFile status(QStringLiteral("/proc/%1/status").arg(sim.proc.processId()));
+    QFile status(QStringLiteral("/proc/%1/status").arg(sim.process().processId()));
     QVERIFY(status.open(QIODevice::ReadOnly));
     long peakKiB = 0;
     for (const QByteArray &line : status.readAll().split('\n'))

@@ -1,11 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "sim/launch/Powersim.h"
+
 namespace testsupport {
-QString powersimPath() {
-#ifdef POWERSIM_PATH
-  return QStringLiteral(POWERSIM_PATH);
-#else
-  return {};
-#endif
-}
+QString powersimPath() { return simlaunch::powersimPath(); }
 }  // namespace testsupport

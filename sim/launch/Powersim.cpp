@@ -1,30 +1,39 @@
-#include "support/Powersim.h"
+#include "sim/launch/Powersim.h"
 
 #include <QElapsedTimer>
 
 #include <csignal>
 
-#include "support/TestSupport.h"
+namespace simlaunch {
 
-namespace testsupport {
+QString powersimPath() {
+#ifdef POWERSIM_PATH
+  return QStringLiteral(POWERSIM_PATH);
+#else
+  return {};
+#endif
+}
 
 Powersim::Powersim(const QStringList &options) {
   QStringList args = options;
-  if (!args.contains(QStringLiteral("--listen")) && !args.contains(QStringLiteral("--pty")))
+  wantTcp_ = args.contains(QStringLiteral("--listen"));
+  wantPty_ = args.contains(QStringLiteral("--pty")) || args.contains(QStringLiteral("--link"));
+  if (!wantTcp_ && !wantPty_) {
     args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
+    wantTcp_ = true;
+  }
   process_.setProcessChannelMode(QProcess::SeparateChannels);
   process_.start(powersimPath(), args);
   if (!process_.waitForStarted(5000)) return;
-  const bool wantPty = args.contains(QStringLiteral("--pty"));
-  const bool wantTcp = args.contains(QStringLiteral("--listen"));
   QElapsedTimer t;
   t.start();
-  while (t.elapsed() < 5000 && ((wantTcp && !port_) || (wantPty && ptyPath_.isEmpty()))) {
+  // the announcements are whole lines: a line is read only once its end has come
+  while (t.elapsed() < 5000 && !ok() && process_.state() == QProcess::Running) {
     process_.waitForReadyRead(50);
     out_ += process_.readAllStandardOutput();
-    for (const QByteArray &line : out_.split('\n')) {
+    for (const QByteArray &line : out_.left(out_.lastIndexOf('\n') + 1).split('\n')) {
       if (line.startsWith("listening ")) port_ = static_cast<quint16>(line.mid(line.lastIndexOf(':') + 1).toUInt());
-      if (line.startsWith("pty ")) ptyPath_ = QString::fromLocal8Bit(line.mid(4).trimmed());
+      if (line.startsWith("pty ") && line.size() > 4) ptyPath_ = QString::fromLocal8Bit(line.mid(4).trimmed());
     }
   }
 }
@@ -37,19 +46,21 @@ Powersim::~Powersim() {
   }
 }
 
+bool Powersim::ok() const { return (!wantTcp_ || port_ != 0) && (!wantPty_ || !ptyPath_.isEmpty()); }
+
 QStringList Powersim::stats() {
-  out_.clear();
+  QByteArray out;
   ::kill(static_cast<pid_t>(process_.processId()), SIGUSR1);
   QElapsedTimer t;
   t.start();
-  while (t.elapsed() < 3000 && !out_.contains("stats turnaround")) {
+  while (t.elapsed() < 3000 && !out.contains("stats turnaround")) {
     process_.waitForReadyRead(50);
-    out_ += process_.readAllStandardOutput();
+    out += process_.readAllStandardOutput();
   }
   QStringList lines;
-  for (const QByteArray &line : out_.split('\n'))
+  for (const QByteArray &line : out.split('\n'))
     if (line.startsWith("stats ")) lines << QString::fromLatin1(line.trimmed());
   return lines;
 }
 
-}  // namespace testsupport
+}  // namespace simlaunch
