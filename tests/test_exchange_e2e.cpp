@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -15,6 +16,8 @@
 using namespace testsupport;
 
 namespace {
+
+constexpr double kScale = 0.25;
 
 // A controller that answers every request after `delayMs`, with data {0, CID2, 0, ...} (long
 // enough for every status decoder), and counts
@@ -45,7 +48,13 @@ struct SlowController {
 class TestExchangeE2e : public QObject {
   Q_OBJECT
  private slots:
-  void init() { SetYesNoHook([](const QString &) { return true; }); }
+  // The window's timers run at a quarter of their periods: the time-out and the grace period
+  // take 250 ms, a polling second 250 ms; the controller's delays are scaled alike.
+  void init() {
+    SetYesNoHook([](const QString &) { return true; });
+    SteadyTimer::setTimeScale(kScale);
+  }
+  void cleanup() { SteadyTimer::setTimeScale(1.0); }
 
   void readsClickedTogetherEachFillTheirOwnBox() {
     MessageRecorder boxes;
@@ -91,7 +100,7 @@ class TestExchangeE2e : public QObject {
     QStringList shown;
     connect(f.findChild<QLineEdit *>("Edit20"), &QLineEdit::textChanged, [&](const QString &t) { shown << t; });
     for (int late : {1300, 2600}) {
-      c.delayMs = late;
+      c.delayMs = int(late * kScale);
       click(f, "Button5");
       QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 3000));
       c.delayMs = 10;
@@ -124,7 +133,8 @@ class TestExchangeE2e : public QObject {
     setText(f, "Edit1", QStringLiteral("abc"));
     QVERIFY(waitFor([&] { return f.panelText(1).startsWith(QStringLiteral("状态轮询暂停：")); }, 5000));
     const int before = c.requests.size();
-    QTest::qWait(1500);
+    QSignalSpy pollTicks(f.Timer2, &SteadyTimer::ticked);
+    QVERIFY(waitFor([&] { return pollTicks.size() >= 2; }, 5000));  // polls were due, and none went out
     QCOMPARE(c.requests.size(), before);
     setText(f, "Edit1", QStringLiteral("1"));
     QVERIFY(waitFor([&] { return c.requests.size() > before; }, 5000));

@@ -46,6 +46,7 @@ class TestLinksLan : public QObject {
  private slots:
   void exchangesFramesByteForByte() {
     MessageRecorder boxes;
+    TimeScale fast(0.25);  // the silent controller's time-out in 250 ms
     TForm1 f;
     ScriptedPeer peer;
     peer.respond = [](const QByteArray &req) {
@@ -166,6 +167,7 @@ class TestLinksLan : public QObject {
   // damaged chunk once the line is quiet.
   void theStreamIsCutIntoAnswers() {
     MessageRecorder boxes;
+    TimeScale fast(0.25);
     TForm1 f;
     ScriptedPeer peer;
     // Rows 1 and 2 of the refresh: the peer sends both answers in one write when the first

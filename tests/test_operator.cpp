@@ -170,6 +170,7 @@ class TestOperator : public QObject {
     // seed 1 leaves one request of the refresh unanswered (the 12th)
     Powersim sim({QStringLiteral("--fault-silent"), QStringLiteral("0.1"), QStringLiteral("--seed"), QStringLiteral("1")});
     QVERIFY(sim.ok());
+    TimeScale fast(0.25);  // the time-out in 250 ms
     TForm1 f;
     QVERIFY(openLan(f, sim.port()));
     f.Button4Click();
