@@ -183,7 +183,7 @@ class TestComm : public QObject {
     auto &comm = line.comm;
     auto &rec = line.rec;
     QTRY_COMPARE(rec.txEmpty, 1);  // one right after opening
-    QVERIFY(comm.TransmitIdle);
+    QVERIFY(comm.TransmitIdle());
 
     // Transmit: requests leave in the order they were queued, every byte value intact.
     QByteArray sent;
@@ -198,7 +198,7 @@ class TestComm : public QObject {
     QVERIFY(comm.SendData(big.constData(), uint16_t(big.size())));
     sent += big;
     QCOMPARE(pty.read(int(sent.size()), 10000), sent);
-    QTRY_VERIFY(comm.TransmitIdle);
+    QTRY_VERIFY(comm.TransmitIdle());
     QTRY_VERIFY(rec.txEmpty >= 2);
     QVERIFY(rec.txEmpty <= 52);
 
@@ -426,7 +426,7 @@ class TestComm : public QObject {
     comm->OpenPort();
     QVERIFY(!comm->SendData("x", 0));
     QVERIFY(!comm->SendData(nullptr, 5));
-    QVERIFY(comm->TransmitIdle);
+    QVERIFY(comm->TransmitIdle());
     comm->ClosePort();
     comm->ClosePort();
     QVERIFY(!comm->Opened());
@@ -470,7 +470,7 @@ class TestComm : public QObject {
     // Writing to the dead line ends the transmit thread too; nothing is left busy.
     QVERIFY(comm.SendData("x", 1));
     QTRY_COMPARE(ThreadCount(), threads);
-    QTRY_VERIFY(comm.TransmitIdle);
+    QTRY_VERIFY(comm.TransmitIdle());
     QVERIFY(!comm.SendData("x", 1));
     QVERIFY(comm.Opened());  // only the owner closes
     QCOMPARE(OpenError(comm), QStringLiteral("This serial port already opened"));
@@ -501,7 +501,7 @@ class TestComm : public QObject {
     }
     QCOMPARE(FdCount(), fds);
     QCOMPARE(ThreadCount(), threads);
-    QVERIFY(comm.TransmitIdle);
+    QVERIFY(comm.TransmitIdle());
     QTest::qWait(20);
     QCOMPARE(rec.hangups, 0);
   }
