@@ -113,16 +113,17 @@ void TCommShared::FlushHeldLocked() {
   holding_ = dropped_ != 0 || heldErrors_ != 0 || heldModem_ != 0;
 }
 
-void TCommShared::PostData(QByteArray chunk) {
+void TCommShared::PostData(const char *bytes, qsizetype size) {
   std::lock_guard<std::mutex> lock(handLock_);
   FlushHeldLocked();
   // Held notifications first: a chunk never overtakes the report of a gap before it.
   if (holding_ || queued_.load() >= TComm::kMaxQueuedNotifications) {
-    dropped_ += static_cast<uint64_t>(chunk.size());
+    dropped_ += static_cast<uint64_t>(size);
     holding_ = true;
     return;
   }
-  PostLocked(CommMsgData, std::move(chunk), 0);
+  // Bytes of its own: a posted chunk never shares storage with the receive buffer.
+  PostLocked(CommMsgData, QByteArray(bytes, size), 0);
 }
 
 void TCommShared::PostError(uint32_t flags) {
@@ -200,10 +201,8 @@ void TReadThread::Run() {
   char raw[kChunkSize];
   bool hangup = false;
 
-  // The first n bytes go over as bytes of their own: a posted chunk never shares storage
-  // with the buffer this thread goes on filling.
   auto deliver = [&](qsizetype n) {
-    s.PostData(QByteArray(chunk.constData(), n));
+    s.PostData(chunk.constData(), n);
     chunk.remove(0, n);
   };
   auto deliverFull = [&] {
@@ -221,7 +220,7 @@ void TReadThread::Run() {
   };
   auto deliverAll = [&] {
     deliverFull();
-    if (!chunk.isEmpty()) s.PostData(std::exchange(chunk, QByteArray()));
+    if (!chunk.isEmpty()) deliver(chunk.size());
   };
   // When the pending chunk ends; false when only a full buffer ends it.
   auto chunkEnd = [&](Clock::time_point *end) {

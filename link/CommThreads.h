@@ -83,7 +83,7 @@ struct TCommShared {
   // at its next post or retry, from the owner's thread as it takes notifications.
   // A hang-up request and the transmit thread's notifications are never held back (a
   // thread posts one hang-up at most, and one TxEmpty per write).
-  void PostData(QByteArray chunk);   // receive thread
+  void PostData(const char *bytes, qsizetype size);  // receive thread
   void PostError(uint32_t flags);    // any thread
   void PostModem(uint32_t code);     // receive thread
   void Post(CommMsg type);           // hang-up or TxEmpty
