@@ -3,6 +3,7 @@
 #include "link/Comm.h"
 #include "link/CommLine.h"
 #include "support/Pty.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -116,14 +117,6 @@ bool WaitReceivedUnattended(const TComm &comm, uint64_t bytes) {
     QThread::msleep(5);
   }
   return true;
-}
-
-long RssKiB() {
-  QFile f(QStringLiteral("/proc/self/status"));
-  if (!f.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray &line : f.readAll().split('\n'))
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
-  return -1;
 }
 
 termios LineOf(const PtyPair &pty) {
@@ -454,11 +447,11 @@ class TestComm : public QObject {
       delivered += length;
       QThread::usleep(200);  // a window busy with each chunk
     };
-    const long before = RssKiB();
+    const long before = testsupport::rssKiB();
     const QByteArray burst = QByteArray("~0\r").repeated(1 << 18);  // 768 KiB
     constexpr int kBursts = 48;  // 36 MiB in all: 12 million frames, each a chunk
     auto bounded = [&] {
-      const long grown = RssKiB() - before;
+      const long grown = testsupport::rssKiB() - before;
       return grown < 200 * 1024 ? QString() : QStringLiteral("RSS grew by %1 KiB").arg(grown);
     };
     for (int i = 0; i < kBursts; ++i) {
