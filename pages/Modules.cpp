@@ -5,63 +5,9 @@
 #include <QPushButton>
 
 #include "pages/Status.h"
-#include "protocol/Conversions.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
 #include "window/Unit1.h"
-
-namespace status {
-
-ModuleRecord absentModule() {
-  ModuleRecord m;
-  m.status = 0x80;
-  return m;
-}
-
-std::array<QString, 6> moduleRowTexts(const ModuleRecord &m) {
-  const auto alarm = [&](uint8_t mask) { return m.status & mask ? QStringLiteral("告警") : QStringLiteral("正常"); };
-  std::array<QString, 6> t;
-  t[0] = m.status & 0x80 ? QStringLiteral("不在位") : m.status & 0x04 ? QStringLiteral("关机") : QStringLiteral("开机");
-  t[1] = proto::formatGeneral(unsigned16(m.voltage[0], m.voltage[1]) / 100.0) + QLatin1Char('V');
-  t[2] = proto::formatGeneral(unsigned16(m.current[0], m.current[1]) / 100.0) + QLatin1Char('A');
-  t[3] = alarm(0x20);
-  t[4] = alarm(0x10);
-  t[5] = alarm(0x01);
-  switch (m.fault) {
-    case 1: t[3] = QStringLiteral("过温"); break;
-    case 2: t[3] = QStringLiteral("过压"); break;
-    case 3: t[3] = QStringLiteral("短路"); break;
-    case 4: t[3] = QStringLiteral("输入告警"); break;
-    case 6: t[3] = QStringLiteral("输入掉电"); break;
-    default: break;
-  }
-  return t;
-}
-
-const std::array<QString, 7> &moduleGridHeadings() {
-  static const std::array<QString, 7> headings = {
-      QStringLiteral("-48v模块"), QStringLiteral("开关机状态"), QStringLiteral("输出电压"), QStringLiteral("输出电流"),
-      QStringLiteral("模块保护"), QStringLiteral("风机故障"),   QStringLiteral("限流状态")};
-  return headings;
-}
-
-std::optional<int> moduleNumber(const QString &text) {
-  const QString t = text.trimmed();
-  if (t.isEmpty() || t.size() > 2) return std::nullopt;
-  int n = 0;
-  for (QChar c : t) {
-    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
-    n = n * 10 + (c.unicode() - '0');
-  }
-  if (n < 1 || n > kModules) return std::nullopt;
-  return n;
-}
-
-QString moduleDataByte(int module) {
-  return QStringLiteral("%1").arg(module & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
-}
-
-}  // namespace status
 
 // ---------------------------------------------------------------- named entry points
 
@@ -110,10 +56,7 @@ void TForm1::resetModuleTable() {
 void TForm1::moduleListDecode() {
   QStringList offered;
   for (auto &m : moduleTable) m.present = 0;
-  for (int k = 0; k < payload[3]; ++k) {
-    const int n = dataByte(k);
-    // the table and the grid hold modules 1..12: any other number marks and offers nothing
-    if (n < 1 || n > status::kModules || moduleTable[n].present) continue;
+  for (int n : status::listedModules(&payload[4], payload[3])) {
     moduleTable[n].present = 1;
     offered << QString::number(n);
   }
@@ -122,7 +65,7 @@ void TForm1::moduleListDecode() {
   moduleTable[0] = status::ModuleRecord{};
   offerModules(offered);
   currentModule = 0;
-  if (statusPolling) mcu_get_dymostatus();
+  if (statusPolling && answeringTag() == StatusPoll) mcu_get_dymostatus();
 }
 
 // The box's items become the listed modules; what the operator has typed stays.
@@ -140,6 +83,8 @@ void TForm1::mcu_get_dymostatus() {
   for (int n = currentModule + 1; n <= status::kModules; ++n) {
     if (!moduleTable[n].present) continue;
     currentModule = n;
+    // the answer names no module: the request carries its number to the decoder
+    SendingAs as(*this, sending_.tag, n, sending_.automatic, sending_.background);
     sendRequest(QStringLiteral("41"), QStringLiteral("0e"), status::moduleDataByte(n));
     return;
   }
@@ -149,17 +94,13 @@ void TForm1::mcu_get_dymostatus() {
 }
 
 void TForm1::moduleReadingsDecode() {
-  // Readings that arrive when no module was asked for (a repeated answer after the cycle
-  // ended) belong to no module and start nothing.
-  if (currentModule < 1 || currentModule > status::kModules) return;
-  status::ModuleRecord &m = moduleTable[currentModule];
-  m.voltage[0] = dataByte(1);
-  m.voltage[1] = dataByte(2);
-  m.current[0] = dataByte(3);
-  m.current[1] = dataByte(4);
-  m.status = dataByte(9);
-  m.fault = dataByte(10);
-  mcu_get_dymostatus();
+  // The readings belong to the module their request named; readings no polling cycle asked
+  // for belong to no module and start nothing.
+  const int n = answeringTag() == StatusPoll ? answeringContext() : 0;
+  if (n < 1 || n > status::kModules) return;
+  currentModule = n;
+  status::storeReadings(moduleTable[n], &payload[4]);
+  if (statusPolling) mcu_get_dymostatus();
 }
 
 // ---------------------------------------------------------------- the grid
@@ -175,7 +116,12 @@ void TForm1::Timer4Timer() {
 
 // ---------------------------------------------------------------- on and off
 
+// Switching a module off asks first, naming the module; the module asked about is the one
+// switched, whatever the box holds when the command goes out.
 void TForm1::moduleSwitch(bool on) {
+  const std::optional<int> module = status::moduleNumber(ComboBox31->currentText());
+  if (!on && module && !AskYesNo(QStringLiteral("确定关闭 %1 号整流模块？").arg(*module))) return;
+  moduleSwitchNumber = module.value_or(0);
   Timer5->SetInterval(500);
   Timer5->SetEnabled(true);
   moduleSwitchOn = on;
@@ -185,7 +131,8 @@ void TForm1::moduleSwitch(bool on) {
 
 void TForm1::Timer5Timer() {
   Timer5->SetEnabled(false);
-  const std::optional<int> module = status::moduleNumber(ComboBox31->currentText());
+  const std::optional<int> module =
+      moduleSwitchNumber ? std::optional<int>(moduleSwitchNumber) : std::nullopt;
   if (module)
     sendRequest(QStringLiteral("41"), moduleSwitchOn ? QStringLiteral("10") : QStringLiteral("11"),
                 status::moduleDataByte(*module));

@@ -35,7 +35,8 @@ const ParamRow kRows[] = {
     {18, "充电限流系数(%)：", C::Edit, "Edit42", "Button70", "Button71", 0x42, 0x41, 0x42, 0x40, S::Div10, E::X10, L, 0},
     {19, "温补使能：", C::Check, "CheckBox1", "Button30", "Button31", 0x42, 0x3D, 0x42, 0x3C, S::FlagNonZero, E::Flag, P, 0},
     {20, "温补系数(mV/C)：", C::Edit, "Edit39", "Button64", "Button65", 0x42, 0x3F, 0x42, 0x3E, S::Int16, E::Integer, L, 0},
-    {0, "手动均充：", C::Check, "CheckBox4", nullptr, "Button109", 0, 0, 0x42, 0x4E, S::None, E::Flag, L, 0},
+    {0, "手动均充：", C::Check, "CheckBox4", nullptr, "Button109", 0, 0, 0x42, 0x4E, S::None, E::Flag, L, 0,
+     "确定开始手动均充？整流模块将升到均充电压输出。"},
     {21, "定期均充：", C::Check, "CheckBox5", "Button110", "Button111", 0x42, 0x47, 0x42, 0x46, S::FlagOne, E::Flag, L, 0},
     {22, "定期均充间隔(天)：", C::Edit, "Edit43", "Button72", "Button73", 0x42, 0x49, 0x42, 0x48, S::Int16, E::Integer, L, 0},
     {23, "持续均充时间(分)：", C::Edit, "Edit44", "Button74", "Button75", 0x42, 0x4B, 0x42, 0x4A, S::Int16, E::Integer, L, 0},
@@ -140,9 +141,11 @@ void TForm1::buildPage1() {
 
 void TForm1::page1Read(int pos) {
   const ParamRow &row = kRows[rowIndex(pos)];
-  page1Position = pos;
-  if (page1Refresh) chainStep(QStringLiteral("page1"), pos, 31);
-  if (page2Refresh)
+  if (sending_.tag == Page1Chain) {
+    page1Position = pos;
+    if (page1Refresh) chainStep(QStringLiteral("page1"), pos, 31);
+  }
+  if (page2Refresh && sending_.tag == Page2Chain)
     if (const int step = page2StepOf(entry(pos)->read)) chainStep(QStringLiteral("page2"), step, 30);
   sendRequest(params::hex2(row.readCid1), params::hex2(row.readCid2));
 }
@@ -174,11 +177,15 @@ void TForm1::page1Decode(int pos) {
   const int i = rowIndex(pos);
   // While the page-2 refresh runs, rows 27 and 28 lead into it before its step 9 and rows 29
   // to 31 are its steps 15 to 17: they go on with that chain instead of this page's.
-  if (paramDecode(kRows[i], page1Controls_[i]) && page2Refresh) {
-    if (pos == 27) return Button122Click();
+  if (paramDecode(kRows[i], page1Controls_[i]) && page2Refresh && carriesOn(Page2Chain)) {
+    if (pos == 27) {
+      SendingAs chain(*this, Page2Chain, 0, true);
+      return Button122Click();
+    }
     if (pos == 28) return page2Continue(8);
     if (const int step = page2StepOf(entry(pos)->read)) return page2Continue(step);
   }
+  if (carriesOn(Page1Chain)) page1Position = pos;
   mcu_shaxincs_option();
 }
 
@@ -186,13 +193,16 @@ void TForm1::page1Decode(int pos) {
 
 void TForm1::Button24Click() {
   page1Refresh = true;
+  SendingAs chain(*this, Page1Chain, 0, false);
   Button5Click();
 }
 
 void TForm1::mcu_shaxincs_option() {
-  if (!page1Refresh) return;
+  // only the chain's own answers carry it on
+  if (!page1Refresh || !carriesOn(Page1Chain)) return;
   const int p = page1Position;
   if (p >= 1 && p <= 30) {
+    SendingAs chain(*this, Page1Chain, 0, true);
     (this->*entry(p + 1)->read)();
     return;
   }

@@ -23,7 +23,8 @@ const ParamRow kRows[] = {
     {6, "干结点2状态：", C::Combo, "ComboBox6", "Button48", "Button49", 0x42, 0x86, 0x42, 0x85, S::ContactState, E::Contact, P, 2},
     {7, "干结点3状态：", C::Combo, "ComboBox9", "Button52", "Button53", 0x42, 0x86, 0x42, 0x85, S::ContactState, E::Contact, P, 3},
     {8, "干结点4状态：", C::Combo, "ComboBox11", "Button56", "Button57", 0x42, 0x86, 0x42, 0x85, S::ContactState, E::Contact, P, 4},
-    {9, "电池测试使能：", C::Check, "CheckBox7", "Button124", "Button125", 0x42, 0x5B, 0x42, 0x5A, S::FlagNonZero, E::Flag, P, 0},
+    {9, "电池测试使能：", C::Check, "CheckBox7", "Button124", "Button125", 0x42, 0x5B, 0x42, 0x5A, S::FlagNonZero, E::Flag, P, 0,
+     "确定开始电池测试？测试中由电池向负载放电。"},
     {10, "电池测试开始电压：", C::Edit, "Edit58", "Button126", "Button127", 0x42, 0x5D, 0x42, 0x5C, S::Div100, E::X100, L, 0},
     {11, "电池测试结束电压：", C::Edit, "Edit59", "Button128", "Button129", 0x42, 0x5F, 0x42, 0x5E, S::Div100, E::X100, L, 0},
     {12, "快充使能：", C::Check, "CheckBox8", "Button130", "Button131", 0x42, 0x51, 0x42, 0x50, S::FlagNonZero, E::Flag, P, 0},
@@ -132,11 +133,13 @@ void TForm1::buildPage2() {
 
 void TForm1::page2Read(int step) {
   const ParamRow &row = kRows[rowIndex(step)];
-  if (page2Refresh && step > 0) chainStep(QStringLiteral("page2"), step, kSteps);
+  if (page2Refresh && step > 0 && sending_.tag == Page2Chain) chainStep(QStringLiteral("page2"), step, kSteps);
   const QString cid1 = params::hex2(row.readCid1), cid2 = params::hex2(row.readCid2);
   if (!row.contact) return sendRequest(cid1, cid2);
-  // A dry-contact read names its contact; the answer fills that contact's box.
+  // A dry-contact read names its contact; the answer fills that contact's box, which the
+  // request carries to its decoder.
   page2Position = row.contact;
+  SendingAs as(*this, sending_.tag, row.contact, sending_.automatic, sending_.background);
   sendRequest(cid1, cid2, params::hex2(row.contact));
 }
 
@@ -153,7 +156,7 @@ void TForm1::page2Decode(int step) {
 
 // A failed dry-contact read reports in status panel 2 and takes no step of either chain.
 void TForm1::page2DecodeContact(bool type) {
-  const int contact = page2Position;
+  const int contact = answeringContext();
   if (contact < 1 || contact > 4) {  // no contact read yet: no box to fill
     if (returnCode() != 0) reportReadError(true);
     return;
@@ -167,13 +170,17 @@ void TForm1::page2DecodeContact(bool type) {
 
 void TForm1::Button88Click() {
   page2Refresh = true;
+  SendingAs chain(*this, Page2Chain, 0, false);
   Button42Click();
 }
 
 void TForm1::page2Continue(int step) {
-  if (!page2Refresh) return;
-  if (step >= 1 && step < kSteps)
+  // only the chain's own answers carry it on
+  if (!page2Refresh || !carriesOn(Page2Chain)) return;
+  if (step >= 1 && step < kSteps) {
+    SendingAs chain(*this, Page2Chain, 0, true);
     (this->*stepRead(step + 1))();
+  }
   else
     page2Refresh = false;  // past the last step, or the module count
 }

@@ -8,7 +8,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
@@ -64,12 +66,72 @@ std::optional<int> wholeTenthsSignMagnitude(int whole) {
 
 QString hex2(int value) { return QString::number(value & 0xFF, 16).toUpper().rightJustified(2, QLatin1Char('0')); }
 
+namespace {
+// The unit in brackets at the end of a label, ASCII or full-width: its opening bracket's place.
+qsizetype unitStart(const QString &name) {
+  if (!name.endsWith(QLatin1Char(')')) && !name.endsWith(QChar(0xFF09))) return -1;
+  return std::max(name.lastIndexOf(QLatin1Char('(')), name.lastIndexOf(QChar(0xFF08)));
+}
+QString withoutColon(const char *label) {
+  QString name = QString::fromUtf8(label).trimmed();
+  while (name.endsWith(QChar(0xFF1A)) || name.endsWith(QLatin1Char(':'))) name.chop(1);
+  return name;
+}
+}  // namespace
+
+QString labelName(const char *label) {
+  const QString name = withoutColon(label);
+  const qsizetype unit = unitStart(name);
+  return unit < 0 ? name : name.left(unit);
+}
+
+QString labelUnit(const char *label) {
+  const QString name = withoutColon(label);
+  const qsizetype unit = unitStart(name);
+  return unit < 0 ? QString() : name.mid(unit + 1, name.size() - unit - 2);
+}
+
+QString allowedRange(Encoding encoding) {
+  const QChar dash(0x2013);
+  switch (encoding) {
+    case Encoding::X10:
+    case Encoding::X100: return QStringLiteral("0") + dash + writtenText(encoding, 0xFFFF);
+    case Encoding::WholeX10Signed: return QStringLiteral("-3276") + dash + QStringLiteral("3276");
+    case Encoding::Integer: return QStringLiteral("0") + dash + QStringLiteral("65535");
+    default: return QString();
+  }
+}
+
+QString refusalDetail(const ParamRow &row) {
+  const QString unit = labelUnit(row.label);
+  return labelName(row.label) + QChar(0xFF1A) + allowedRange(row.encoding) +
+         (unit.isEmpty() ? QString() : QLatin1Char(' ') + unit);
+}
+
+QString writtenText(Encoding encoding, int raw) {
+  switch (encoding) {
+    case Encoding::X10: return wordText(Shown::Div10, raw);
+    case Encoding::X100: return wordText(Shown::Div100, raw);
+    case Encoding::WholeX10Signed: return wordText(Shown::SignDiv10, raw);
+    default: return QString::number(raw);
+  }
+}
+
 }  // namespace params
 
 namespace {
 
-void refuseOutOfRange(const QString &range) {
-  ShowMessageBox(QStringLiteral("数值超出范围(%1)").arg(range), QStringLiteral("error"));
+void refuseOutOfRange(const QString &range, const QString &detail) {
+  ShowMessageBox(QStringLiteral("数值超出范围(%1)\n%2").arg(range, detail), QStringLiteral("error"));
+}
+
+// The standard integer conversion, its error saying which box and what it allows.
+int integerText(const QString &text, const QString &detail) {
+  try {
+    return StrToInt(text);
+  } catch (const EConvertError &e) {
+    throw EConvertError(std::string(e.what()) + '\n' + detail.toStdString());
+  }
 }
 
 }  // namespace
@@ -138,40 +200,49 @@ bool TForm1::paramDecode(const ParamRow &row, QWidget *control) {
   return true;
 }
 
+// An edit row's write sends the number the box holds and then shows that number as sent, in
+// the box's own format: decimals beyond the row's scale are dropped by the conversion, and
+// the box never goes on showing digits the controller did not get. A refused number sends
+// nothing, and its message names the box and what it allows.
 void TForm1::paramWrite(const ParamRow &row, QWidget *control) {
-  const auto editText = [control] { return static_cast<QLineEdit *>(control)->text(); };
+  auto *edit = row.kind == Control::Edit ? static_cast<QLineEdit *>(control) : nullptr;
+  const QString detail = params::refusalDetail(row);
   QString data;
+  int written = -1;  // an edit row's raw value
   switch (row.encoding) {
     case Encoding::X10:
     case Encoding::X100: {
-      const QString text = editText();
+      const QString text = edit->text();
       if (!text.isEmpty() && text.trimmed().isEmpty()) {
-        ShowMessageBox(QStringLiteral("Data error"), QStringLiteral("error"));
+        ShowMessageBox(QStringLiteral("Data error\n") + detail, QStringLiteral("error"));
         return;
       }
       bool ok = false;
-      const int value = chartofloat(text, row.encoding == Encoding::X10 ? 10 : 100, &ok);
+      const int value = chartofloat(text, row.encoding == Encoding::X10 ? 10 : 100, &ok, detail);
       if (!ok) return;  // the conversion has told the operator; nothing is sent
-      if (value > 0xFFFF) return refuseOutOfRange(QStringLiteral("0-65535"));
-      data = proto::intto4char(value);
+      if (value > 0xFFFF) return refuseOutOfRange(QStringLiteral("0-65535"), detail);
+      written = value;
       break;
     }
     case Encoding::WholeX10Signed: {
       // Read back as sign and magnitude, so written the same way.
-      const std::optional<int> raw = params::wholeTenthsSignMagnitude(StrToInt(editText()));
-      if (!raw) return refuseOutOfRange(QStringLiteral("-3276-3276"));
-      data = proto::intto4char(*raw);
+      const std::optional<int> raw = params::wholeTenthsSignMagnitude(integerText(edit->text(), detail));
+      if (!raw) return refuseOutOfRange(QStringLiteral("-3276-3276"), detail);
+      written = *raw;
       break;
     }
     case Encoding::Integer: {
-      const int value = StrToInt(editText());
-      if (value < 0 || value > 0xFFFF) return refuseOutOfRange(QStringLiteral("0-65535"));
-      data = proto::intto4char(value);
+      const int value = integerText(edit->text(), detail);
+      if (value < 0 || value > 0xFFFF) return refuseOutOfRange(QStringLiteral("0-65535"), detail);
+      written = value;
       break;
     }
-    case Encoding::Flag:
-      data = static_cast<QCheckBox *>(control)->isChecked() ? QStringLiteral("01") : QStringLiteral("00");
+    case Encoding::Flag: {
+      const bool on = static_cast<QCheckBox *>(control)->isChecked();
+      if (on && row.confirmOn && !AskYesNo(QString::fromUtf8(row.confirmOn))) return;
+      data = on ? QStringLiteral("01") : QStringLiteral("00");
       break;
+    }
     case Encoding::Buzzer: {
       const int index = static_cast<QComboBox *>(control)->currentIndex();
       data = index == 0 ? QStringLiteral("00") : index == 1 ? QStringLiteral("01") : QStringLiteral("02");
@@ -191,5 +262,7 @@ void TForm1::paramWrite(const ParamRow &row, QWidget *control) {
     case Encoding::Clock:
     case Encoding::None: return;
   }
+  if (written >= 0) data = proto::intto4char(written);
   sendRequest(params::hex2(row.writeCid1), params::hex2(row.writeCid2), data);
+  if (written >= 0 && lastBuildOk()) showText(edit, params::writtenText(row.encoding, written));
 }

@@ -37,6 +37,7 @@ struct ParamRow {
   Encoding encoding;
   ErrorTo errorTo;  // where "读错误！！" goes
   int contact;      // dry contacts: the contact number (1-4) that requests carry; else 0
+  const char *confirmOn = nullptr;  // a flag whose ticked write switches equipment: asked first
 };
 
 // Short names for writing a catalogue one line per row.
@@ -75,6 +76,17 @@ QString wordText(Shown shown, int word);
 std::optional<int> wholeTenthsSignMagnitude(int whole);
 // A byte as two upper-case hex digits.
 QString hex2(int value);
+// A row's label without its decoration ("浮充电压设定(V)：" -> "浮充电压设定"), and the unit
+// in its brackets ("V"; empty when it has none).
+QString labelName(const char *label);
+QString labelUnit(const char *label);
+// What an edit row's write accepts, in the unit the box shows ("0–655.35" at x100).
+QString allowedRange(Encoding encoding);
+// The second line of the message that refuses a row's number: "浮充电压设定：0–655.35 V".
+QString refusalDetail(const ParamRow &row);
+// The box's text for the raw value a write of the row sent, in the box's own format: what
+// a read of that value would show (5355 at x100 -> "53.55").
+QString writtenText(Encoding encoding, int raw);
 
 // The row (or entry) with the given chain place in a page's table: an index, or nullptr.
 template <std::size_t N>

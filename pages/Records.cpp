@@ -6,6 +6,7 @@
 
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
+#include "window/HandlerSupport.h"
 #include "window/Unit1.h"
 
 namespace history {
@@ -98,13 +99,16 @@ void TForm1::Button146Click() {
 void TForm1::Button40Click() {
   if (recordIndex >= 0) {
     recordCount = recordIndex + 1;
+    SendingAs chain(*this, RecordsChain, recordIndex, false);
     requestRecord();
   }
   ValueListEditor1->Clear();
 }
 
-// "清除记录": the controller erases its history; the list empties at once, whatever it answers.
+// "清除记录": once the operator has said yes, the controller erases its history; the list
+// empties at once, whatever it answers.
 void TForm1::Button41Click() {
+  if (!AskYesNo(QStringLiteral("确定清除控制器中的全部告警记录？"))) return;
   sendRequest(QStringLiteral("42"), QStringLiteral("95"), QString());
   ValueListEditor1->Clear();
 }
@@ -115,6 +119,7 @@ void TForm1::requestRecord() {
   if (recordIndex >= recordCount) recordCount = recordIndex + 1;
   recordsRead = recordCount - recordIndex;
   chainStep(QStringLiteral("records"), recordsRead, recordCount);
+  SendingAs as(*this, sending_.tag, recordIndex, sending_.automatic, sending_.background);
   sendRequest(QStringLiteral("42"), QStringLiteral("8f"), proto::intto4char(recordIndex));
 }
 
@@ -131,6 +136,7 @@ void TForm1::mcu_read_recordnum(QObject *) {
 void TForm1::mcu_read_record(QObject *) {
   if (returnCode() != 0) {
     reportReadError(true);
+    if (answeringTag() == RecordsChain) recordIndex = answeringContext();  // resumes here
     return;
   }
   if (dataAvailable() < history::kRecordBytes) {
@@ -140,8 +146,12 @@ void TForm1::mcu_read_record(QObject *) {
     if (!history::isEmpty(record))
       ValueListEditor1->InsertRow(history::timeText(record), history::eventText(record[6], record[7]));
   }
+  // only the read-out's own answers carry it on, from the index their request named
+  if (!carriesOn(RecordsChain)) return;
+  if (answeringTag() == RecordsChain) recordIndex = answeringContext();
   if (recordIndex > 0) {
     --recordIndex;
+    SendingAs chain(*this, RecordsChain, 0, true);
     requestRecord();
   }
 }

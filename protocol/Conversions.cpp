@@ -24,6 +24,7 @@ FixedPoint parseFixedPoint(const QString &text, int scale) {
     return r;
   }
   int64_t value = 0;
+  bool digits = false;
   for (; i < n; ++i) {
     QChar c = text[i];
     if (c == QLatin1Char('.')) {
@@ -36,6 +37,7 @@ FixedPoint parseFixedPoint(const QString &text, int scale) {
       return r;
     }
     value = saturate(value * 10 + (c.unicode() - '0'));
+    digits = true;
   }
   int64_t fraction = 0;
   int64_t weight = scale / 10;
@@ -48,6 +50,11 @@ FixedPoint parseFixedPoint(const QString &text, int scale) {
     }
     fraction += (c.unicode() - '0') * weight;
     weight /= 10;
+    digits = true;
+  }
+  if (!digits) {
+    r.error = FixedPoint::NoDigits;
+    return r;
   }
   r.value = saturate(value * scale + fraction);
   return r;

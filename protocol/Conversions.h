@@ -8,9 +8,10 @@ namespace proto {
 
 // Decimal text times scale, truncated, for a fixed-point parameter ("53.25" at 100 -> 5325).
 // Leading blanks are skipped; there is no sign. The value saturates instead of wrapping, so
-// an absurdly long text can never come out as a small number.
+// an absurdly long text can never come out as a small number. A point without a digit on
+// either side (".") is no number.
 struct FixedPoint {
-  enum Error { Ok, Empty, Blank, BadInteger, BadFraction } error = Ok;
+  enum Error { Ok, Empty, Blank, BadInteger, BadFraction, NoDigits } error = Ok;
   int64_t value = 0;
   QChar badChar;  // the first offending character for BadInteger and BadFraction
 };

@@ -17,7 +17,8 @@ ensure_packages() {
   fi
 }
 
-BUILD_PACKAGES=(g++ cmake make qt6-base-dev libgl-dev fonts-noto-cjk fontconfig)
+# prometheus: promtool and the server, for the exporter's tests
+BUILD_PACKAGES=(g++ cmake make qt6-base-dev libgl-dev fonts-noto-cjk fontconfig prometheus)
 
 # Configures build/ and builds the given targets (all of them when none are given).
 build_all() {

@@ -41,9 +41,13 @@ class TestLinksLan : public QObject {
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 3000));
     QCOMPARE(f.pendingCid2, 0);
 
-    // an answer longer than any frame is refused whole
+    // an answer longer than any frame is refused; after the time-out the next request goes
+    // out once the line has been quiet
     f.setPanelText(1, QString());
+    peer.respond = [](const QByteArray &) { return QByteArray(); };
+    const int asked = peer.requests;
     click(f, "Button5");
+    QVERIFY(waitFor([&] { return peer.requests > asked; }, 3000));
     peer.send(QByteArray(300, '0').prepend('~'));
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("返回数据校验错！！"); }, 3000));
 
@@ -110,7 +114,7 @@ class TestLinksLan : public QObject {
     setText(f, "Edit12", QString::number(dead));
     click(f, "Button29");
     QVERIFY(waitFor([&] { return !boxes.boxes.isEmpty(); }, 5000));
-    QCOMPARE(boxes.boxes[0].first, QStringLiteral("Asynchronous socket error 111"));
+    QCOMPARE(boxes.boxes[0].first, QStringLiteral("Asynchronous socket error 111\n连接被拒绝（该端口没有程序在监听）"));
     QCOMPARE(f.Button29->text(), QStringLiteral("OPEN"));
     QVERIFY(!f.linkOpen && !f.lanConnected);
     QVERIFY(f.RadioButton2->isEnabled());
@@ -154,8 +158,8 @@ class TestLinksLan : public QObject {
     const QByteArray reply = answer(0x40, 0, QByteArray("\x08\xFC", 2));
     peer.respond = [](const QByteArray &) { return QByteArray(); };
     click(f, "Button5");
-    peer.send(reply.left(3));
     QVERIFY(waitFor([&] { return peer.requests >= 4; }, 5000));
+    peer.send(reply.left(3));
     peer.send(reply.mid(3, 5));
     peer.send(reply.mid(8));
     QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("230"); }, 5000));
@@ -163,6 +167,7 @@ class TestLinksLan : public QObject {
     // a piece that never ends
     f.setPanelText(1, QString());
     click(f, "Button5");
+    QVERIFY(waitFor([&] { return peer.requests >= 5; }, 5000));
     peer.send(reply.left(9));
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("返回数据校验错！！"); }, 5000));
     QVERIFY(memoLines(f).contains(QString::fromLatin1(proto::hexLogLine(reply.left(9).toStdString()))));
@@ -170,8 +175,8 @@ class TestLinksLan : public QObject {
     QVERIFY(boxes.boxes.isEmpty());
   }
 
-  // A peer that floods the link: the burst is refused as one chunk, logged by its beginning
-  // and the count of what was left out, and the link goes on working.
+  // A peer that floods the link without an end mark: the stream is cut into chunks of the
+  // longest answer, each logged and none decoded, and the link goes on working.
   void aFloodIsRefusedInBoundedPieces() {
     MessageRecorder boxes;
     TForm1 f;
@@ -180,9 +185,8 @@ class TestLinksLan : public QObject {
     QVERIFY(waitFor([&] { return peer.connected(); }, 5000));
     const qint64 total = 10 * 1000 * 1000;
     peer.send(QByteArray(total, '0'));
-    // A busy machine may pause the burst longer than the quiet gap, so it may come as a few
-    // refused chunks; together they account for every byte.
-    const QRegularExpression refused(QStringLiteral("^((?: 30){1,201}) \\.\\.\\. \\((\\d+) bytes left out\\)$"));
+    // Pieces cut at a quiet gap may be shorter; together the chunks account for every byte.
+    const QRegularExpression refused(QStringLiteral("^((?: 30){1,201})(?: \\.\\.\\. \\((\\d+) bytes left out\\))?$"));
     auto accounted = [&] {
       qint64 n = 0;
       for (const QString &line : memoLines(f)) {
@@ -192,7 +196,6 @@ class TestLinksLan : public QObject {
       return n;
     };
     QVERIFY(waitFor([&] { return accounted() == total; }, 60000));
-    QCOMPARE(f.panelText(1), QStringLiteral("返回数据校验错！！"));
     for (const QString &line : memoLines(f)) QVERIFY(line.size() < 700);
     // many short chunks in one write, more than one turn handles: every one is taken
     QByteArray many;

@@ -130,20 +130,24 @@ class TestPage1 : public QObject {
     const int lines = memoLines(f).size();
     setText(f, "Edit5", QStringLiteral("5a"));
     click(f, "Button6");
-    QVERIFY(boxes.saw(QStringLiteral("Data error"), QStringLiteral("error2")));
+    QVERIFY(boxes.saw(QStringLiteral("Data error\n交流电压过高：0–6553.5 V"), QStringLiteral("error2")));
     setText(f, "Edit28", QStringLiteral("655.36"));  // 65536 at x100
     click(f, "Button101");
     setText(f, "Edit39", QStringLiteral("70000"));
     click(f, "Button65");
     setText(f, "Edit39", QStringLiteral("-5"));
     click(f, "Button65");
-    QCOMPARE(boxes.boxes.count(qMakePair(QStringLiteral("数值超出范围(0-65535)"), QStringLiteral("error"))), 3);
+    QVERIFY(boxes.saw(QStringLiteral("数值超出范围(0-65535)\n输出过压告警：0–655.35 V"), QStringLiteral("error")));
+    QCOMPARE(boxes.boxes.count(qMakePair(QStringLiteral("数值超出范围(0-65535)\n温补系数：0–65535 mV/C"),
+                                         QStringLiteral("error"))),
+             2);
     setText(f, "Edit39", QStringLiteral("abc"));
     click(f, "Button65");
-    QVERIFY(boxes.saw(QStringLiteral("'abc' is not a valid integer value"), QStringLiteral("powerhost")));
+    QVERIFY(boxes.saw(QStringLiteral("'abc' is not a valid integer value\n温补系数：0–65535 mV/C"),
+                      QStringLiteral("powerhost")));
     setText(f, "Edit5", QStringLiteral("   "));
     click(f, "Button6");
-    QVERIFY(boxes.saw(QStringLiteral("Data error"), QStringLiteral("error")));
+    QVERIFY(boxes.saw(QStringLiteral("Data error\n交流电压过高：0–6553.5 V"), QStringLiteral("error")));
     QCOMPARE(QByteArray(f.txBuffer, f.txLength), lastFrame);
     QCOMPARE(memoLines(f).size(), lines + 1);  // only chartofloat's "erra"
   }
@@ -204,17 +208,20 @@ class TestPage1 : public QObject {
     f.page2Refresh = true;
     readAndAnswer(f, "Button120", 0, bytes({0, 100}));  // row 27 goes on to row 28
     QCOMPARE(built(f).cid2, 0x59);
+    f.exchange().clear();  // row 28 is left unanswered: the chain stops there
     readAndAnswer(f, "Button19", 0, bytes({1}));  // 29 -> 30
     QCOMPARE(built(f).cid2, 0x94);
     feed(f, answer(0x42, 0, bytes({5})));  // 30 -> 31
     QCOMPARE(built(f).cid2, 0x45);
     QVERIFY(!f.page1Refresh);
     // with the page-1 refresh running too, row 27 still hands on to row 28
+    f.exchange().clear();
     f.page1Refresh = true;
     readAndAnswer(f, "Button120", 0, bytes({0, 100}));
     QCOMPARE(built(f).cid2, 0x59);
     // a read error in a shared row takes the page-1 step instead
     f.page2Refresh = false;
+    f.exchange().clear();
     readAndAnswer(f, "Button120", 1, bytes({0, 100}));
     QCOMPARE(built(f).cid2, 0x59);
   }

@@ -248,12 +248,14 @@ class TestPage2 : public QObject {
         {"ComboBox4", nullptr, "Button43", choose, error},  // start state: "自定义"
         {"ComboBox8", nullptr, "Button44", choose, error},  // start state: "开", not chosen
         {"ComboBox5", "随便", "Button47", choose, error},   // typed over a chosen item
-        {"Edit64", "3277", "Button143", lowRange, error},
-        {"Edit64", "-3277", "Button143", lowRange, error},
-        {"Edit64", "4.5", "Button143", QStringLiteral("'4.5' is not a valid integer value"), app},
-        {"Edit38", "-5", "Button63", range, error},
-        {"Edit58", "5a", "Button127", QStringLiteral("Data error"), QStringLiteral("error2")},
-        {"Edit31", "abc", "Button108", QStringLiteral("'abc' is not a valid integer value"), app},
+        // a refused number's message names the box and what it allows on a second line
+        {"Edit64", "3277", "Button143", lowRange + QStringLiteral("\n电池低温告警点：-3276–3276"), error},
+        {"Edit64", "-3277", "Button143", lowRange + QStringLiteral("\n电池低温告警点：-3276–3276"), error},
+        {"Edit64", "4.5", "Button143",
+         QStringLiteral("'4.5' is not a valid integer value\n电池低温告警点：-3276–3276"), app},
+        {"Edit38", "-5", "Button63", range + QStringLiteral("\n电池电流增益：0–65535"), error},
+        {"Edit58", "5a", "Button127", QStringLiteral("Data error\n电池测试开始电压：0–655.35"), QStringLiteral("error2")},
+        {"Edit31", "abc", "Button108", QStringLiteral("'abc' is not a valid integer value\n模块数量配置：0–65535"), app},
     };
     MessageRecorder boxes;
     TForm1 f;

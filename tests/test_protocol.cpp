@@ -195,6 +195,8 @@ class TestProtocol : public QObject {
     QCOMPARE(f.panelText(1), QString());
     // after a time-out pending CID2 is 0: a late answer is not decoded
     build(f, "1", "40", "07", "021C");
+    pretendOpen(f);
+    f.Button2Click();
     f.Timer1Timer();
     QCOMPARE(f.pendingCid2, 0);
     QCOMPARE(f.panelText(1), QStringLiteral("通讯超时"));
@@ -205,6 +207,7 @@ class TestProtocol : public QObject {
   void dataAvailableNeverTrustsStaleBytes() {
     MessageRecorder boxes;
     TForm1 f;
+    build(f, "1", "42", "20", "");
     feed(f, answer(0x42, 0, QByteArray("\x12\x34\x56", 3)));
     QCOMPARE(f.dataAvailable(), 3);
     feed(f, answer(0x42, 0, QByteArray()));

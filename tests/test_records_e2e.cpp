@@ -33,7 +33,11 @@ bool idle(const TForm1 &f) { return !f.Timer1->Enabled(); }
 class TestRecordsE2E : public QObject {
   Q_OBJECT
  private slots:
-  void init() { SetMessageBoxHook([](const QString &, const QString &) {}); }
+  void init() {
+    SetMessageBoxHook([](const QString &, const QString &) {});
+    SetYesNoHook([](const QString &) { return true; });  // the operator means to erase
+  }
+  void cleanup() { SetYesNoHook({}); }
 
   void historyIsReadNewestFirstAndErased() {
     Powersim sim(historyOptions({"240517083015:1:1", "241231235958:3:5", "250101000000:9:1", "250102120500:4:2",

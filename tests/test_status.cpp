@@ -40,10 +40,19 @@ QString lastRequest(const TForm1 &f) { return requestText(std::string_view(f.txB
 // Answers the request last built, as the controller would.
 void reply(TForm1 &f, const QByteArray &data, uint8_t rtn = 0) { feed(f, answer(uint8_t(f.pendingCid1), rtn, data)); }
 
-// The request at cid1/cid2 is pending, as if the cycle had just sent it.
-void pending(TForm1 &f, int cid1, int cid2) {
+// The request at cid1/cid2 is on the line, as if the cycle had just sent it (for module
+// readings, of module `module`).
+void pending(TForm1 &f, int cid1, int cid2, int module = 0) {
   f.pendingCid1 = cid1;
   f.pendingCid2 = cid2;
+  f.exchange().clear();
+  Exchange::Request r;
+  r.cid1 = static_cast<uint8_t>(cid1);
+  r.cid2 = static_cast<uint8_t>(cid2);
+  r.tag = TForm1::StatusPoll;
+  r.context = module;
+  r.background = true;
+  f.exchange().submit(std::move(r));
 }
 
 QColor lamp(const TForm1 &f, const char *name) {
@@ -221,7 +230,7 @@ class TestStatus : public QObject {
     for (const Row &r : rows) {
       f.Button4Click();
       f.currentModule = 1;
-      pending(f, r.cid1, r.cid2);
+      pending(f, r.cid1, r.cid2, 1);
       feed(f, answer(uint8_t(r.cid1), uint8_t(r.rtn), r.data));
       QCOMPARE(memoLines(f).size(), 3);  // the chunk, its checksum, the error
       QCOMPARE(lastMemoLine(f), QStringLiteral("读错误！！"));
@@ -358,8 +367,11 @@ class TestStatus : public QObject {
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 5000));
     QVERIFY(!f.Timer1->Enabled());
     QCOMPARE(f.pendingCid2, 0);
-    // the next send has its full second; a send while it runs does not push it back
+    // the next send waits for the line to be quiet, then has its full second; a send while it
+    // runs does not push it back
     f.mcu_read_dystatus();
+    QVERIFY(!f.Timer1->Enabled());
+    QVERIFY(waitFor([&] { return f.Timer1->Enabled(); }, 3000));
     QVERIFY(f.Timer1->RemainingTime() > 500);
     QTest::qWait(300);
     const int left = f.Timer1->RemainingTime();

@@ -85,6 +85,23 @@ void ShowMessageBox(const QString &text, const QString &caption) {
   loop.exec();
 }
 
+static YesNoHook &yesNoHook() {
+  static YesNoHook h;
+  return h;
+}
+
+void SetYesNoHook(YesNoHook h) { yesNoHook() = std::move(h); }
+
+bool AskYesNo(const QString &question) {
+  if (yesNoHook()) return yesNoHook()(question);
+  // Modal: the command waits for the answer, and nothing else is clicked meanwhile.
+  QMessageBox box(QMessageBox::Question, QString::fromUtf8(kConfirmCaption), question,
+                  QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 static SaveFileNameHook &saveHook() {
   static SaveFileNameHook h;
   return h;

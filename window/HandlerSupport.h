@@ -49,6 +49,15 @@ void ShowMessageBox(const QString &text, const QString &caption);
 using MessageBoxHook = std::function<void(const QString &text, const QString &caption)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 
+// Asks before a command that cannot be undone (it erases the controller's data or switches
+// power equipment): a question box with Yes and No, No the default and Esc meaning No. True
+// only for Yes. It waits (timers keep running) and the window takes no clicks meanwhile.
+bool AskYesNo(const QString &question);
+// Replaces the question (tests answer it); an empty function restores the real box.
+using YesNoHook = std::function<bool(const QString &question)>;
+void SetYesNoHook(YesNoHook hook);
+constexpr const char *kConfirmCaption = "确认";
+
 // Asks the operator where to save a file: the path chosen, or an empty text when cancelled.
 QString AskSaveFileName(const QString &caption, const QString &suggestedName, const QString &filter);
 // Replaces the dialog (tests answer with a path); an empty function restores the dialog.

@@ -10,11 +10,8 @@
 #include <QRadioButton>
 #include <QTcpSocket>
 
-#include <cerrno>
-
-#include <sys/socket.h>
-
-#include "link/ChunkCutter.h"
+#include "link/LanLink.h"
+#include "link/SerialLink.h"
 #include "link/Comm.h"
 #include "link/Ports.h"
 #include "protocol/Frame.h"
@@ -25,31 +22,6 @@
 namespace {
 const QString kOpen = QStringLiteral("OPEN");
 const QString kClose = QStringLiteral("COLSE");
-
-// The LAN stream is read in pieces of this size, and at most kLanBytesPerTurn bytes and
-// kLanChunksPerTurn chunks are handled before the window thread turns to other events.
-constexpr qsizetype kLanPiece = 4096;
-constexpr qint64 kLanBytesPerTurn = 64 * 1024;
-constexpr int kLanChunksPerTurn = 32;
-// Bytes without an end mark go on as a chunk after this much quiet, as on the serial line.
-constexpr int kLanQuietMs = 100;
-
-// The system error number behind a socket failure, as the operator's message shows it.
-int systemErrorNumber(QAbstractSocket::SocketError e) {
-  switch (e) {
-    case QAbstractSocket::ConnectionRefusedError: return ECONNREFUSED;
-    case QAbstractSocket::RemoteHostClosedError: return ECONNRESET;
-    case QAbstractSocket::HostNotFoundError: return EHOSTUNREACH;
-    case QAbstractSocket::SocketAccessError: return EACCES;
-    case QAbstractSocket::SocketResourceError: return ENOBUFS;
-    case QAbstractSocket::SocketTimeoutError: return ETIMEDOUT;
-    case QAbstractSocket::NetworkError: return ENETUNREACH;
-    case QAbstractSocket::AddressInUseError: return EADDRINUSE;
-    case QAbstractSocket::SocketAddressNotAvailableError: return EADDRNOTAVAIL;
-    case QAbstractSocket::UnsupportedSocketOperationError: return EOPNOTSUPP;
-    default: return EIO;
-  }
-}
 }  // namespace
 
 // Comm1 with every line setting and time-out the window's link runs on, set here and
@@ -86,10 +58,26 @@ void TForm1::createComm1() {
   Comm1->SetWriteTotalTimeoutConstant(0);
   // Every answer ends with its end mark: it is handed over then, not a quiet gap later.
   Comm1->SetEndChar(static_cast<unsigned char>(proto::kEndMark));
-  Comm1->OnReceiveData = [this](QObject *sender, const char *buffer, uint16_t length) {
-    guarded([&] { Comm1ReceiveData(sender, buffer, length); });
+
+  // The two links the window can open, each with the window's named handlers behind it.
+  serialLink_ = new SerialLink(Comm1, this);
+  serialLink_->onChunk = [this](std::string_view chunk, qint64) {
+    guarded([&] { Comm1ReceiveData(Comm1, chunk.data(), static_cast<uint16_t>(chunk.size())); });
   };
-  Comm1->OnRequestHangup = [this](QObject *sender) { guarded([&] { Comm1RequestHangup(sender); }); };
+  serialLink_->onDropped = [this](const QString &, int) { guarded([this] { Comm1RequestHangup(Comm1); }); };
+  serialLink_->onNote = [this](const QString &text) { log(text); };
+}
+
+void TForm1::createLanLink() {
+  lanLink_ = new LanLink(ClientSocket1, this);
+  lanLink_->onChunk = [this](std::string_view chunk, qint64 leftOut) {
+    guarded([&] {
+      receiveChunk(ClientSocket1, chunk.data(), static_cast<qsizetype>(chunk.size()), proto::kSendAreaSize, leftOut);
+    });
+  };
+  lanLink_->onConnected = [this] { guarded([this] { ClientSocket1Connect(); }); };
+  lanLink_->onDropped = [this](const QString &, int error) { guarded([&] { ClientSocket1Error(error); }); };
+  lanLink_->onNote = [this](const QString &text) { log(text); };
 }
 
 void TForm1::buildLinkGroup() {
@@ -119,22 +107,7 @@ void TForm1::buildLinkGroup() {
   });
   onButton(Button29, &TForm1::Button29Click);
 
-  lanChunks_ = std::make_unique<ChunkCutter>(proto::kEndMark, proto::kSendAreaSize);
-  ClientSocket1->setReadBufferSize(kLanBytesPerTurn);
-  lanQuiet_ = new SteadyTimer(this, QStringLiteral("LanQuietTimer"), kLanQuietMs, false);
-  lanQuiet_->OnTimer = [this] { lanQuietGap(); };
-
-  connect(ClientSocket1, &QTcpSocket::connected, this, [this] { guarded([this] { ClientSocket1Connect(); }); });
-  connect(ClientSocket1, &QTcpSocket::readyRead, this, [this] { guarded([this] { ClientSocket1Read(); }); });
-  connect(ClientSocket1, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-    guarded([&] { ClientSocket1Error(systemErrorNumber(e)); });
-  });
-  // A peer that closes the connection ends the link as an error does, so the operator sees it.
-  connect(ClientSocket1, &QTcpSocket::disconnected, this, [this] {
-    guarded([this] {
-      if (linkOpen && !serialLink && lanConnected) ClientSocket1Error(ECONNRESET);
-    });
-  });
+  createLanLink();
 }
 
 void TForm1::fillPortList() {
@@ -174,27 +147,37 @@ void TForm1::Button29Click() {
     if (baud <= 0)
       throw EConvertError(QStringLiteral("'%1' is not a valid baud rate").arg(Edit12->text()).toStdString());
     Comm1->SetBaudRate(static_cast<uint32_t>(baud));
-    Comm1->OpenPort();
-    ClientSocket1->abort();
+    serialLink_->open();  // a failed open throws, and nothing changes
+    lanLink_->close();
     lanConnected = false;
     serialLink = true;
-    linkOpen = true;
-    showLinkOpen();
+    openLink(serialLink_);
   } else {
-    Comm1->ClosePort();
+    serialLink_->close();
     const QString host = Edit13->text().trimmed();
     const int port = StrToInt(Edit12->text());
     if (port <= 0 || port > 65535)
       throw EConvertError(QStringLiteral("'%1' is not a valid port number").arg(Edit12->text()).toStdString());
-    ClientSocket1->abort();
-    clearLanInput();
-    // The link counts as open before connecting: the socket may report an error (no route
-    // to the host, say) inside connectToHost, and that error must close the link again.
+    lanLink_->setTarget(host, static_cast<quint16>(port));
     serialLink = false;
-    linkOpen = true;
-    showLinkOpen();
-    ClientSocket1->connectToHost(host, static_cast<quint16>(port));
+    lanConnected = false;
+    // The link counts as open before connecting: the socket may report an error (no route
+    // to the host, say) inside the open, and that error must close the link again.
+    openLink(lanLink_);
+    lanLink_->open();
   }
+}
+
+// A new link starts clean: nothing waits from the previous one, and what the status bar said
+// of the previous link's chains and errors is gone.
+void TForm1::openLink(Link *link) {
+  exchange_->clear();
+  link_ = link;
+  linkOpen = true;
+  chainProgress_.linkOpened();
+  lastReadError_.clear();
+  setPanelText(1, QString());
+  showLinkOpen();
 }
 
 void TForm1::showLinkOpen() {
@@ -203,23 +186,35 @@ void TForm1::showLinkOpen() {
   RadioButton2->setEnabled(false);
 }
 
+// Closing ends whatever ran on the link: a chain says the link was closed.
 void TForm1::closeLink() {
+  const bool chainRan = exchange_->has(Page1Chain) || exchange_->has(Page2Chain) || exchange_->has(RecordsChain) ||
+                        page1Refresh || page2Refresh;
   // flags first: closing the socket reports a disconnection, which is not an error here
   linkOpen = serialLink = lanConnected = false;
-  Comm1->ClosePort();
-  ClientSocket1->abort();
-  clearLanInput();
+  link_ = nullptr;
+  serialLink_->close();
+  lanLink_->close();
+  exchange_->clear();
+  page1Refresh = page2Refresh = false;
+  statusPolling = false;
+  if (chainRan) chainStopped(ChainStop::LinkClosed);
   Button29->setText(kOpen);
   RadioButton1->setEnabled(true);
   RadioButton2->setEnabled(true);
+  showOperatorPanel();
 }
 
 void TForm1::ClientSocket1Connect() { lanConnected = true; }
 
+// The LAN peer went away (or could not be reached): the link closes and the operator is told
+// why.
 void TForm1::ClientSocket1Error(int errorCode) {
   if (!linkOpen || serialLink) return;  // a socket left over from an earlier LAN link
   closeLink();
-  ShowMessageBox(QStringLiteral("Asynchronous socket error %1").arg(errorCode),
+  const QString reason = linkErrorReason(errorCode);
+  ShowMessageBox(QStringLiteral("Asynchronous socket error %1").arg(errorCode) +
+                     (reason.isEmpty() ? QString() : QLatin1Char('\n') + reason),
                  QString::fromLatin1(kApplicationTitle));
 }
 
@@ -233,78 +228,8 @@ void TForm1::Comm1RequestHangup(QObject *) {
                  QString::fromLatin1(kApplicationTitle));
 }
 
-// The LAN stream, cut at the end marks into chunks as the serial line delivers them. Each
-// turn reads a bounded amount, so a flood neither holds the window thread nor fills memory;
-// what is left is read in the next turn.
-void TForm1::ClientSocket1Read() {
-  lanReadQueued_ = false;
-  Timer1->SetEnabled(false);
-  qint64 taken = 0;
-  int chunks = 0;
-  ChunkCutter::Chunk chunk;
-  for (;;) {
-    while (lanChunks_->next(&chunk)) {
-      receiveChunk(ClientSocket1, chunk.head.constData(), chunk.head.size(), proto::kSendAreaSize, chunk.leftOut);
-      if (!linkOpen || serialLink) return;  // the link closed meanwhile
-      if (++chunks == kLanChunksPerTurn) {
-        queueLanRead();
-        return;
-      }
-    }
-    if (taken >= kLanBytesPerTurn) break;
-    char piece[kLanPiece];
-    const qint64 n = ClientSocket1->read(piece, kLanPiece);
-    if (n <= 0) break;
-    taken += n;
-    lanChunks_->add(piece, n);
-  }
-  if (taken > 0) {
-    // the quiet gap counts from the last byte
-    lanQuiet_->SetEnabled(false);
-    lanQuiet_->SetEnabled(lanChunks_->partial());
-  }
-  if (ClientSocket1->bytesAvailable() > 0) queueLanRead();
-}
-
-// A request goes on the wire now, not at the next turn of the event loop. When nothing waits
-// before it, it is handed straight to the connection: the socket's own buffering would switch
-// its write watch on and off around every request, waking the event loop twice each time.
-// Whatever the connection does not take at once, or a failed hand-over, goes through the
-// socket as usual, which also reports the connection's errors.
-void TForm1::lanWrite(const char *data, qint64 length) {
-  qint64 done = 0;
-  if (ClientSocket1->bytesToWrite() == 0 && ClientSocket1->state() == QAbstractSocket::ConnectedState) {
-    const ssize_t n = ::send(static_cast<int>(ClientSocket1->socketDescriptor()), data, static_cast<size_t>(length),
-                             MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) done = n;
-  }
-  if (done < length) {
-    ClientSocket1->write(data + done, length - done);
-    ClientSocket1->flush();
-  }
-}
-
-void TForm1::queueLanRead() {
-  if (lanReadQueued_) return;
-  lanReadQueued_ = true;
-  QMetaObject::invokeMethod(this, [this] {
-    if (lanReadQueued_ && linkOpen && !serialLink) guarded([this] { ClientSocket1Read(); });
-  }, Qt::QueuedConnection);
-}
-
-// Bytes that waited for their end mark through the quiet gap go on as a chunk of their own.
-void TForm1::lanQuietGap() {
-  lanQuiet_->SetEnabled(false);
-  if (!lanChunks_->partial()) return;
-  const ChunkCutter::Chunk chunk = lanChunks_->takePartial();
-  receiveChunk(ClientSocket1, chunk.head.constData(), chunk.head.size(), proto::kSendAreaSize, chunk.leftOut);
-}
-
-void TForm1::clearLanInput() {
-  lanChunks_->clear();
-  lanQuiet_->SetEnabled(false);
-  lanReadQueued_ = false;
-}
+// The socket's read notification: the LAN link reads what arrived and hands on its chunks.
+void TForm1::ClientSocket1Read() { lanLink_->readAvailable(); }
 
 void TForm1::Comm1ReceiveData(QObject *Sender, const char *Buffer, uint16_t BufferLength) {
   receiveChunk(Sender, Buffer, BufferLength);

@@ -8,6 +8,7 @@
 
 #include "link/Comm.h"
 #include "window/HandlerSupport.h"
+#include "link/Link.h"
 #include "window/Unit1.h"
 
 // ---------------------------------------------------------------- texts
@@ -18,6 +19,7 @@ QString chainStopText(ChainStop why) {
     case ChainStop::DamagedAnswer: return QStringLiteral("应答损坏");
     case ChainStop::ReadError: return QStringLiteral("读错误");
     case ChainStop::NoLink: return QStringLiteral("未打开连接");
+    case ChainStop::LinkClosed: return QStringLiteral("连接已关闭");
     case ChainStop::Interrupted: break;
   }
   return QStringLiteral("中断");
@@ -71,7 +73,8 @@ void ChainProgress::stop(ChainStop why) {
 }
 
 void ChainProgress::linkOpened() {
-  if (phase_ == Phase::Stopped && why_ == ChainStop::NoLink) phase_ = Phase::Idle;
+  phase_ = Phase::Idle;
+  readErrorAtStep_ = false;
 }
 
 void ChainProgress::settle(bool requestOutstanding) {
@@ -122,10 +125,20 @@ void TForm1::chainStopped(ChainStop why) {
   showOperatorPanel();
 }
 
+void TForm1::endChain(int tag, ChainStop why) {
+  switch (tag) {
+    case Page1Chain: page1Refresh = false; break;
+    case Page2Chain: page2Refresh = false; break;
+    case RecordsChain: break;
+    default: return;
+  }
+  chainStopped(why);
+}
+
 // Runs with the clock, when no handler is half-way: a running chain with no request
 // outstanding has ended.
 void TForm1::updateOperatorPanel() {
-  chainProgress_.settle(Timer1->Enabled());
+  chainProgress_.settle(exchange_->has(Page1Chain) || exchange_->has(Page2Chain) || exchange_->has(RecordsChain));
   showOperatorPanel();
 }
 
@@ -139,12 +152,6 @@ void TForm1::showOperatorPanel() {
 
 // After "OPEN"/"COLSE": the link as it was opened, kept while it is open.
 void TForm1::rememberLink() {
-  if (linkOpen) {
-    chainProgress_.linkOpened();
-    if (serialLink)
-      linkWhere_ = Comm1->CommName() + QLatin1Char(' ') + QString::number(Comm1->BaudRate());
-    else
-      linkWhere_ = Edit13->text().trimmed() + QLatin1Char(':') + Edit12->text().trimmed();
-  }
+  if (linkOpen && link_) linkWhere_ = link_->where();
   showOperatorPanel();
 }

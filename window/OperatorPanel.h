@@ -11,6 +11,7 @@ enum class ChainStop {
   DamagedAnswer,  // the answer failed its checksum or was too long
   ReadError,      // the controller refused the read (non-zero return code) or answered short
   NoLink,         // nothing was sent: no link is open
+  LinkClosed,     // the link was closed while the chain ran
   Interrupted,    // the chain sent no next request, for another reason
 };
 QString chainStopText(ChainStop why);
@@ -37,7 +38,7 @@ class ChainProgress {
   void readError();
   // The chain cannot go on. Outside a chain, a send with no link open is still noted.
   void stop(ChainStop why);
-  // A link was opened: a note that nothing could be sent for want of one is out of date.
+  // A link was opened: whatever was said of the previous link's chains is out of date.
   void linkOpened();
   // Called when events have settled: a running chain with no request outstanding has ended.
   void settle(bool requestOutstanding);

@@ -1,10 +1,12 @@
 // Every chunk from a link: paired into the decoded payload, logged, checked, dispatched.
 #include <cstring>
 
+#include "protocol/Answer.h"
 #include "protocol/Frame.h"
 #include "window/Routing.h"
 #include "window/Unit1.h"
 #include "window/HandlerSupport.h"
+#include "link/Link.h"
 
 namespace {
 const QString kChecksumError = QStringLiteral("返回数据校验错！！");
@@ -12,72 +14,100 @@ const QString kChecksumError = QStringLiteral("返回数据校验错！！");
 // A damaged answer is not decoded: the chain that waited for it goes no further.
 void refuseDamaged(TForm1 &form) {
   form.setPanelText(1, kChecksumError);
-  form.chainStopped(ChainStop::DamagedAnswer);
+  form.endChain(form.answeringTag(), ChainStop::DamagedAnswer);
 }
 }
 
-void TForm1::receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit, qint64 leftOut) {
-  Timer1->SetEnabled(false);
+void TForm1::createExchange() {
+  graceTimer_ = new SteadyTimer(this, QStringLiteral("GraceTimer"), Exchange::kGraceMs, false);
+  graceTimer_->OnTimer = [this] {
+    graceTimer_->SetEnabled(false);
+    exchange_->timerExpired();
+  };
+  Exchange::Hooks h;
+  h.send = [this](const Exchange::Request &r) {
+    // a LAN link still connecting sends nothing, yet the time-out runs
+    if (link_) link_->send(r.frame);
+  };
+  h.startTimer = [this](int ms) {
+    SteadyTimer *t = exchange_->inGrace() ? graceTimer_ : Timer1;
+    t->SetInterval(ms);
+    t->SetEnabled(true);
+  };
+  h.stopTimer = [this] {
+    Timer1->SetEnabled(false);
+    graceTimer_->SetEnabled(false);
+  };
+  h.answer = [this](const Exchange::Request &r, std::string_view chunk, int64_t leftOut) {
+    decodeAnswer(r, chunk, leftOut);
+  };
+  h.timedOut = [this](const Exchange::Request &r) { requestTimedOut(r); };
+  h.stray = [this](std::string_view chunk, int64_t leftOut, Exchange::Stray kind) { strayChunk(chunk, leftOut, kind); };
+  exchange_ = std::make_unique<Exchange>(std::move(h));
+}
+
+// Every chunk a link delivers goes to the exchange: the answer to the request on the line is
+// decoded by decodeAnswer, anything else is logged by strayChunk and never decoded.
+void TForm1::receiveChunk(QObject *, const char *data, qsizetype length, int limit, qint64 leftOut) {
   if (length <= 0) return;
-  const qint64 size = length + leftOut;
-  if (size > std::min(limit, proto::kBufferSize)) {
+  if (length + leftOut > std::min(limit, proto::kBufferSize)) {
+    // no answer is this long: kept to its first bytes, the rest counted
+    const qsizetype shown = std::min<qsizetype>(length, proto::kSendAreaSize);
+    exchange_->chunk(std::string_view(data, static_cast<size_t>(shown)), length + leftOut - shown);
+    return;
+  }
+  exchange_->chunk(std::string_view(data, static_cast<size_t>(length)), leftOut);
+}
+
+void TForm1::decodeAnswer(const Exchange::Request &r, std::string_view chunk, qint64 leftOut) {
+  if (leftOut > 0 || chunk.size() > static_cast<size_t>(proto::kBufferSize)) {
     // No answer is this long: it is refused like a damaged frame, never copied. The log
     // shows its beginning and how much more there was.
-    const qsizetype shown = std::min<qsizetype>(length, proto::kSendAreaSize);
-    log(QString::fromLatin1(proto::hexLogLine(std::string_view(data, static_cast<size_t>(shown)))) +
-        QStringLiteral(" ... (%1 bytes left out)").arg(size - shown));
+    log(QString::fromLatin1(proto::hexLogLine(chunk)) + QStringLiteral(" ... (%1 bytes left out)").arg(leftOut));
     refuseDamaged(*this);
     return;
   }
-  std::memcpy(rxBuffer, data, static_cast<size_t>(length));
-  comm_fenjie(Sender, static_cast<int>(length));
+  std::memcpy(rxBuffer, chunk.data(), chunk.size());
+  answering_ = &r;
+  // a chain's next request is sent as its answer's was: same chain, nobody clicked
+  SendingAs as(*this, r.tag, r.context, r.tag != OperatorRequest, r.background);
+  comm_fenjie(nullptr, static_cast<int>(chunk.size()));
+  answering_ = nullptr;
+}
+
+// A late answer, or bytes nobody asked for: logged as they came, never decoded.
+void TForm1::strayChunk(std::string_view chunk, qint64 leftOut, Exchange::Stray kind) {
+  QString line = QString::fromLatin1(proto::hexLogLine(chunk));
+  if (leftOut > 0) line += QStringLiteral(" ... (%1 bytes left out)").arg(leftOut);
+  log(line);
+  log(kind == Exchange::Stray::Late ? QStringLiteral("迟到的应答，不解码") : QStringLiteral("无请求的数据，不解码"));
 }
 
 void TForm1::comm_fenjie(QObject *Sender, int length) {
-  if (length < 0 || length > proto::kBufferSize) {
+  if (length < 0 || length > proto::kBufferSize || !answering_) {
     refuseDamaged(*this);
     return;
   }
-  const unsigned char *chunk = reinterpret_cast<const unsigned char *>(rxBuffer);
-
-  // 1. pairing: from the first "~" on, every two characters are one byte
-  int start = -1;
-  for (int i = 0; i < length; ++i)
-    if (chunk[i] == '~') {
-      start = i;
-      break;
-    }
-  // A frame holds nibble characters only between its start mark and its end mark. A chunk
-  // with no start mark, or with any other character in the frame, is damaged: it is logged
-  // and checked as usual but never decoded, so stale payload bytes are never shown as fresh.
-  bool damaged = start < 0;
-  for (int i = start + 1; !damaged && i <= length - 2; ++i) damaged = chunk[i] < 0x30 || chunk[i] > 0x3F;
-  if (!damaged) {
-    int index = 0;
-    for (int i = start + 1; i + 1 < length; i += 2)
-      payload[index++] = static_cast<uint8_t>(16 * (chunk[i] - 0x30) + (chunk[i + 1] - 0x30));
-    payloadWritten = index;
+  const proto::Answer a = proto::checkAnswer(std::string_view(rxBuffer, static_cast<size_t>(length)));
+  if (a.intact()) {
+    std::memcpy(payload, a.payload.data(), sizeof payload);
+    payloadWritten = a.payloadLength;
   }
-
-  // 2. raw log line
   logFrame(std::string_view(rxBuffer, static_cast<size_t>(length)));
-
-  // 3. checksum of everything between the start mark and the last three characters
-  unsigned sum = 0;
-  for (int i = (start >= 0 ? start + 1 : 1); i <= length - 4; ++i) sum += chunk[i];
-  sum &= 0xFF;
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  const char sumText[2] = {kDigits[sum >> 4], kDigits[sum & 0xF]};
+  const char sumText[2] = {kDigits[a.computedChecksum >> 4], kDigits[a.computedChecksum & 0xF]};
   log(QString::fromLatin1(sumText, 2));
-
-  // 4. check
-  if (damaged || length < 3 || chunk[length - 3] != 0x30 + sum / 16 || chunk[length - 2] != 0x30 + sum % 16) {
+  if (!a.intact()) {
     refuseDamaged(*this);
     return;
   }
-
-  // 5. dispatch by the last request built
-  if (Decoder d = findDecoder(pendingCid1, pendingCid2)) (this->*d)(Sender);
+  // an answer that came through clears what panel 1 said of an earlier failed exchange
+  const QString shown = panelText(1);
+  if (shown == kChecksumError || shown == QStringLiteral("通讯超时") || shown.startsWith(QStringLiteral("未发送：")) ||
+      shown.startsWith(QStringLiteral("状态轮询暂停：")))
+    setPanelText(1, QString());
+  // dispatch by the request this answer belongs to
+  if (Decoder d = findDecoder(answering_->cid1, answering_->cid2)) (this->*d)(Sender);
 }
 
 int TForm1::dataAvailable() const {

@@ -2,11 +2,11 @@
 
 #include <QAction>
 #include <QDir>
-#include <QSaveFile>
 
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
 #include "window/Unit1.h"
+#include "window/WholeFile.h"
 
 QByteArray csvText(const QList<QStringList> &rows) {
   QByteArray out("\xEF\xBB\xBF");
@@ -25,31 +25,13 @@ QByteArray csvText(const QList<QStringList> &rows) {
   return out;
 }
 
-bool writeWholeFile(const QString &path, const QByteArray &bytes, QString *error) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) {
-    if (error) *error = file.errorString();
-    return false;
-  }
-  if (file.write(bytes) != bytes.size()) {
-    if (error) *error = file.errorString();
-    file.cancelWriting();
-    return false;
-  }
-  if (!file.commit()) {
-    if (error) *error = file.errorString();
-    return false;
-  }
-  return true;
-}
-
 // ---------------------------------------------------------------- the window's side
 
 void TForm1::exportTable(const QTableWidget *table, const QString &suggestedName) {
   const QString path = AskSaveFileName(QStringLiteral("导出CSV"), suggestedName, QStringLiteral("CSV (*.csv)"));
   if (path.isEmpty()) return;  // cancelled
-  QString error;
-  if (!writeWholeFile(path, csvText(shownRows(*table)), &error))
+  const QString error = writeWholeFile(path, csvText(shownRows(*table)));
+  if (!error.isEmpty())
     ShowMessageBox(QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), error),
                    QStringLiteral("error"));
 }

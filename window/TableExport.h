@@ -9,7 +9,3 @@
 // local code page), each row ended by CR LF, a field quoted when it holds a comma, a quote or a
 // line break, quotes doubled.
 QByteArray csvText(const QList<QStringList> &rows);
-
-// Writes bytes to path as a whole: the file is replaced only when all of it was written.
-// False, with the reason in error, otherwise.
-bool writeWholeFile(const QString &path, const QByteArray &bytes, QString *error);

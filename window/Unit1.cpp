@@ -8,9 +8,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QAction>
-#include <QSaveFile>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QNetworkProxy>
@@ -18,13 +19,13 @@
 
 #include <algorithm>
 
-#include "link/ChunkCutter.h"
 #include "link/Comm.h"
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
 #include "window/PaintPacer.h"
 #include "window/ProtocolLog.h"
+#include "window/WholeFile.h"
 
 namespace {
 
@@ -56,8 +57,12 @@ void TForm1::buildWindow() {
   // changes a box cheaper to lay out (and the window quicker to answer the controller).
   f.setStyleStrategy(QFont::PreferNoShaping);
   setFont(f);
-  move(170, 0);
-  resize(1062, 738);
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
+  if (const QScreen *where = screen()) {
+    const QRect opening = initialGeometry(where->availableGeometry());
+    move(opening.topLeft());  // the frame's corner
+    resize(opening.size());   // within the frame
+  }
 
   auto *client = new QWidget(this);
   client->setObjectName(QStringLiteral("ClientArea"));
@@ -111,7 +116,7 @@ void TForm1::buildWindow() {
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  StatusBar1->setFixedHeight(33);
+  StatusBar1->setFixedHeight(kStatusBarHeight);
   StatusBar1->setSizeGripEnabled(false);
   const int widths[3] = {500, 300, 0};
   for (int i = 0; i < 3; ++i) {
@@ -138,6 +143,7 @@ void TForm1::buildWindow() {
   Timer5 = new SteadyTimer(this, QStringLiteral("Timer5"), 500, false);
   Timer6 = new SteadyTimer(this, QStringLiteral("Timer6"), 100, true);
   Timer1->OnTimer = [this] { Timer1Timer(); };
+  createExchange();
   Timer2->OnTimer = [this] { Timer2Timer(); };
   Timer3->OnTimer = [this] { Timer3Timer(); };
   Timer6->OnTimer = [this] { Timer6Timer(); };
@@ -156,8 +162,30 @@ void TForm1::buildWindow() {
                 {Button3, Button3->geometry(), F::RightOfPages | F::Below},
                 // the history list shows more records in a larger page
                 {ValueListEditor1, ValueListEditor1->geometry(), F::WiderAsPages | F::Taller}};
+  // Below the design size the client area keeps it, in a scroll area: nothing is cut off.
+  takeCentralWidget();
+  client->setMinimumSize(kDesignClientWidth, kDesignClientHeight);
+  auto *scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("ClientScroll"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setWidget(client);
+  setCentralWidget(scroll);
+  clientArea_ = client;
   client->installEventFilter(this);
   showOperatorPanel();
+}
+
+// The design size where the screen has room for it with a title bar and borders, smaller
+// (not below the minimum) where it has not; the frame's corner on the screen, 170 pixels
+// from its left edge where the width allows.
+QRect TForm1::initialGeometry(const QRect &available) {
+  const QSize design(kDesignClientWidth, kDesignClientHeight + kStatusBarHeight);
+  const QSize room = available.size() - QSize(kFrameAllowanceWidth, kFrameAllowanceHeight);
+  const QSize size = design.boundedTo(room).expandedTo(QSize(kMinimumWidth, kMinimumHeight));
+  const int x = std::max(available.left(), std::min(available.left() + 170, available.right() + 1 -
+                                                                                 kFrameAllowanceWidth - size.width()));
+  return QRect(QPoint(x, available.top()), size);
 }
 
 // ---------------------------------------------------------------- resizing
@@ -181,7 +209,7 @@ void TForm1::growWithClientArea(QSize client) {
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event) {
-  if (watched == centralWidget() && event->type() == QEvent::Resize)
+  if (watched == clientArea_ && event->type() == QEvent::Resize)
     growWithClientArea(static_cast<QResizeEvent *>(event)->size());
   return QMainWindow::eventFilter(watched, event);
 }
@@ -230,11 +258,11 @@ void TForm1::FormCreate() {
   lanConnected = serialLink = linkOpen = false;
 }
 
+// The window closes its link itself: nothing it says while closing is an error.
 void TForm1::FormClose() {
   if (closed_) return;
   closed_ = true;
-  Comm1->ClosePort();
-  ClientSocket1->abort();
+  closeLink();
 }
 
 void TForm1::closeEvent(QCloseEvent *e) {
@@ -259,16 +287,16 @@ void TForm1::saveLog() {
   const QString path = saveLogPath ? saveLogPath() : QString();
   if (path.isEmpty()) return;
   Memo1->flush();
-  QSaveFile file(path);
-  bool ok = file.open(QIODevice::WriteOnly);
   const LogStore &lines = Memo1->store();
-  for (int i = 0; ok && i < lines.size(); ++i) {
-    const std::string line = lines.line(i);
-    ok = file.write(line.data(), static_cast<qint64>(line.size())) == static_cast<qint64>(line.size()) &&
-         file.putChar('\n');
-  }
-  if (!ok || !file.commit())
-    ShowMessageBox(QStringLiteral("保存协议信息失败：%1\n%2").arg(QDir::toNativeSeparators(path), file.errorString()),
+  const QString error = writeWholeFile(path, [&lines](QIODevice &out) {
+    for (int i = 0; i < lines.size(); ++i) {
+      const std::string line = lines.line(i);
+      out.write(line.data(), static_cast<qint64>(line.size()));
+      out.putChar('\n');
+    }
+  });
+  if (!error.isEmpty())
+    ShowMessageBox(QStringLiteral("保存协议信息失败：%1\n%2").arg(QDir::toNativeSeparators(path), error),
                    QStringLiteral("error"));
 }
 
@@ -284,12 +312,17 @@ void TForm1::setPanelText(int panel, const QString &text) {
 
 void TForm1::Timer1Timer() {
   Timer1->SetEnabled(false);  // once per unanswered send; the next send starts it afresh
-  page1Refresh = false;
-  pendingCid2 = 0;  // a late answer is then not decoded
+  exchange_->timerExpired();  // requestTimedOut follows
+}
+
+// No answer came in time: the request's chain ends, and the exchange holds the next request
+// back until a late answer has come or the line has been quiet for a while.
+void TForm1::requestTimedOut(const Exchange::Request &r) {
+  pendingCid2 = 0;
   Timer2->SetInterval(1000);
   Timer2->SetEnabled(true);
   setPanelText(1, QStringLiteral("通讯超时"));
-  chainStopped(ChainStop::TimeOut);
+  endChain(r.tag, ChainStop::TimeOut);
 }
 
 void TForm1::Timer2Timer() {
@@ -303,11 +336,19 @@ void TForm1::Timer2Timer() {
     return;
   }
   if (PageControl1->currentIndex() == 1) {
-    mcu_read_dystatus();
-    statusPolling = true;
+    pollTick();
   } else {
     statusPolling = false;
   }
+}
+
+// A polling cycle starts unless one is still on its way (it re-arms the tick when it ends).
+// Polls wait behind the operator's requests and nobody is asked about them.
+void TForm1::pollTick() {
+  if (exchange_->has(StatusPoll)) return;
+  statusPolling = true;
+  SendingAs poll(*this, StatusPoll, 0, true, true);
+  mcu_read_dystatus();
 }
 
 void TForm1::Timer3Timer() {

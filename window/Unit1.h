@@ -24,6 +24,8 @@
 #include "pages/Page2Rows.h"
 #include "pages/Status.h"
 #include "pages/StatusRows.h"
+#include "link/Exchange.h"
+#include "protocol/Frame.h"
 #include "window/OperatorPanel.h"
 
 class QCheckBox;
@@ -39,7 +41,10 @@ class QTableWidget;
 class QStatusBar;
 class QTcpSocket;
 class TComm;
-class ChunkCutter;
+class Exchange;
+class Link;
+class SerialLink;
+class LanLink;
 class TLogView;
 class PaintPacer;
 class TShape;
@@ -100,7 +105,8 @@ class TForm1 : public QMainWindow {
   void log(const QString &line);
   void logFrame(std::string_view chars);  // the hexadecimal line of a frame's or chunk's characters
   // "保存协议信息…": the whole log as UTF-8 text, one line per line, to the file saveLogPath
-  // names (a file dialog; tests replace it). No name, no file; a failed save says why.
+  // names (a file dialog; tests replace it), by writeWholeFile. No name, no file; a failed
+  // or refused save says why.
   void saveLog();
   std::function<QString()> saveLogPath;
   QString panelText(int panel) const;
@@ -122,6 +128,9 @@ class TForm1 : public QMainWindow {
   // ---- status panel 0: link, chain progress, last read error (window/OperatorPanel.cpp)
   // A chain cannot go on (time-out, damaged answer, no link open).
   void chainStopped(ChainStop why);
+  // The request of chain `tag` (a RequestTag) cannot go on: the chain ends there. Requests of
+  // the operator and of polling end nothing.
+  void endChain(int tag, ChainStop why);
   // Settles a chain that has ended and rewrites the panel; runs with the clock.
   void updateOperatorPanel();
 
@@ -130,6 +139,15 @@ class TForm1 : public QMainWindow {
   void exportTable(const QTableWidget *table, const QString &suggestedName);
   // The client area's size at the design size of the window; larger, the log and pages grow.
   static constexpr int kDesignClientWidth = 1062, kDesignClientHeight = 705;
+  // Smaller, down to the window's minimum, the client area keeps the design size and scrolls.
+  static constexpr int kMinimumWidth = 800, kMinimumHeight = 600, kStatusBarHeight = 33;
+  // Room left on the screen for the title bar and borders around the window.
+  static constexpr int kFrameAllowanceWidth = 16, kFrameAllowanceHeight = 40;
+  // Where the window opens on a screen with this free area: the frame's top-left corner and
+  // the size within the frame.
+  static QRect initialGeometry(const QRect &available);
+  // The widget that holds the window's controls (in the central scroll area).
+  QWidget *clientArea() const { return clientArea_; }
 
   // ---- request builder and sender (protocol/)
   void Button1Click();
@@ -139,23 +157,40 @@ class TForm1 : public QMainWindow {
   void sendRequest(const QString &cid1, const QString &cid2);
   void sendRequest(const QString &cid1, const QString &cid2, const QString &data);
   bool lastBuildOk() const { return lastBuildOk_; }
+  // The CID1/CID2 of the last request built. The answer on the line is decoded by its own
+  // request's, which the exchange keeps.
   int pendingCid1 = 0, pendingCid2 = 0;
-  char txBuffer[204] = {};
+  char txBuffer[proto::kBufferSize] = {};
   int txLength = 0;
+  // Who sends: the operator, a chain, or status polling. Every request carries it to its
+  // answer, so a chain goes on only from its own answers.
+  enum RequestTag { OperatorRequest, Page1Chain, Page2Chain, RecordsChain, StatusPoll };
+  // The request whose answer is being decoded, or nullptr.
+  const Exchange::Request *answering() const { return answering_; }
+  int answeringTag() const;
+  int answeringContext() const;
+  // Whether the answer being decoded carries chain `tag` on: the chain's own answers do; so
+  // does any answer but a poll's while the chain waits for nothing (a stopped chain resumes
+  // from a later read of its row). An answer never carries on a chain that has a request of
+  // its own on the line or waiting.
+  bool carriesOn(int tag) const;
+  Exchange &exchange() { return *exchange_; }
 
   // ---- conversions with their messages (protocol/)
   // Shows the conversion's messages; ok (if given) tells whether the text was a number.
-  int chartofloat(const QString &text, int scale, bool *ok = nullptr);
+  // detail, when given, is a second line of every message (which box, what it allows).
+  int chartofloat(const QString &text, int scale, bool *ok = nullptr, const QString &detail = QString());
 
   // ---- response dispatch (protocol/)
   // One chunk from a link: stops the time-out, fills the receive buffer, dispatches.
   // A chunk longer than limit is logged and refused like a damaged frame; leftOut counts
   // bytes of the chunk that came after data and were not kept.
-  void receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit = 204, qint64 leftOut = 0);
+  void receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit = proto::kBufferSize,
+                    qint64 leftOut = 0);
   void comm_fenjie(QObject *Sender, int length);
   void mcu_set_option(QObject *Sender);
-  char rxBuffer[204] = {};
-  uint8_t payload[204] = {};
+  char rxBuffer[proto::kBufferSize] = {};
+  uint8_t payload[proto::kBufferSize] = {};
   int payloadWritten = 0;  // payload bytes the last frame wrote
   uint8_t returnCode() const { return payload[2]; }
   uint8_t dataByte(int k) const { return payload[4 + k]; }
@@ -196,6 +231,7 @@ class TForm1 : public QMainWindow {
   std::array<status::ModuleRecord, status::kModules + 1> moduleTable;
   int currentModule = 0;        // the module whose readings were asked for last, 0 for none
   bool moduleSwitchOn = false;  // the on/off buttons' choice, sent 500 ms later
+  int moduleSwitchNumber = 0;   // the module it is for (as clicked), 0 for none
   // ==== end of the system status page ====
 
   // ---- parameter page 1 (pages/)
@@ -270,15 +306,34 @@ class TForm1 : public QMainWindow {
   void buildLinkGroup();
   // link internals
   void createComm1();
+  void createLanLink();
   void showLinkOpen();
   void closeLink();
-  void queueLanRead();
-  void lanWrite(const char *data, qint64 length);
-  void lanQuietGap();
-  void clearLanInput();
-  std::unique_ptr<ChunkCutter> lanChunks_;
-  SteadyTimer *lanQuiet_ = nullptr;
-  bool lanReadQueued_ = false;
+  void openLink(Link *link);
+  void linkDropped(const QString &reason, int systemError);
+  SerialLink *serialLink_ = nullptr;
+  LanLink *lanLink_ = nullptr;
+  Link *link_ = nullptr;  // the open one
+  // the exchange and what it needs of the window
+  void createExchange();
+  void decodeAnswer(const Exchange::Request &r, std::string_view chunk, qint64 leftOut);
+  void strayChunk(std::string_view chunk, qint64 leftOut, Exchange::Stray kind);
+  void requestTimedOut(const Exchange::Request &r);
+  void pollTick();
+  std::unique_ptr<Exchange> exchange_;
+  SteadyTimer *graceTimer_ = nullptr;
+  const Exchange::Request *answering_ = nullptr;
+  // What the next request is sent as; a chain's continuation is sent as its answer was.
+  struct Sending {
+    int tag = OperatorRequest;
+    int context = 0;
+    bool automatic = false;  // nobody clicked: no message box, the status bar says why
+    bool background = false;
+  };
+  Sending sending_;
+  friend struct SendingAs;
+  QString buildError_;  // why the last automatic build was refused
+  QString pollData_;    // the data of the poll being built (never the data box's text)
   bool buildRequest();
   void onButton(QPushButton *button, void (TForm1::*handler)());
   // what both parameter pages do with a row (pages/ParamTable.cpp)
@@ -342,6 +397,20 @@ class TForm1 : public QMainWindow {
   };
   std::vector<Follower> followers_;
 
+  QWidget *clientArea_ = nullptr;
   bool lastBuildOk_ = false;
   bool closed_ = false;
+};
+
+// Requests made in its scope are sent as `tag` (a chain, polling, the operator), with the
+// context their decoder needs; what was in force before comes back when the scope ends.
+struct SendingAs {
+  SendingAs(TForm1 &form, int tag, int context, bool automatic, bool background = false);
+  ~SendingAs();
+  SendingAs(const SendingAs &) = delete;
+  SendingAs &operator=(const SendingAs &) = delete;
+
+ private:
+  TForm1 &form_;
+  TForm1::Sending saved_;
 };

@@ -15,8 +15,15 @@ namespace testsupport {
 
 MessageRecorder::MessageRecorder() {
   SetMessageBoxHook([this](const QString &t, const QString &c) { boxes.append({t, c}); });
+  SetYesNoHook([this](const QString &q) {
+    questions << q;
+    return answerYes;
+  });
 }
-MessageRecorder::~MessageRecorder() { SetMessageBoxHook({}); }
+MessageRecorder::~MessageRecorder() {
+  SetMessageBoxHook({});
+  SetYesNoHook({});
+}
 bool MessageRecorder::saw(const QString &t, const QString &c) const { return boxes.contains(qMakePair(t, c)); }
 
 QStringList memoLines(const TForm1 &form) {
@@ -40,7 +47,18 @@ QString requestText(std::string_view frame) {
   return s.toUpper();
 }
 
-void feed(TForm1 &form, const QByteArray &chunk) { form.receiveChunk(nullptr, chunk.constData(), chunk.size()); }
+void feed(TForm1 &form, const QByteArray &chunk) {
+  Exchange &x = form.exchange();
+  if (!x.onLine() && !x.inGrace() && x.waiting() == 0 && form.txLength > 0) {
+    // the request built last, as if it had been sent
+    Exchange::Request r;
+    r.frame.assign(form.txBuffer, static_cast<size_t>(form.txLength));
+    r.cid1 = static_cast<uint8_t>(form.pendingCid1);
+    r.cid2 = static_cast<uint8_t>(form.pendingCid2);
+    x.submit(std::move(r));
+  }
+  form.receiveChunk(nullptr, chunk.constData(), chunk.size());
+}
 
 QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr) {
   std::vector<uint8_t> bytes(data.begin(), data.end());
@@ -104,6 +122,8 @@ void screenshot(TForm1 &form, int page, const char *file) {
   const QString folder = qEnvironmentVariable("POWERHOST_SCREENSHOTS");
   if (folder.isEmpty()) return;
   form.PageControl1->setCurrentIndex(page);
+  // at the design size, whatever room the test platform's screen offers
+  form.resize(TForm1::kDesignClientWidth, TForm1::kDesignClientHeight + TForm1::kStatusBarHeight);
   form.show();
   QVERIFY(QTest::qWaitForWindowExposed(&form));
   QTest::qWait(200);  // let the page paint

@@ -17,12 +17,15 @@ class QWidget;
 
 namespace testsupport {
 
-// While alive, message boxes are recorded here instead of being shown.
+// While alive, message boxes are recorded here instead of being shown, and questions before
+// irreversible commands are recorded and answered with answerYes.
 struct MessageRecorder {
   MessageRecorder();
   ~MessageRecorder();
   QList<QPair<QString, QString>> boxes;  // (text, caption)
   bool saw(const QString &text, const QString &caption) const;
+  QStringList questions;
+  bool answerYes = true;
 };
 
 // The protocol log as shown, once the lines logged so far have been shown.
@@ -30,7 +33,9 @@ QStringList memoLines(const TForm1 &form);
 QString lastMemoLine(const TForm1 &form);
 // A request frame as "CID1/CID2" and its data bytes, in hexadecimal: "42/16", "41/0E 07".
 QString requestText(std::string_view frame);
-// Hands a chunk to the window as a link's receive handler does.
+// Hands a chunk to the window as a link's receive handler does. When nothing is on the line,
+// the request built last is put there first, as if it had been sent: for tests of decoders
+// that need no link. Tests of the exchange itself go through a link.
 void feed(TForm1 &form, const QByteArray &chunk);
 // A response frame (address 1, second byte = cid1) with a correct checksum.
 QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr = 1);

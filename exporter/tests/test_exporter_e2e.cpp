@@ -1,0 +1,286 @@
+// powerhost-exporter as a program: its arguments, its metrics against the simulator over TCP
+// and a pseudo-terminal, controllers coming and going, two addresses on one serial bus, what
+// it sends, and its HTTP endpoint.
+#include <QtTest>
+
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <set>
+#include <unistd.h>
+
+#include "ExporterProcess.h"
+#include "protocol/Frame.h"
+#include "sim/Controller.h"
+#include "support/Powersim.h"
+#include "support/Pty.h"
+#include "support/ScriptedPeer.h"
+
+using namespace exportertest;
+using testsupport::Powersim;
+
+namespace {
+
+QByteArray frameBytes(uint8_t adr, uint8_t cid1, uint8_t rtn, std::vector<uint8_t> data) {
+  return QByteArray::fromStdString(proto::encodeFrame(adr, cid1, rtn, data));
+}
+
+QString up(const QByteArray &page, const char *name) {
+  return seriesValue(page, QStringLiteral("powerhost_up{controller=\"%1\"}").arg(QLatin1String(name)));
+}
+
+// The CID1/CID2 pairs of every request frame in bytes, with their addresses.
+std::set<QString> requestsIn(const QByteArray &bytes) {
+  std::set<QString> seen;
+  std::string_view rest(bytes.constData(), size_t(bytes.size()));
+  for (;;) {
+    const proto::FrameParse p = proto::parseFrame(rest);
+    if (p.error == proto::FrameError::Incomplete || p.error == proto::FrameError::NoStartMark || p.consumed == 0) break;
+    if (p.error == proto::FrameError::None)
+      seen.insert(QStringLiteral("%1/%2").arg(p.frame.second, 2, 16, QLatin1Char('0')).arg(p.frame.third, 2, 16, QLatin1Char('0')));
+    rest.remove_prefix(p.consumed);
+  }
+  return seen;
+}
+
+const std::set<QString> kReads = {"42/16", "40/01", "42/17", "41/0e"};
+
+// An RS-485 bus on a pseudo-terminal: the test keeps the line's far end and answers for every
+// simulated controller on it; a frame for an address nobody has gets no answer.
+class PtyBus : public QObject {
+ public:
+  explicit PtyBus(std::vector<sim::ControllerConfig> configs) {
+    if (!pty.open()) return;
+    // the line stays up while the exporter opens and closes it
+    slave_ = ::open(pty.slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    for (auto &c : configs) controllers_.push_back(std::make_unique<sim::Controller>(c));
+    notifier_ = new QSocketNotifier(pty.master, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] { readable(); });
+  }
+  ~PtyBus() override {
+    if (slave_ >= 0) ::close(slave_);
+  }
+  testsupport::PtyPair pty;
+  QByteArray received;
+
+ private:
+  void readable() {
+    char buf[4096];
+    const ssize_t n = ::read(pty.master, buf, sizeof buf);
+    if (n <= 0) return;
+    received.append(buf, n);
+    pending_.append(buf, n);
+    int end;
+    while ((end = pending_.indexOf('\r')) >= 0) {
+      const std::string frame = pending_.left(end + 1).toStdString();
+      pending_.remove(0, end + 1);
+      for (auto &c : controllers_)
+        if (auto a = c->answer(frame)) pty.write(QByteArray::fromStdString(*a));
+    }
+  }
+  int slave_ = -1;
+  std::vector<std::unique_ptr<sim::Controller>> controllers_;
+  QSocketNotifier *notifier_ = nullptr;
+  QByteArray pending_;
+};
+
+}  // namespace
+
+class TestExporterE2e : public QObject {
+  Q_OBJECT
+ private slots:
+  void argumentErrors_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("nothing") << QStringList{} << "no controller";
+    QTest::newRow("unknown") << QStringList{"--controller", "a=tcp://127.0.0.1:1", "--frobnicate"} << "--frobnicate";
+    QTest::newRow("bad url") << QStringList{"--controller", "a=ftp://x"} << "ftp://x";
+    QTest::newRow("bad interval") << QStringList{"--interval", "-1", "--controller", "a=tcp://127.0.0.1:1"} << "--interval";
+    QTest::newRow("bad listen") << QStringList{"--listen", "nowhere", "--controller", "a=tcp://127.0.0.1:1"} << "--listen";
+  }
+  void argumentErrors() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+    QProcess p;
+    p.start(QStringLiteral(EXPORTER_PATH), args);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 2);
+    const QByteArray err = p.readAllStandardError();
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.contains(error.toUtf8()), err.constData());
+    QVERIFY(p.readAllStandardOutput().isEmpty());
+  }
+
+  void helpAndNoWidgets() {
+    QProcess p;
+    p.start(QStringLiteral(EXPORTER_PATH), {"--help"});
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 0);
+    const QByteArray out = p.readAllStandardOutput();
+    for (const char *w : {"--listen", "--interval", "--controller", "tcp://HOST:PORT", "serial:DEVICE", "address"})
+      QVERIFY2(out.contains(w), w);
+    // the exporter runs where no window can: it does not even load the widget library
+    QProcess ldd;
+    ldd.start(QStringLiteral("ldd"), {QStringLiteral(EXPORTER_PATH)});
+    if (!ldd.waitForFinished(10000)) QSKIP("ldd is not available");
+    const QByteArray libs = ldd.readAllStandardOutput();
+    QVERIFY(libs.contains("libQt6Core"));
+    QVERIFY(!libs.contains("Widgets"));
+    QVERIFY(!libs.contains("Gui"));
+  }
+
+  // Exact values from scripted answers over TCP, alarms and modules from the simulator on a
+  // pseudo-terminal; the scrape passes promtool; SIGTERM ends the program with status 0.
+  void metricsOverTcpAndPty() {
+    testsupport::ScriptedPeer peer;
+    peer.respond = [](const QByteArray &req) -> QByteArray {
+      const auto f = proto::parseFrame(req.toStdString());
+      if (f.error != proto::FrameError::None || f.frame.adr != 7) return {};
+      const int cmd = f.frame.second << 8 | f.frame.third;
+      std::vector<uint8_t> sys(18, 0);
+      sys[0] = 0x14, sys[1] = 0xE6;  // 53.5 V
+      sys[2] = 0x80, sys[3] = 0x0A;  // -1 A
+      sys[10] = 1;
+      sys[14] = 0x04;                // load fuse
+      sys[16] = 0x10;                // equalize
+      switch (cmd) {
+        case 0x4216: return frameBytes(7, 0x42, 0, sys);
+        case 0x4001: return frameBytes(7, 0x40, 0, {0x08, 0x9D, 0, 0, 0x02});  // 220.5 V, under-voltage
+        case 0x4217: return frameBytes(7, 0x42, 0, {11});
+        case 0x410E: return frameBytes(7, 0x41, 0, {11, 0x14, 0xE7, 0x03, 0x2A, 1, 30, 0, 0, 0x10, 0});
+        default: return frameBytes(7, f.frame.second, 4, {});
+      }
+    };
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ctrl"));
+    Powersim sim({"--pty", "--link", link, "--alarms", "smoke,ac-breaker", "--modules", "2,5", "--module-fault", "5:3:0x20"});
+    QVERIFY(sim.ok());
+    Exporter ex({"--interval", "0.5", "--controller", QStringLiteral("lan=tcp://127.0.0.1:%1?address=7").arg(peer.port()),
+                 "--controller", QStringLiteral("tty=serial:%1?baud=9600").arg(link)});
+    QVERIFY(ex.port());
+    const QByteArray page = ex.waitFor([](const QByteArray &p) { return up(p, "lan") == "1" && up(p, "tty") == "1"; });
+    QCOMPARE(up(page, "lan"), QStringLiteral("1"));
+    QCOMPARE(up(page, "tty"), QStringLiteral("1"));
+    const auto v = [&](const char *series) { return seriesValue(page, QString::fromLatin1(series)); };
+    QCOMPARE(v("powerhost_dc_output_voltage_volts{controller=\"lan\"}"), QStringLiteral("53.5"));
+    QCOMPARE(v("powerhost_battery_current_amperes{controller=\"lan\"}"), QStringLiteral("-1"));
+    QCOMPARE(v("powerhost_ac_input_voltage_volts{controller=\"lan\"}"), QStringLiteral("220.5"));
+    QCOMPARE(v("powerhost_alarm{controller=\"lan\",alarm=\"load_fuse\"}"), QStringLiteral("1"));
+    QCOMPARE(v("powerhost_alarm{controller=\"lan\",alarm=\"ac_failure\"}"), QStringLiteral("1"));
+    QCOMPARE(v("powerhost_ac_state{controller=\"lan\",state=\"undervoltage\"}"), QStringLiteral("1"));
+    QCOMPARE(v("powerhost_battery_state{controller=\"lan\",state=\"equalize\"}"), QStringLiteral("1"));
+    QCOMPARE(v("powerhost_rectifier_output_voltage_volts{controller=\"lan\",module=\"11\"}"), QStringLiteral("53.51"));
+    QCOMPARE(v("powerhost_rectifier_output_current_amperes{controller=\"lan\",module=\"11\"}"), QStringLiteral("8.1"));
+    QCOMPARE(v("powerhost_rectifier_fan_fault{controller=\"lan\",module=\"11\"}"), QStringLiteral("1"));
+    // the simulator on the pseudo-terminal
+    QCOMPARE(v("powerhost_alarm{controller=\"tty\",alarm=\"smoke\"}"), QStringLiteral("1"));
+    QCOMPARE(v("powerhost_alarm{controller=\"tty\",alarm=\"ac_breaker\"}"), QStringLiteral("1"));
+    QCOMPARE(v("powerhost_alarm{controller=\"tty\",alarm=\"door\"}"), QStringLiteral("0"));
+    QCOMPARE(v("powerhost_rectifier_modules{controller=\"tty\"}"), QStringLiteral("2"));
+    QCOMPARE(v("powerhost_rectifier_present{controller=\"tty\",module=\"2\"}"), QStringLiteral("1"));
+    QCOMPARE(v("powerhost_rectifier_present{controller=\"tty\",module=\"1\"}"), QStringLiteral("0"));
+    QCOMPARE(v("powerhost_rectifier_protection{controller=\"tty\",module=\"5\"}"), QStringLiteral("1"));
+    QCOMPARE(v("powerhost_rectifier_protection{controller=\"tty\",module=\"2\"}"), QStringLiteral("0"));
+    const double bus = v("powerhost_dc_output_voltage_volts{controller=\"tty\"}").toDouble();
+    QVERIFY2(bus > 45 && bus < 58, qPrintable(QString::number(bus)));
+    QCOMPARE(v("powerhost_poll_errors_total{controller=\"lan\",reason=\"timeout\"}"), QStringLiteral("0"));
+
+    // Prometheus's own check of the format
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (!promtool.isEmpty()) {
+      QProcess check;
+      check.start(promtool, {"check", "metrics"});
+      check.write(page);
+      check.closeWriteChannel();
+      QVERIFY(check.waitForFinished(20000));
+      QVERIFY2(check.exitCode() == 0, check.readAllStandardOutput() + check.readAllStandardError());
+    } else {
+      qWarning("promtool is missing (Debian package prometheus): the format check is skipped");
+    }
+    // nothing but the four reads reached the scripted controller
+    QVERIFY(peer.requests > 0);
+    QCOMPARE(requestsIn(peer.received), kReads);
+    QCOMPARE(ex.terminate(), 0);
+  }
+
+  // A simulator that stops shows up 0 with its errors counted; once it is back, up 1 again.
+  void upFallsAndReturns() {
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ctrl"));
+    auto tcp = std::make_unique<Powersim>(QStringList{});
+    auto pty = std::make_unique<Powersim>(QStringList{"--pty", "--link", link});
+    QVERIFY(tcp->ok() && pty->ok());
+    const quint16 port = tcp->port();
+    Exporter ex({"--interval", "0.5", "--controller", QStringLiteral("t=tcp://127.0.0.1:%1").arg(port), "--controller",
+                 QStringLiteral("s=serial:%1").arg(link)});
+    QByteArray page = ex.waitFor([](const QByteArray &p) { return up(p, "t") == "1" && up(p, "s") == "1"; });
+    QCOMPARE(up(page, "t"), QStringLiteral("1"));
+    QCOMPARE(up(page, "s"), QStringLiteral("1"));
+    tcp.reset();
+    pty.reset();
+    page = ex.waitFor([](const QByteArray &p) { return up(p, "t") == "0" && up(p, "s") == "0"; });
+    QCOMPARE(up(page, "t"), QStringLiteral("0"));
+    QCOMPARE(up(page, "s"), QStringLiteral("0"));
+    QVERIFY(seriesValue(page, "powerhost_poll_errors_total{controller=\"t\",reason=\"timeout\"}").toInt() >= 1);
+    // the last completed poll's values stay
+    QVERIFY(!seriesValue(page, "powerhost_dc_output_voltage_volts{controller=\"t\"}").isEmpty());
+    tcp = std::make_unique<Powersim>(QStringList{"--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
+    pty = std::make_unique<Powersim>(QStringList{"--pty", "--link", link});
+    QVERIFY(tcp->ok() && pty->ok());
+    page = ex.waitFor([](const QByteArray &p) { return up(p, "t") == "1" && up(p, "s") == "1"; });
+    QCOMPARE(up(page, "t"), QStringLiteral("1"));
+    QCOMPARE(up(page, "s"), QStringLiteral("1"));
+    QCOMPARE(ex.terminate(), 0);
+  }
+
+  // Two controllers on one pseudo-terminal bus, polled in turn over one port; an address
+  // nobody answers on the same bus is down and does not stop the other two.
+  void twoAddressesOnOneBus() {
+    sim::ControllerConfig a(3, {1, 2}), b(7, {4});
+    a.alarms.status[17 - 13] = 0x04;  // door at 3 only
+    PtyBus bus({a, b});
+    QVERIFY(!bus.pty.slavePath.isEmpty());
+    const QString dev = bus.pty.slavePath;
+    Exporter ex({"--interval", "0.5", "--controller", QStringLiteral("a3=serial:%1?baud=9600&address=3").arg(dev),
+                 "--controller", QStringLiteral("b7=serial:%1?address=7&baud=9600").arg(dev), "--controller",
+                 QStringLiteral("n9=serial:%1?address=9").arg(dev)});
+    QVERIFY(ex.port());
+    const QByteArray page = ex.waitFor([](const QByteArray &p) {
+      return up(p, "a3") == "1" && up(p, "b7") == "1" &&
+             seriesValue(p, "powerhost_poll_errors_total{controller=\"n9\",reason=\"timeout\"}").toInt() >= 1;
+    });
+    QCOMPARE(up(page, "a3"), QStringLiteral("1"));
+    QCOMPARE(up(page, "b7"), QStringLiteral("1"));
+    QCOMPARE(up(page, "n9"), QStringLiteral("0"));
+    QCOMPARE(seriesValue(page, "powerhost_rectifier_present{controller=\"a3\",module=\"2\"}"), QStringLiteral("1"));
+    QCOMPARE(seriesValue(page, "powerhost_rectifier_present{controller=\"b7\",module=\"2\"}"), QStringLiteral("0"));
+    QCOMPARE(seriesValue(page, "powerhost_rectifier_present{controller=\"b7\",module=\"4\"}"), QStringLiteral("1"));
+    QCOMPARE(seriesValue(page, "powerhost_alarm{controller=\"a3\",alarm=\"door\"}"), QStringLiteral("1"));
+    QCOMPARE(seriesValue(page, "powerhost_alarm{controller=\"b7\",alarm=\"door\"}"), QStringLiteral("0"));
+    // nothing but reads went on the bus
+    QCOMPARE(requestsIn(bus.received), kReads);
+    QCOMPARE(ex.terminate(), 0);
+  }
+
+  void httpEndpoint() {
+    Exporter ex({"--controller", "a=tcp://127.0.0.1:1"});
+    QVERIFY(ex.port());
+    QVERIFY(get(ex.port(), "/").startsWith("HTTP/1.1 200"));
+    QVERIFY(get(ex.port(), "/").contains("href=\"/metrics\""));
+    const QByteArray m = get(ex.port(), "/metrics");
+    QVERIFY(m.startsWith("HTTP/1.1 200"));
+    QVERIFY(m.contains("Content-Type: text/plain; version=0.0.4"));
+    for (const char *path : {"/metrics/", "/index.html", "/metricsx", "/favicon.ico"})
+      QVERIFY2(get(ex.port(), path).startsWith("HTTP/1.1 404"), path);
+    QVERIFY(httpRequest(ex.port(), "GET /" + QByteArray(9000, 'a') + " HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 414"));
+    QVERIFY(httpRequest(ex.port(), "GET / HTTP/1.1\r\nX-Big: " + QByteArray(9000, 'b') + "\r\n\r\n").startsWith("HTTP/1.1 431"));
+    // still serving after them
+    QVERIFY(get(ex.port(), "/metrics").startsWith("HTTP/1.1 200"));
+    QCOMPARE(ex.terminate(), 0);
+  }
+};
+
+QTEST_GUILESS_MAIN(TestExporterE2e)
+#include "test_exporter_e2e.moc"
