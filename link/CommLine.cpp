@@ -44,7 +44,8 @@ bool took(int fd, const struct termios2 &asked) {
   if ((now.c_cflag & format) != (asked.c_cflag & format)) return false;
   if ((now.c_iflag & (IXON | IXOFF | INPCK | PARMRK)) != (asked.c_iflag & (IXON | IXOFF | INPCK | PARMRK))) return false;
   auto near = [](uint32_t got, uint32_t want) { return uint64_t(got > want ? got - want : want - got) * 50 <= want; };
-  return near(now.c_ospeed, asked.c_ospeed) && near(now.c_ispeed, asked.c_ispeed);
+  // An input speed of 0 is the output speed.
+  return near(now.c_ospeed, asked.c_ospeed) && near(now.c_ispeed ? now.c_ispeed : now.c_ospeed, asked.c_ispeed);
 }
 
 }  // namespace
