@@ -1,5 +1,5 @@
 // Fuzzing the window's receive path as the links drive it: chunks of arbitrary bytes reach
-// the serial receive event or the LAN receive handler while a routed request is pending.
+// the serial receive event or the LAN receive handler while a routed request is on the line.
 //
 // An input is
 //   byte 0    which row of the routing table is pending (modulo its length)
@@ -79,6 +79,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   }
   f.pendingCid1 = route.cid1;
   f.pendingCid2 = route.cid2;
+  // the routed request is the one on the line, sent by whoever the flags say runs
+  f.exchange().clear();
+  Exchange::Request r;
+  r.cid1 = route.cid1;
+  r.cid2 = route.cid2;
+  r.tag = flags & 0x04   ? TForm1::StatusPoll
+          : flags & 0x01 ? TForm1::Page1Chain
+          : flags & 0x02 ? TForm1::Page2Chain
+                         : TForm1::OperatorRequest;
+  r.context = data[0] % 14;  // a module, a contact or a record index, sometimes out of range
+  r.background = r.tag == TForm1::StatusPoll;
+  f.exchange().submit(std::move(r));
 
   lanStream.clear();
   std::size_t at = 2;

@@ -1,0 +1,202 @@
+// The window's exchange against a scripted controller on loopback: every box shows the answer
+// to its own request, whatever the operator clicks meanwhile, and the controller never gets a
+// request while it still owes an answer.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include "support/FormFixture.h"
+#include "support/Powersim.h"
+#include "support/ScriptedPeer.h"
+#include "window/Unit1.h"
+
+using namespace testsupport;
+
+namespace {
+
+// A controller that answers every request after `delayMs`, with data {0, CID2, 0, ...} (long
+// enough for every status decoder), and counts
+// requests that came while it still owed an answer.
+struct SlowController {
+  ScriptedPeer peer;
+  int delayMs = 40;
+  int owed = 0, overlaps = 0;
+  QList<QByteArray> requests;
+  SlowController() {
+    peer.respond = [this](const QByteArray &req) {
+      requests << req;
+      if (owed > 0) ++overlaps;
+      ++owed;
+      const auto parsed = proto::parseFrame(req.toStdString());
+      const QByteArray reply = answer(parsed.frame.second, 0, bytes({0, parsed.frame.third}) + QByteArray(18, '\0'));
+      QTimer::singleShot(delayMs, &peer, [this, reply] {
+        --owed;
+        peer.send(reply);
+      });
+      return QByteArray();
+    };
+  }
+};
+
+}  // namespace
+
+class TestExchangeE2e : public QObject {
+  Q_OBJECT
+ private slots:
+  void init() { SetYesNoHook([](const QString &) { return true; }); }
+
+  void readsClickedTogetherEachFillTheirOwnBox() {
+    MessageRecorder boxes;
+    TForm1 f;
+    SlowController c;
+    QVERIFY(openLan(f, c.peer.port()));
+    click(f, "Button5");  // 40/06
+    click(f, "Button7");  // 40/08
+    QVERIFY(waitFor([&] { return text(f, "Edit5") == "0.6" && text(f, "Edit6") == "0.8"; }, 5000));
+    QCOMPARE(c.overlaps, 0);
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // Reads clicked in the middle of the one-key refresh fill their own boxes, and the refresh
+  // still reads every row in order to its end.
+  void aReadDuringTheRefreshShiftsNothing() {
+    MessageRecorder boxes;
+    TForm1 f;
+    SlowController c;
+    QVERIFY(openLan(f, c.peer.port()));
+    click(f, "Button24");
+    QVERIFY(waitFor([&] { return c.requests.size() >= 4; }, 5000));
+    click(f, "Button58");  // 浮充电压设定, 42/3B
+    click(f, "Button120");  // 电池容量, 42/57
+    QVERIFY(waitFor([&] { return c.requests.size() == 33 && c.owed == 0 && f.exchange().idle(); }, 15000));
+    QVERIFY(waitFor([&] { return f.panelText(0).contains(QStringLiteral("参数1刷新 31/31")); }, 1000));
+    QCOMPARE(c.overlaps, 0);
+    QCOMPARE(c.requests.size(), 31 + 2);
+    QCOMPARE(text(f, "Edit5"), QStringLiteral("0.6"));    // 40/06 at /10
+    QCOMPARE(text(f, "Edit36"), QStringLiteral("0.59"));  // 42/3B at /100
+    QCOMPARE(text(f, "Edit37"), QStringLiteral("0.77"));  // 42/4D at /100
+    QCOMPARE(text(f, "Edit20"), QStringLiteral("87"));    // 42/57, whole
+    QCOMPARE(text(f, "Edit27"), QStringLiteral("0.69"));  // 42/45, the last row
+  }
+
+  // An answer later than the time-out never reaches the next read's box, not even for a
+  // moment.
+  void aLateAnswerIsNeverShown() {
+    MessageRecorder boxes;
+    TForm1 f;
+    SlowController c;
+    QVERIFY(openLan(f, c.peer.port()));
+    QStringList shown;
+    connect(f.findChild<QLineEdit *>("Edit20"), &QLineEdit::textChanged, [&](const QString &t) { shown << t; });
+    for (int late : {1300, 2600}) {
+      c.delayMs = late;
+      click(f, "Button5");
+      QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 3000));
+      c.delayMs = 10;
+      click(f, "Button120");
+      QVERIFY(waitFor([&] { return text(f, "Edit20") == QStringLiteral("87"); }, 8000));
+      QVERIFY(waitFor([&] { return c.owed == 0; }, 5000));
+      QTest::qWait(100);
+      QCOMPARE(shown, QStringList{"87"});
+      QVERIFY(memoLines(f).contains(QStringLiteral("迟到的应答，不解码")) || late > 2000);
+      f.findChild<QLineEdit *>("Edit20")->clear();
+      shown.clear();
+    }
+    QCOMPARE(text(f, "Edit5"), QStringLiteral("0"));  // never filled by its late answer
+  }
+
+  // Polls carry no data whatever the data box holds, and nobody is asked about it.
+  void pollsIgnoreTheDataBox() {
+    MessageRecorder boxes;
+    TForm1 f;
+    SlowController c;
+    c.delayMs = 5;
+    QVERIFY(openLan(f, c.peer.port()));
+    setText(f, "Edit4", QStringLiteral("123"));
+    f.PageControl1->setCurrentIndex(1);
+    QVERIFY(waitFor([&] { return c.requests.size() >= 6; }, 8000));
+    for (const QByteArray &r : c.requests) QCOMPARE(r.mid(7, 2), QByteArray("00"));
+    QCOMPARE(text(f, "Edit4"), QStringLiteral("123"));
+    QVERIFY(boxes.boxes.isEmpty());
+    // a bad address box: no box, the status bar says why, and polling resumes once fixed
+    setText(f, "Edit1", QStringLiteral("abc"));
+    QVERIFY(waitFor([&] { return f.panelText(1).startsWith(QStringLiteral("状态轮询暂停：")); }, 5000));
+    const int before = c.requests.size();
+    QTest::qWait(1500);
+    QCOMPARE(c.requests.size(), before);
+    setText(f, "Edit1", QStringLiteral("1"));
+    QVERIFY(waitFor([&] { return c.requests.size() > before; }, 5000));
+    QVERIFY(boxes.boxes.isEmpty());
+    QCOMPARE(c.overlaps, 0);
+  }
+
+  void closingTheLinkEndsARefreshWithItsOwnReason() {
+    MessageRecorder boxes;
+    {
+      TForm1 f;
+      SlowController c;
+      QVERIFY(openLan(f, c.peer.port()));
+      click(f, "Button24");
+      QVERIFY(waitFor([&] { return c.requests.size() >= 2; }, 5000));
+      click(f, "Button29");
+      QVERIFY2(f.panelText(0).contains(QStringLiteral("停在 2/31：连接已关闭")), qPrintable(f.panelText(0)));
+      // reopening clears the old stop
+      click(f, "Button29");
+      QVERIFY(waitFor([&] { return f.lanConnected; }, 5000));
+      QVERIFY(!f.panelText(0).contains(QStringLiteral("停在")));
+      // the window closes with the link open: nothing is said
+    }
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // Bytes that never end do not stop the time-out; an answer nobody asked for is logged and
+  // never decoded.
+  void tricklesTimeOutAndUnaskedAnswersAreNotDecoded() {
+    MessageRecorder boxes;
+    TForm1 f;
+    ScriptedPeer peer;
+    peer.respond = [](const QByteArray &) { return QByteArray(); };
+    QVERIFY(openLan(f, peer.port()));
+    QTimer trickle;
+    connect(&trickle, &QTimer::timeout, [&] { peer.send("0"); });
+    click(f, "Button5");
+    trickle.start(50);
+    QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 2500));
+    trickle.stop();
+    QVERIFY(waitFor([&] { return f.exchange().idle(); }, 3000));
+    peer.send(answer(0x40, 0, bytes({0x08, 0x98})));
+    QVERIFY(waitFor([&] { return memoLines(f).contains(QStringLiteral("无请求的数据，不解码")); }, 3000));
+    QCOMPARE(text(f, "Edit5"), QStringLiteral("0"));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // "生成命令" while the status page polls over a slow serial line: the answer on the line is
+  // still decoded as its own request's, and polling goes on.
+  void buildingAloneReroutesNothing() {
+    MessageRecorder boxes;
+    Powersim sim({QStringLiteral("--pty"), QStringLiteral("--baud"), QStringLiteral("9600")});
+    QVERIFY(sim.ok());
+    TForm1 f;
+    f.RadioButton1->click();
+    f.ComboBox1->setEditText(sim.ptyPath());
+    click(f, "Button29");
+    QVERIFY(f.linkOpen);
+    f.PageControl1->setCurrentIndex(1);
+    QVERIFY(waitFor([&] { return text(f, "Edit16") != QStringLiteral("0"); }, 5000));
+    for (int i = 0; i < 20; ++i) {
+      setText(f, "Edit2", QStringLiteral("40"));
+      setText(f, "Edit3", i % 2 ? QStringLiteral("06") : QStringLiteral("zz"));  // good, refused
+      click(f, "Button1");
+      QTest::qWait(37);
+    }
+    const int before = memoLines(f).filter(requestLine(0x42, 0x16)).size();
+    QVERIFY(waitFor([&] { return memoLines(f).filter(requestLine(0x42, 0x16)).size() > before + 1; }, 5000));
+    QCOMPARE(text(f, "Edit5"), QStringLiteral("0"));  // page 1's box: never a status value
+    QCOMPARE(boxes.boxes.size(), 10);                 // the refused builds, and nothing else
+  }
+};
+
+QTEST_MAIN(TestExchangeE2e)
+#include "test_exchange_e2e.moc"
