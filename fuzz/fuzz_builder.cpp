@@ -39,9 +39,9 @@ void checkBuilt(TForm1 &f) {
   const proto::FrameParse p = proto::parseFrame(frame);
   if (p.error != proto::FrameError::None || p.consumed != frame.size()) fault("built frame does not read back");
   if (p.frame.adr != StrToInt(f.Edit1->text())) fault("address differs");
-  if (p.frame.second != f.pendingCid1 || p.frame.third != f.pendingCid2) fault("CID1/CID2 differ from pending");
+  if (p.frame.cid1 != f.pendingCid1 || p.frame.cid2OrRtn != f.pendingCid2) fault("CID1/CID2 differ from pending");
   const std::string cid1 = f.Edit2->text().toStdString(), cid2 = f.Edit3->text().toStdString();
-  if (proto::hexByte(cid1[0], cid1[1]) != p.frame.second || proto::hexByte(cid2[0], cid2[1]) != p.frame.third)
+  if (proto::hexByte(cid1[0], cid1[1]) != p.frame.cid1 || proto::hexByte(cid2[0], cid2[1]) != p.frame.cid2OrRtn)
     fault("CID1/CID2 differ from the boxes");
   if (proto::hexBytes(f.Edit4->text().toStdString()) != p.frame.data) fault("data differs from the box");
 }

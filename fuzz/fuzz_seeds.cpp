@@ -63,11 +63,11 @@ int main(int argc, char **argv) {
       const auto a = controller.answer(proto::encodeFrame(controller.address(), r.cid1, r.cid2, data));
       if (!a) continue;
       const proto::FrameParse p = proto::parseFrame(*a);
-      if (answer.empty() || (p.error == proto::FrameError::None && p.frame.third == sim::kRtnOk)) {
+      if (answer.empty() || (p.error == proto::FrameError::None && p.frame.cid2OrRtn == sim::kRtnOk)) {
         answer = *a;
         used = data;
       }
-      if (p.error == proto::FrameError::None && p.frame.third == sim::kRtnOk) break;
+      if (p.error == proto::FrameError::None && p.frame.cid2OrRtn == sim::kRtnOk) break;
     }
     if (answer.empty() || answer.size() > 255) {
       std::fprintf(stderr, "no answer for %02X/%02X\n", r.cid1, r.cid2);

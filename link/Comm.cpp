@@ -4,6 +4,7 @@
 #include "link/CommThreads.h"
 
 #include <QFile>
+#include <QStringList>
 
 #include <cerrno>
 #include <system_error>
@@ -30,12 +31,38 @@ void Signal(int eventFd) {
 
 TComm::TComm(QObject *owner) : QObject(owner), shared_(std::make_unique<TCommShared>()) {
   shared_->notify = this;
-  shared_->transmitIdle = &TransmitIdle;
+  shared_->transmitIdle = &transmitIdle_;
 }
 
 TComm::~TComm() { ClosePort(); }
 
 bool TComm::Opened() const { return handle_ >= 0; }
+
+uint64_t TComm::ReceivedBytes() const { return shared_->receivedBytes.load(); }
+
+QString CommErrorText(uint32_t eventMask) {
+  static constexpr struct {
+    uint32_t flag;
+    const char *text;
+  } kTexts[] = {
+      {CommErrorRxOver, "receive buffer overflow"},
+      {CommErrorOverrun, "receiver overrun"},
+      {CommErrorParity, "parity error"},
+      {CommErrorFrame, "framing error"},
+      {CommErrorBreak, "break"},
+      {CommErrorBadByte, "bad bytes received"},
+      {CommErrorRead, "read failed"},
+      {CommErrorMode, "line setting refused"},
+  };
+  QStringList parts;
+  uint32_t known = 0;
+  for (const auto &t : kTexts) {
+    known |= t.flag;
+    if (eventMask & t.flag) parts << QString::fromLatin1(t.text);
+  }
+  if (eventMask & ~known) parts << QStringLiteral("error 0x%1").arg(eventMask & ~known, 4, 16, QLatin1Char('0'));
+  return parts.join(QStringLiteral(", "));
+}
 
 void TComm::OpenPort() {
   if (handle_ >= 0) throw ECommsError("This serial port already opened");
@@ -61,11 +88,13 @@ void TComm::OpenPort() {
   handle_ = fd;
   openParity_ = parity_;
   (void)tcflush(fd, TCIOFLUSH);
-  TransmitIdle = true;
+  transmitIdle_ = true;
+  TCommShared &s = *shared_;
+  s.ForgetHeld();
+  s.receivedBytes = 0;
   ApplyTimeouts();
   ApplyDeviceSettings();
 
-  TCommShared &s = *shared_;
   s.port = fd;
   s.lastReceivedNs = 0;
   s.stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -74,11 +103,6 @@ void TComm::OpenPort() {
     ReleaseHandles();
     throw ECommsError("Unable to create event");
   }
-  {
-    std::lock_guard<std::mutex> lock(s.queueLock);
-    s.queue.clear();
-  }
-
   try {
     readThread_ = std::make_unique<TReadThread>(shared_.get());
     readThread_->Start();
@@ -88,9 +112,18 @@ void TComm::OpenPort() {
     throw ECommsError("Unable to create read thread");
   }
   try {
+    {
+      // Taking requests from now on; the thread clears this when it ends.
+      std::lock_guard<std::mutex> lock(s.queueLock);
+      s.accepting = true;
+    }
     writeThread_ = std::make_unique<TWriteThread>(shared_.get());
     writeThread_->Start();
   } catch (const std::exception &) {
+    {
+      std::lock_guard<std::mutex> lock(s.queueLock);
+      s.accepting = false;
+    }
     StopReceiveThread();
     writeThread_.reset();
     ReleaseHandles();
@@ -117,7 +150,7 @@ void TComm::StopTransmitThread() {
   if (!writeThread_) return;
   Signal(shared_->stopEvent);
   (void)tcflush(handle_, TCOFLUSH);
-  TransmitIdle = true;
+  transmitIdle_ = true;
   writeThread_->Join();
   writeThread_.reset();
 }
@@ -127,7 +160,9 @@ void TComm::ReleaseHandles() {
   TCommShared &s = *shared_;
   {
     std::lock_guard<std::mutex> lock(s.queueLock);
-    s.queue.clear();
+    s.accepting = false;
+    std::deque<QByteArray>().swap(s.queue);
+    s.queuedBytes = 0;
   }
   CloseFd(s.stopEvent);
   CloseFd(s.writeWakeup);
@@ -138,19 +173,21 @@ void TComm::ReleaseHandles() {
   }
   rtsToggleSet_ = false;
   CloseFd(handle_);
-  TransmitIdle = true;
+  transmitIdle_ = true;
 }
 
 bool TComm::SendData(const char *data, uint16_t length) {
-  // A transmit thread that ended after a failure would never write the request.
-  if (!writeThread_ || !writeThread_->Running() || length == 0 || data == nullptr) return false;
+  if (length == 0 || data == nullptr) return false;
   TCommShared &s = *shared_;
   {
     // Marked busy together with the queueing, so the transmit thread cannot mark the
-    // queue idle in between and leave the flag wrong.
+    // queue idle in between and leave the flag wrong. A transmit thread that ended after
+    // a failure (or none at all) takes nothing: it would never write the request.
     std::lock_guard<std::mutex> lock(s.queueLock);
+    if (!s.accepting || s.queuedBytes + length > kMaxQueuedTransmitBytes) return false;
     s.queue.emplace_back(data, length);
-    TransmitIdle = false;
+    s.queuedBytes += length;
+    transmitIdle_ = false;
   }
   Signal(s.writeWakeup);
   return true;
@@ -182,20 +219,25 @@ void TComm::ApplyDeviceSettings() {
   s.dropNulls = ignoreNullChar_;
   s.dsrSensitive = dsrSensitivity_;
   s.decodeMarks = line.markErrors;
-  // A setting the device refuses is not reported: the line keeps what it had.
-  (void)commline::apply(handle_, line);
+  // A setting the device refuses is reported; the line keeps what the device took.
+  bool taken = commline::apply(handle_, line);
 
   // DTR stays raised under handshaking: this system has no DTR/DSR input flow control.
-  // A pseudo-terminal has no modem lines and refuses these; that is fine.
-  (void)commline::setDtr(handle_, dtrControl_ != TDtrControl::DtrDisable);
+  // A device without modem lines (a pseudo-terminal) refuses these; that is no fault.
+  commline::ModemLines lines;
+  const bool haveModem = commline::readModem(handle_, &lines);
+  taken = (commline::setDtr(handle_, dtrControl_ != TDtrControl::DtrDisable) || !haveModem) && taken;
   if (rtsControl_ == TRtsControl::RtsTransmissionAvailable) {
+    // Asked for by name: a device that cannot toggle RTS is refused, modem lines or not.
     rtsToggleSet_ = commline::setRtsToggle(handle_, true);
+    taken = rtsToggleSet_ && taken;
   } else {
     if (rtsToggleSet_) (void)commline::setRtsToggle(handle_, false);
     rtsToggleSet_ = false;
     if (rtsControl_ != TRtsControl::RtsHandshake)
-      (void)commline::setRts(handle_, rtsControl_ == TRtsControl::RtsEnable);
+      taken = (commline::setRts(handle_, rtsControl_ == TRtsControl::RtsEnable) || !haveModem) && taken;
   }
+  if (!taken) s.PostError(CommErrorMode);
 }
 
 void TComm::ApplyTimeouts() {
@@ -254,9 +296,12 @@ void TComm::SetEndChar(int v) {
 bool TComm::event(QEvent *e) {
   TakeOver(e);
   const int type = e->type();
-  if (type < CommMsgData || type > CommMsgTxEmpty) return QObject::event(e);
+  if (type < CommMsgData || type > CommMsgOverrun) return QObject::event(e);
   const auto *ce = dynamic_cast<const TCommEvent *>(e);
   if (ce == nullptr) return true;  // not one of ours: ignored
+  // Room in the hand-over: what the threads held back goes out now, behind this one.
+  shared_->Taken();
+  if (shared_->Holding()) shared_->FlushHeld();
   switch (type) {
     case CommMsgData:
       if (auto h = OnReceiveData) h(this, ce->Data.constData(), static_cast<uint16_t>(ce->Data.size()));
@@ -272,6 +317,9 @@ bool TComm::event(QEvent *e) {
       break;
     case CommMsgTxEmpty:
       if (auto h = OnSendDataEmpty) h(this);
+      break;
+    case CommMsgOverrun:
+      if (auto h = OnReceiveOverrun) h(this, ce->Code);
       break;
     default:
       break;

@@ -33,6 +33,21 @@ bool modemBits(int fd, int bits, bool raised) {
   return ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
+// Whether the line now has what was asked: a driver takes a request and quietly keeps
+// what it cannot do (a pseudo-terminal keeps 8 bits without parity, an adapter rounds an
+// odd speed). A speed within 2 % of the one asked is taken: a UART works with that.
+bool took(int fd, const struct termios2 &asked) {
+  struct termios2 now {};
+  if (ioctl(fd, TCGETS2, &now) != 0) return false;
+  tcflag_t format = CSIZE | PARENB | CSTOPB | CRTSCTS;
+  if (asked.c_cflag & PARENB) format |= PARODD | CMSPAR;
+  if ((now.c_cflag & format) != (asked.c_cflag & format)) return false;
+  if ((now.c_iflag & (IXON | IXOFF | INPCK | PARMRK)) != (asked.c_iflag & (IXON | IXOFF | INPCK | PARMRK))) return false;
+  auto near = [](uint32_t got, uint32_t want) { return uint64_t(got > want ? got - want : want - got) * 50 <= want; };
+  // An input speed of 0 is the output speed.
+  return near(now.c_ospeed, asked.c_ospeed) && near(now.c_ispeed ? now.c_ispeed : now.c_ospeed, asked.c_ispeed);
+}
+
 }  // namespace
 
 bool apply(int fd, const Settings &s) {
@@ -79,7 +94,7 @@ bool apply(int fd, const Settings &s) {
   t.c_cc[VSTOP] = static_cast<cc_t>(s.xoffChar);
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  if (ioctl(fd, TCSETS2, &t) == 0) return true;
+  if (ioctl(fd, TCSETS2, &t) == 0) return took(fd, t);
 
   // Refused as a whole: keep the line's own character format, then its own speed as
   // well, so that what the device can take (raw mode, flow control) still lands.

@@ -21,8 +21,9 @@ struct Settings {
   char xoffChar = 0x13;
 };
 
-// Writes the settings in raw mode. False when the device refuses them; it then keeps
-// its own character format (and, if need be, speed) and takes the rest.
+// Writes the settings in raw mode. False when the device refuses them, or takes them but
+// keeps something else (read back: character format, flow control, a speed more than 2 %
+// off); it then keeps its own character format (and, if need be, speed) and takes the rest.
 bool apply(int fd, const Settings &s);
 // Current output speed in bits per second, standard or not.
 bool readBaud(int fd, uint32_t *baud);

@@ -47,7 +47,8 @@ int MsUntil(Clock::time_point when, Clock::time_point now) {
 struct RxDecoder {
   int state = 0;  // 0 plain, 1 after 0xFF, 2 after 0xFF 0x00
 
-  void Append(QByteArray &out, const char *p, qsizetype n, const TCommShared &s) {
+  // Returns the number of bytes that came marked bad.
+  int Append(QByteArray &out, const char *p, qsizetype n, const TCommShared &s) {
     const bool marks = s.decodeMarks.load();
     const bool replace = s.replaceBad.load();
     const char replacement = s.replacedChar.load();
@@ -56,6 +57,7 @@ struct RxDecoder {
       if (!(dropNulls && c == 0)) out.append(c);
     };
     if (!marks) state = 0;
+    int bad = 0;
     for (qsizetype i = 0; i < n; ++i) {
       const char b = p[i];
       if (!marks) {
@@ -80,20 +82,81 @@ struct RxDecoder {
           break;
         default:
           put(replace ? replacement : b);
+          ++bad;
           state = 0;
           break;
       }
     }
+    return bad;
   }
 };
 
 }  // namespace
 
-void TCommShared::Post(CommMsg type, QByteArray bytes, uint32_t code) {
+void TCommShared::PostLocked(CommMsg type, QByteArray bytes, uint32_t code) {
   // Ownership of the event and its bytes passes to Qt and then to the component.
   auto *event = new TCommEvent(type, std::move(bytes), code);
   HandOver(event);
+  queued_.fetch_add(1);
   QCoreApplication::postEvent(notify, event);
+}
+
+void TCommShared::FlushHeldLocked() {
+  constexpr int kMax = TComm::kMaxQueuedNotifications;
+  if (dropped_ != 0 && queued_.load() < kMax) {
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(dropped_, UINT32_MAX));
+    PostLocked(CommMsgOverrun, {}, n);
+    dropped_ -= n;
+  }
+  if (heldErrors_ != 0 && queued_.load() < kMax) PostLocked(CommMsgError, {}, std::exchange(heldErrors_, 0));
+  if (heldModem_ != 0 && queued_.load() < kMax) PostLocked(CommMsgModem, {}, std::exchange(heldModem_, 0));
+  holding_ = dropped_ != 0 || heldErrors_ != 0 || heldModem_ != 0;
+}
+
+void TCommShared::PostData(const char *bytes, qsizetype size) {
+  std::lock_guard<std::mutex> lock(handLock_);
+  FlushHeldLocked();
+  // Held notifications first: a chunk never overtakes the report of a gap before it.
+  if (holding_ || queued_.load() >= TComm::kMaxQueuedNotifications) {
+    dropped_ += static_cast<uint64_t>(size);
+    holding_ = true;
+    return;
+  }
+  // Bytes of its own: a posted chunk never shares storage with the receive buffer.
+  PostLocked(CommMsgData, QByteArray(bytes, size), 0);
+}
+
+void TCommShared::PostError(uint32_t flags) {
+  if (flags == 0) return;
+  std::lock_guard<std::mutex> lock(handLock_);
+  heldErrors_ |= flags;
+  FlushHeldLocked();
+}
+
+void TCommShared::PostModem(uint32_t code) {
+  if (code == 0) return;
+  std::lock_guard<std::mutex> lock(handLock_);
+  heldModem_ |= code;
+  FlushHeldLocked();
+}
+
+void TCommShared::Post(CommMsg type) {
+  std::lock_guard<std::mutex> lock(handLock_);
+  PostLocked(type, {}, 0);
+}
+
+void TCommShared::Taken() { queued_.fetch_sub(1); }
+
+void TCommShared::FlushHeld() {
+  std::lock_guard<std::mutex> lock(handLock_);
+  FlushHeldLocked();
+}
+
+void TCommShared::ForgetHeld() {
+  std::lock_guard<std::mutex> lock(handLock_);
+  dropped_ = 0;
+  heldErrors_ = heldModem_ = 0;
+  holding_ = false;
 }
 
 bool TCommShared::StopSignalled() const {
@@ -138,10 +201,8 @@ void TReadThread::Run() {
   char raw[kChunkSize];
   bool hangup = false;
 
-  // The first n bytes go over as bytes of their own: a posted chunk never shares storage
-  // with the buffer this thread goes on filling.
   auto deliver = [&](qsizetype n) {
-    s.Post(CommMsgData, QByteArray(chunk.constData(), n));
+    s.PostData(chunk.constData(), n);
     chunk.remove(0, n);
   };
   auto deliverFull = [&] {
@@ -159,7 +220,7 @@ void TReadThread::Run() {
   };
   auto deliverAll = [&] {
     deliverFull();
-    if (!chunk.isEmpty()) s.Post(CommMsgData, std::exchange(chunk, QByteArray()));
+    if (!chunk.isEmpty()) deliver(chunk.size());
   };
   // When the pending chunk ends; false when only a full buffer ends it.
   auto chunkEnd = [&](Clock::time_point *end) {
@@ -206,6 +267,7 @@ void TReadThread::Run() {
     const int r = poll(fds, 2, timeout);
     if (r < 0) {
       if (errno == EINTR) continue;
+      s.PostError(CommErrorRead);
       hangup = true;
       break;
     }
@@ -214,12 +276,14 @@ void TReadThread::Run() {
     if (fds[1].revents != 0) {
       const ssize_t n = read(fd, raw, size_t(kChunkSize - chunk.size()));  // the chunk is never full here
       if (n > 0) {
+        s.receivedBytes.fetch_add(static_cast<uint64_t>(n));
         lastByte = Clock::now();
         if (chunk.isEmpty()) firstByte = lastByte;
         commline::ModemLines lines;
         const bool dsrLow = s.dsrSensitive.load() && haveModem && commline::readModem(fd, &lines) && !lines.dsr;
         s.lastReceivedNs = lastByte.time_since_epoch().count();
-        if (!dsrLow) decoder.Append(chunk, raw, n, s);
+        // The marks are the only word of bad bytes from a device without counters.
+        if (!dsrLow && decoder.Append(chunk, raw, n, s) > 0 && !haveCounters) s.PostError(CommErrorBadByte);
         deliverEnded();
         deliverFull();
       } else if (n < 0 && (errno == EAGAIN || errno == EINTR) && !(fds[1].revents & (POLLHUP | POLLERR))) {
@@ -227,8 +291,11 @@ void TReadThread::Run() {
       } else if (n < 0 && errno == EBADF) {
         break;
       } else {
-        // EIO, end of file or a hang-up with nothing left to read: the device is gone.
+        // End of file, or EIO (a line that hung up, a device unplugged): the device is gone.
+        // Any other failure is a failed read as well.
+        const bool failed = n < 0 && errno != EIO && errno != EAGAIN && errno != EINTR;
         deliverAll();
+        if (failed) s.PostError(CommErrorRead);
         hangup = true;
         break;
       }
@@ -240,7 +307,7 @@ void TReadThread::Run() {
       if (haveModem && commline::readModem(fd, &m)) {
         const uint32_t code = (m.carrier != modem.carrier ? 8u : 0u) | (m.ring != modem.ring ? 4u : 0u);
         modem = m;
-        if (code != 0) s.Post(CommMsgModem, {}, code);
+        s.PostModem(code);
       }
       commline::ErrorCounters c;
       if (haveCounters && commline::readCounters(fd, &c)) {
@@ -251,7 +318,7 @@ void TReadThread::Run() {
         if (c.frame != counters.frame) flags |= 0x0008;            // CE_FRAME
         if (c.brk != counters.brk) flags |= 0x0010;                // CE_BREAK
         counters = c;
-        if (flags != 0) s.Post(CommMsgError, {}, flags);
+        s.PostError(flags);
       }
     }
   }
@@ -265,15 +332,7 @@ void TReadThread::Run() {
 // flow control holds the line, and whatever the write time-outs), each after the turnaround
 // guard (see Comm.h).
 
-void TWriteThread::Start() {
-  running_ = true;
-  try {
-    thread_ = std::thread([this] { Run(); });
-  } catch (...) {
-    running_ = false;
-    throw;
-  }
-}
+void TWriteThread::Start() { thread_ = std::thread([this] { Run(); }); }
 
 void TWriteThread::Join() {
   if (thread_.joinable()) thread_.join();
@@ -293,6 +352,7 @@ void TWriteThread::Run() {
       if (!s.queue.empty()) {
         block = std::move(s.queue.front());
         s.queue.pop_front();
+        s.queuedBytes -= block.size();
         have = true;
       } else {
         s.transmitIdle->store(true);
@@ -325,8 +385,14 @@ void TWriteThread::Run() {
 
   if (hangup) s.Post(CommMsgHangup);
   (void)tcflush(s.port, TCOFLUSH);
-  s.transmitIdle->store(true);
-  running_ = false;
+  {
+    // What is still queued will never be written: let it go, and take no more.
+    std::lock_guard<std::mutex> lock(s.queueLock);
+    s.accepting = false;
+    std::deque<QByteArray>().swap(s.queue);
+    s.queuedBytes = 0;
+    s.transmitIdle->store(true);
+  }
 }
 
 bool TWriteThread::KeepTurnaround() {

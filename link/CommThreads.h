@@ -34,7 +34,8 @@ inline void TakeOver(void *) {}
 #endif
 
 // A notification from a worker thread to the component. It carries its bytes (for
-// CommMsgData) or its code (error flags, modem event) and owns them until it is deleted.
+// CommMsgData) or its code (error flags, modem event, dropped bytes) and owns them until it
+// is deleted.
 class TCommEvent : public QEvent {
  public:
   TCommEvent(CommMsg type, QByteArray bytes, uint32_t code = 0)
@@ -52,8 +53,11 @@ struct TCommShared {
   QObject *notify = nullptr;
   std::atomic<bool> *transmitIdle = nullptr;
 
+  // The transmit queue. accepting: the transmit thread runs and takes requests.
   std::mutex queueLock;
   std::deque<QByteArray> queue;
+  qsizetype queuedBytes = 0;
+  bool accepting = false;
 
   // Reception and transmission options, changeable while open.
   std::atomic<uint32_t> readInterval{100};
@@ -70,9 +74,34 @@ struct TCommShared {
   std::atomic<uint32_t> baud{9600};
   std::atomic<int> bitsPerChar{10};
   std::atomic<int64_t> lastReceivedNs{0};
+  std::atomic<uint64_t> receivedBytes{0};
 
-  void Post(CommMsg type, QByteArray bytes = {}, uint32_t code = 0);
+  // The hand-over to the owner's thread (see Comm.h). Every notification posted counts in
+  // queued until the component has raised it. A chunk that finds the hand-over full is
+  // dropped into `dropped`; error flags and modem events are merged into held ones. Held
+  // things go out, before anything else, as soon as there is room: from the receive thread
+  // at its next post or retry, from the owner's thread as it takes notifications.
+  // A hang-up request and the transmit thread's notifications are never held back (a
+  // thread posts one hang-up at most, and one TxEmpty per write).
+  void PostData(const char *bytes, qsizetype size);  // receive thread
+  void PostError(uint32_t flags);    // any thread
+  void PostModem(uint32_t code);     // receive thread
+  void Post(CommMsg type);           // hang-up or TxEmpty
+  void Taken();                      // owner's thread, once for each notification raised
+  bool Holding() const { return holding_.load(); }
+  void FlushHeld();                  // posts what is held if there is room
+  void ForgetHeld();                 // a new opening: what an old one held is gone
   bool StopSignalled() const;
+
+ private:
+  void PostLocked(CommMsg type, QByteArray bytes, uint32_t code);
+  void FlushHeldLocked();
+  std::mutex handLock_;
+  std::atomic<int> queued_{0};
+  std::atomic<bool> holding_{false};
+  uint64_t dropped_ = 0;
+  uint32_t heldErrors_ = 0;
+  uint32_t heldModem_ = 0;
 };
 
 class TReadThread {
@@ -94,7 +123,6 @@ class TWriteThread {
   ~TWriteThread() { Join(); }
   void Start();
   void Join();
-  bool Running() const { return running_.load(); }
 
  private:
   enum class WriteResult { Done, Stopped, Failed };
@@ -103,5 +131,4 @@ class TWriteThread {
   bool KeepTurnaround();  // false when stopped while waiting
   TCommShared *shared_;
   std::thread thread_;
-  std::atomic<bool> running_{false};
 };

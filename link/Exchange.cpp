@@ -23,6 +23,16 @@ void Exchange::submit(Request r) {
   pump();
 }
 
+void Exchange::retry(Request r) {
+  ++r.tries;
+  queue_.push_front(std::move(r));
+  pump();
+}
+
+void Exchange::dropWaiting(int tag) {
+  std::erase_if(queue_, [tag](const Request &q) { return q.tag == tag; });
+}
+
 void Exchange::chunk(std::string_view bytes, int64_t leftOut) {
   if (onLine_) {
     Request r = std::move(*onLine_);

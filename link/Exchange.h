@@ -34,6 +34,7 @@ class Exchange {
     int tag = 0;              // who asked: the owner's numbering (operator, a chain, polling)
     int context = 0;          // what the decoder needs to know (a row, a module, a record)
     bool background = false;  // waits behind every foreground request
+    int tries = 0;            // times it went on the line before
   };
   enum class Stray { Late, Unsolicited };
 
@@ -51,6 +52,11 @@ class Exchange {
   explicit Exchange(Hooks hooks) : hooks_(std::move(hooks)) {}
 
   void submit(Request r);
+  // The same request once more, ahead of everything that waits (it goes out when the grace
+  // period after its time-out is over).
+  void retry(Request r);
+  // Requests of `tag` that wait are dropped; one on the line stays there.
+  void dropWaiting(int tag);
   // A chunk ended on the line.
   void chunk(std::string_view bytes, int64_t leftOut = 0);
   // The timer started by startTimer ran out.

@@ -11,7 +11,10 @@ SerialLink::SerialLink(TComm *comm, QObject *parent) : Link(parent), comm_(comm)
     if (onDropped) onDropped(QStringLiteral("串口设备已断开"), 0);
   };
   comm_->OnReceiveError = [this](QObject *, uint32_t mask) {
-    if (onNote) onNote(QStringLiteral("串口接收错误 (0x%1)").arg(mask, 0, 16));
+    if (onNote) onNote(QStringLiteral("串口错误：%1").arg(CommErrorText(mask)));
+  };
+  comm_->OnReceiveOverrun = [this](QObject *, uint32_t dropped) {
+    if (onNote) onNote(QStringLiteral("串口数据来得太快，丢弃 %1 字节").arg(dropped));
   };
 }
 

@@ -63,6 +63,9 @@ void TForm1::moduleListDecode() {
   for (auto &m : moduleTable)
     if (!m.present) m = status::absentModule();
   moduleTable[0] = status::ModuleRecord{};
+  std::array<bool, status::kModules + 1> listed{};
+  for (int n = 1; n <= status::kModules; ++n) listed[n] = moduleTable[n].present;
+  freshness_.moduleListAnswered(listed);
   offerModules(offered);
   currentModule = 0;
   if (statusPolling && answeringTag() == StatusPoll) mcu_get_dymostatus();
@@ -100,13 +103,21 @@ void TForm1::moduleReadingsDecode() {
   if (n < 1 || n > status::kModules) return;
   currentModule = n;
   status::storeReadings(moduleTable[n], &payload[4]);
+  freshness_.moduleAnswered(n);
   if (statusPolling) mcu_get_dymostatus();
 }
 
 // ---------------------------------------------------------------- the grid
 
+// A row is greyed while what it shows is not current: the page is stale, or a fitted module's
+// readings went unanswered for a few cycles, or nothing was heard of it on this link.
 void TForm1::Timer4Timer() {
   for (int n = 1; n <= status::kModules; ++n) {
+    const bool known = statusShownLive_ && freshness_.moduleKnown(n);
+    if (known != gridRowKnown_[n]) {
+      StringGrid2->SetRowGreyed(n, !known);
+      gridRowKnown_[n] = known;
+    }
     if (gridShown_[n] && *gridShown_[n] == moduleTable[n]) continue;
     const auto texts = status::moduleRowTexts(moduleTable[n]);
     for (int c = 1; c <= 6; ++c) StringGrid2->SetCells(c, n, texts[c - 1]);

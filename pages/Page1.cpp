@@ -165,6 +165,7 @@ void TForm1::page1Decode(int i) {
 
 void TForm1::Button24Click() {
   page1Refresh = true;
+  if (cancelledChain_ == Page1Chain) cancelledChain_ = OperatorRequest;
   SendingAs chain(*this, Page1Chain, 0, false);
   Button5Click();
 }

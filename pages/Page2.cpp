@@ -149,6 +149,7 @@ void TForm1::page2DecodeContact(bool type) {
 
 void TForm1::Button88Click() {
   page2Refresh = true;
+  if (cancelledChain_ == Page2Chain) cancelledChain_ = OperatorRequest;
   SendingAs chain(*this, Page2Chain, 0, false);
   Button42Click();
 }

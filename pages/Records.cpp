@@ -2,6 +2,7 @@
 // newest index down to 0, one request per answer, and the erasing of the history.
 #include "pages/Records.h"
 
+#include <QLabel>
 #include <QPushButton>
 
 #include "protocol/Conversions.h"
@@ -84,6 +85,8 @@ void TForm1::buildRecordsPage() {
     onButton(placeControl<QPushButton>(page, b.name, b.caption, 448, top, 90, 25), b.handler);
     top += 40;
   }
+  // the count the controller holds, beside "读记录数"
+  LabelRecordCount = placeControl<QLabel>(page, "LabelRecordCount", QStringLiteral("记录数：未读"), 544, 20, 120, 18);
 }
 
 // ---------------------------------------------------------------- requests
@@ -95,13 +98,24 @@ void TForm1::Button146Click() {
 
 // "获取记录": the read-out from the record index down to 0. With no record to fetch (the
 // count was 0) nothing is asked for: there is no index -1.
+// With no count read on this link, the count is read first and the read-out follows it.
 void TForm1::Button40Click() {
-  if (recordIndex >= 0) {
-    recordCount = recordIndex + 1;
-    SendingAs chain(*this, RecordsChain, recordIndex, false);
-    requestRecord();
-  }
+  if (cancelledChain_ == RecordsChain) cancelledChain_ = OperatorRequest;
   ValueListEditor1->Clear();
+  if (!recordCountKnown_) {
+    fetchAfterCount_ = true;
+    SendingAs chain(*this, RecordsChain, 0, false);
+    Button146Click();
+    return;
+  }
+  startRecordReadOut();
+}
+
+void TForm1::startRecordReadOut() {
+  if (recordIndex < 0) return;
+  recordCount = recordIndex + 1;
+  SendingAs chain(*this, RecordsChain, recordIndex, sending_.automatic);
+  requestRecord();
 }
 
 // "清除记录": once the operator has said yes, the controller erases its history; the list
@@ -125,8 +139,17 @@ void TForm1::requestRecord() {
 // ---------------------------------------------------------------- decoders
 
 void TForm1::mcu_read_recordnum(QObject *) {
-  if (!answerHolds(2, false)) return;
+  if (!answerHolds(2, false)) {
+    if (answeringTag() == RecordsChain) fetchAfterCount_ = false;
+    return;
+  }
   recordIndex = dataByte(0) * 256 + dataByte(1) - 1;
+  recordCountKnown_ = true;
+  showText(LabelRecordCount, QStringLiteral("记录数：%1").arg(recordIndex + 1));
+  if (answeringTag() == RecordsChain && fetchAfterCount_ && cancelledChain_ != RecordsChain) {
+    fetchAfterCount_ = false;
+    startRecordReadOut();
+  }
 }
 
 // One record, then the next lower index. A refusal stops the read-out at the failed index,

@@ -17,6 +17,7 @@ namespace {
 
 const QColor kAlarm(255, 0, 0);
 const QColor kQuiet(0, 255, 0);
+const QColor kUnknown(160, 160, 160);  // no current answer: neither alarm nor clear
 
 // Where the measurement boxes sit: the row of the page and the first or second box of it.
 struct BoxPlace {
@@ -76,7 +77,7 @@ void TForm1::buildStatusPage() {
             x + kBoxWidth + 4, y + 2, 16);
   }
   Label68 = label(QStringLiteral("Label68"), QStringLiteral("正常"), boxLeft(1), kTop + 2, 40);
-  Shape9 = new TShape(page, QStringLiteral("Shape9"), kQuiet);
+  Shape9 = new TShape(page, QStringLiteral("Shape9"), kUnknown);
   Shape9->setGeometry(boxLeft(1) + 44, kTop + 3, 16, 16);
   Label41 = label(QStringLiteral("Label41"), QStringLiteral("浮充"), boxLeft(0), kTop + 3 * kRowStep + 2, 80);
 
@@ -85,12 +86,16 @@ void TForm1::buildStatusPage() {
   for (const status::Lamp &l : status::lamps()) {
     const int x = 268 + (i / kLampsPerColumn) * 152, y = kLampTop + (i % kLampsPerColumn) * kLampStep;
     label(QStringLiteral("LampLabel_%1").arg(QLatin1String(l.lamp)), QString::fromUtf8(l.label), x, y, 110);
-    auto *lamp = new TShape(page, QString::fromLatin1(l.lamp), kQuiet);
+    auto *lamp = new TShape(page, QString::fromLatin1(l.lamp), kUnknown);
     lamp->setGeometry(x + 114, y + 1, 16, 16);
     statusLamps_.push_back(lamp);
     ++i;
   }
+  LabelLastAnswer = label(QStringLiteral("LabelLastAnswer"), QStringLiteral("无数据"), 8, kTop + 7 * kRowStep - 4, 250);
   buildModuleControls();
+  freshnessClock_.start();
+  gridRowKnown_.fill(true);  // so that the first look greys every row
+  greyStatusPage();  // nothing is known before the first answer
 }
 
 // ---------------------------------------------------------------- decoders
@@ -124,9 +129,39 @@ void TForm1::statusShow(StatusAnswer answer) {
     if (lamps[i].answer == answer) statusLamps_[i]->SetBrushColor(dataByte(lamps[i].offset) & lamps[i].mask ? kAlarm : kQuiet);
   if (answer == StatusAnswer::System) {
     showText(Label41, status::batteryStateText(dataByte(16), Label41->text()));
+    Label41->setEnabled(true);
   } else {
     const status::AcState ac = status::acState(dataByte(4));
     showText(Label68, ac.text);
+    Label68->setEnabled(true);
     Shape9->SetBrushColor(ac.alarm ? kAlarm : kQuiet);
   }
+  // what this answer showed is current again
+  for (size_t i = 0; i < fields.size(); ++i)
+    if (fields[i].answer == answer) statusBoxes_[i]->setEnabled(true);
+  freshness_.answered(freshnessClock_.elapsed());
+  statusShownLive_ = true;
+  showText(LabelLastAnswer, QStringLiteral("最后应答：") + QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")));
+}
+
+// ---------------------------------------------------------------- live or stale
+
+bool TForm1::statusPagePolls() const { return linkOpen && PageControl1->currentIndex() == 1; }
+
+// Runs with the clock: values that are no longer current are shown as unknown.
+void TForm1::showFreshness() {
+  if (statusShownLive_ && !freshness_.live(freshnessClock_.elapsed(), linkOpen, statusPagePolls())) greyStatusPage();
+}
+
+// Every lamp grey, every box disabled: unknown is neither an alarm nor a clear. The next
+// decoded answer brings back what it carries.
+void TForm1::greyStatusPage() {
+  statusShownLive_ = false;
+  for (TShape *lamp : statusLamps_) lamp->SetBrushColor(kUnknown);
+  Shape9->SetBrushColor(kUnknown);
+  for (QLineEdit *box : statusBoxes_) box->setEnabled(false);
+  Label41->setEnabled(false);
+  Label68->setEnabled(false);
+  if (!freshness_.lastAnswerMs()) showText(LabelLastAnswer, QStringLiteral("无数据"));
+  if (StringGrid2) Timer4Timer();  // the grid's rows at once, not at its next repaint
 }

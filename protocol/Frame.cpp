@@ -13,13 +13,13 @@ uint8_t checksum(std::string_view chars) {
   return static_cast<uint8_t>(sum & 0xFF);
 }
 
-std::string encodeFrame(uint8_t adr, uint8_t second, uint8_t third, const std::vector<uint8_t> &data) {
+std::string encodeFrame(uint8_t adr, uint8_t cid1, uint8_t cid2OrRtn, const std::vector<uint8_t> &data) {
   std::string out;
   out.reserve(12 + 2 * data.size());
   out.push_back(kStartMark);
   appendByte(out, adr);
-  appendByte(out, second);
-  appendByte(out, third);
+  appendByte(out, cid1);
+  appendByte(out, cid2OrRtn);
   appendByte(out, static_cast<uint8_t>(data.size()));
   for (uint8_t b : data) appendByte(out, b);
   appendByte(out, checksum(std::string_view(out).substr(1)));
@@ -81,7 +81,7 @@ FrameParse parseFrame(std::string_view text) {
   if (end == std::string_view::npos) return r;  // Incomplete
   r.consumed = end + 1;
   std::string_view body = text.substr(start + 1, end - start - 1);
-  // ADR, second, third, LEN and the checksum: at least 10 characters, always an even count
+  // ADR, CID1, CID2 or RTN, LEN and the checksum: at least 10 characters, always an even count
   if (body.size() < 10 || body.size() % 2 != 0) {
     r.error = FrameError::BadLength;
     return r;
@@ -107,8 +107,8 @@ FrameParse parseFrame(std::string_view text) {
   }
   r.error = FrameError::None;
   r.frame.adr = bytes[0];
-  r.frame.second = bytes[1];
-  r.frame.third = bytes[2];
+  r.frame.cid1 = bytes[1];
+  r.frame.cid2OrRtn = bytes[2];
   r.frame.data.assign(bytes.begin() + 4, bytes.end() - 1);
   return r;
 }

@@ -32,7 +32,7 @@ void appendByte(std::string &out, uint8_t byte);
 uint8_t checksum(std::string_view chars);
 
 // A whole frame: "~", the three header bytes, LEN, data, checksum, carriage return.
-std::string encodeFrame(uint8_t adr, uint8_t second, uint8_t third, const std::vector<uint8_t> &data);
+std::string encodeFrame(uint8_t adr, uint8_t cid1, uint8_t cid2OrRtn, const std::vector<uint8_t> &data);
 
 // " 7E 30 31 ..." : a blank and two upper-case hex digits per character.
 std::string hexLogLine(std::string_view chars);
@@ -45,8 +45,8 @@ std::optional<std::vector<uint8_t>> hexBytes(std::string_view text);
 // Strict reading of one frame, for a peer that must not act on a damaged request.
 struct Frame {
   uint8_t adr = 0;
-  uint8_t second = 0;  // CID1
-  uint8_t third = 0;   // CID2 in a request, RTN in a response
+  uint8_t cid1 = 0;       // a response repeats its request's
+  uint8_t cid2OrRtn = 0;  // CID2 in a request, RTN in a response
   std::vector<uint8_t> data;
 };
 enum class FrameError { None, NoStartMark, Incomplete, BadCharacter, BadLength, BadChecksum };

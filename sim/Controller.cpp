@@ -295,7 +295,7 @@ std::optional<std::string> Controller::answer(std::string_view requestFrame) {
 }
 
 Reply Controller::handle(const proto::Frame &f) {
-  const uint8_t c1 = f.second, c2 = f.third;
+  const uint8_t c1 = f.cid1, c2 = f.cid2OrRtn;
   for (const auto &d : parameterTable()) {
     if (d.cid1 != c1) continue;
     if (d.readCid2 && d.readCid2 == c2) return handleParameter(f, d, false);
@@ -477,8 +477,8 @@ Reply Controller::setClock(const proto::Frame &f) {
 }
 
 Reply Controller::dryContact(const proto::Frame &f) {
-  const bool read = f.third == 0x86 || f.third == 0x88;
-  const bool type = f.third == 0x87 || f.third == 0x88;
+  const bool read = f.cid2OrRtn == 0x86 || f.cid2OrRtn == 0x88;
+  const bool type = f.cid2OrRtn == 0x87 || f.cid2OrRtn == 0x88;
   if (f.data.size() != (read ? 1u : 2u)) return refuse(0x42, kRtnBadLength);
   int contact = f.data[0];
   if (contact < 1 || contact > 4) return refuse(0x42, kRtnBadData);

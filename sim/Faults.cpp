@@ -7,8 +7,8 @@ Plan Responder::respond(std::string_view requestFrame) {
   proto::FrameParse p = proto::parseFrame(requestFrame);
   if (p.error != proto::FrameError::None || p.frame.adr != c_.address()) return plan;  // silence
   plan.addressed = true;
-  plan.cid1 = p.frame.second;
-  plan.cid2 = p.frame.third;
+  plan.cid1 = p.frame.cid1;
+  plan.cid2 = p.frame.cid2OrRtn;
 
   // Always six draws in this order, whatever is injected, so that the faults of one kind
   // do not depend on the rates of the others.
@@ -23,7 +23,7 @@ Plan Responder::respond(std::string_view requestFrame) {
     plan.faults.push_back("silent");
     return plan;
   }
-  Reply reply = rtn ? Reply{p.frame.second, kRtnFailed, {}} : c_.handle(p.frame);
+  Reply reply = rtn ? Reply{p.frame.cid1, kRtnFailed, {}} : c_.handle(p.frame);
   if (rtn) plan.faults.push_back("rtn");
   std::string frame = c_.encode(reply);
   if (checksum) {

@@ -56,7 +56,7 @@ Channel::Channel(const char *name, Responder &responder, Stats &stats, const Opt
     : QObject(parent), name_(name), responder_(responder), stats_(stats), options_(options) {
   timer_.setSingleShot(true);
   timer_.setTimerType(Qt::PreciseTimer);
-  connect(&timer_, &QTimer::timeout, this, [this] { flushDue(); });
+  connect(&timer_, &QTimer::timeout, this, [this] { onTimer(); });
 }
 
 void Channel::log(const char *direction, const std::string &bytes, const std::string &extra) const {
@@ -71,7 +71,11 @@ void Channel::received(const char *data, std::size_t size) {
   if (size == 0) return;
   stats_.dataArrived(monotonicUs());
   assembler_.feed(std::string_view(data, size));
-  while (assembler_.hasFrame()) {
+  answerWaiting();
+}
+
+void Channel::answerWaiting() {
+  while (scheduledBytes_ < kMaxScheduledBytes && assembler_.hasFrame()) {
     std::string frame = assembler_.takeFrame();
     log("rx", frame);
     Plan plan = responder_.respond(frame);
@@ -101,11 +105,20 @@ void Channel::schedule(const Plan &plan) {
       lineFreeUs_ = t;
     }
     queue_.push_back({p.bytes, t, i + 1 == plan.pieces.size(), plan.cid1, plan.cid2});
+    scheduledBytes_ += p.bytes.size();
   }
-  flushDue();
+  writeDue();
 }
 
-void Channel::flushDue() {
+void Channel::onTimer() {
+  const bool wasFull = full();
+  writeDue();
+  if (!wasFull) return;
+  answerWaiting();
+  if (!full() && onRoom_) onRoom_();
+}
+
+void Channel::writeDue() {
   while (!queue_.empty()) {
     const int64_t now = monotonicUs();
     Timed &next = queue_.front();
@@ -115,6 +128,7 @@ void Channel::flushDue() {
     }
     Timed item = std::move(next);
     queue_.pop_front();
+    scheduledBytes_ -= item.bytes.size();
     log("tx", item.bytes);
     if (!writer_ || !writer_(item.bytes)) {
       reset();
@@ -129,7 +143,8 @@ void Channel::flushDue() {
 
 void Channel::reset() {
   assembler_.clear();
-  queue_.clear();
+  std::deque<Timed>().swap(queue_);
+  scheduledBytes_ = 0;
   timer_.stop();
   lineFreeUs_ = 0;
   stats_.linkReset();
@@ -201,18 +216,21 @@ void Server::onNewConnection() {
     sock->setReadBufferSize(kReadPieceBytes);
     auto pump = [this, sock] {
       if (client_ != sock) return;
-      while (client_ == sock && sock->bytesToWrite() < kMaxUnsentBytes && sock->bytesAvailable() > 0) {
+      while (client_ == sock && sock->bytesToWrite() < kMaxUnsentBytes && !tcpChannel_->full() &&
+             sock->bytesAvailable() > 0) {
         const QByteArray data = sock->read(kReadPieceBytes);
         tcpChannel_->received(data.constData(), static_cast<std::size_t>(data.size()));
       }
     };
     connect(s, &QTcpSocket::readyRead, this, pump);
     connect(s, &QTcpSocket::bytesWritten, this, pump);
+    tcpChannel_->setOnRoom(pump);
     connect(s, &QTcpSocket::disconnected, this, [this, sock] {
       if (options_.verbose) std::fprintf(stderr, "%s tcp -- client gone\n", timestamp().c_str());
       if (client_ == sock) {
         tcpChannel_->reset();
         tcpChannel_->setWriter(nullptr);
+        tcpChannel_->setOnRoom(nullptr);
         client_ = nullptr;
       }
       sock->deleteLater();
@@ -268,6 +286,12 @@ bool Server::startPty(std::string &error) {
     }
     return true;
   });
+  // Answers waiting for their time fill the channel: the terminal is not read until they
+  // have gone out below the bound (its writer then waits, as behind a full line).
+  ptyChannel_->setOnRoom([this] {
+    ptyRead_->setEnabled(true);
+    onPtyReadable();
+  });
   ptyRead_ = new QSocketNotifier(ptyMaster_, QSocketNotifier::Read, this);
   connect(ptyRead_, &QSocketNotifier::activated, this, [this] { onPtyReadable(); });
   ptyWrite_ = new QSocketNotifier(ptyMaster_, QSocketNotifier::Write, this);
@@ -283,6 +307,10 @@ bool Server::startPty(std::string &error) {
 void Server::onPtyReadable() {
   char buf[512];
   for (;;) {
+    if (ptyChannel_->full()) {
+      ptyRead_->setEnabled(false);
+      return;
+    }
     ssize_t n = ::read(ptyMaster_, buf, sizeof buf);
     if (n > 0) {
       ptyChannel_->received(buf, static_cast<std::size_t>(n));

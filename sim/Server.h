@@ -25,18 +25,33 @@ namespace sim {
 int64_t monotonicUs();
 
 // One link's traffic: input assembly and the queue of timed writes.
+//
+// Answers waiting for their time (paced by --baud, or late) take at most
+// kMaxScheduledBytes: once that many wait, the channel answers no further request and its
+// link stops reading (full()); the requests already read wait as frames. When answers have
+// gone out below the bound, the waiting frames are answered and onRoom tells the link to
+// read again. So a client that floods requests holds the simulator to a bounded memory,
+// and every request it sent is still answered, in order.
 class Channel : public QObject {
   Q_OBJECT
  public:
+  static constexpr std::size_t kMaxScheduledBytes = 1 << 20;
   using Writer = std::function<bool(const std::string &)>;  // false: the link is gone
   Channel(const char *name, Responder &responder, Stats &stats, const Options &options, QObject *parent);
   void setWriter(Writer w) { writer_ = std::move(w); }
+  void setOnRoom(std::function<void()> f) { onRoom_ = std::move(f); }
+  // The link passes what it read, only while the channel is not full.
   void received(const char *data, std::size_t size);
+  // Requests read wait unanswered, or the answers waiting have reached the bound.
+  bool full() const { return assembler_.hasFrame() || scheduledBytes_ >= kMaxScheduledBytes; }
+  std::size_t scheduledBytes() const { return scheduledBytes_; }
   void reset();  // client gone: forget partial input and pending answers
 
  private:
+  void answerWaiting();  // answers the frames read, while there is room
   void schedule(const Plan &plan);
-  void flushDue();
+  void writeDue();
+  void onTimer();
   void log(const char *direction, const std::string &bytes, const std::string &extra = {}) const;
 
   const char *name_;
@@ -44,6 +59,7 @@ class Channel : public QObject {
   Stats &stats_;
   const Options &options_;
   Writer writer_;
+  std::function<void()> onRoom_;
   FrameAssembler assembler_;
   struct Timed {
     std::string bytes;
@@ -52,6 +68,7 @@ class Channel : public QObject {
     uint8_t cid1, cid2;
   };
   std::deque<Timed> queue_;
+  std::size_t scheduledBytes_ = 0;  // of the answers in queue_
   int64_t lineFreeUs_ = 0;
   QTimer timer_;
 };

@@ -3,12 +3,14 @@
 #include "link/Comm.h"
 #include "link/CommLine.h"
 #include "support/Pty.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryFile>
 
 #include <ctime>
+#include <functional>
 #include <memory>
 
 #include <fcntl.h>
@@ -18,6 +20,9 @@
 #include <unistd.h>
 
 using testsupport::PtyPair;
+
+using Change = std::function<void(TComm &)>;
+Q_DECLARE_METATYPE(Change)
 
 namespace {
 
@@ -49,7 +54,10 @@ struct Recorder {
   int hangups = 0;
   int txEmpty = 0;
   int errors = 0;
+  uint32_t errorFlags = 0;
   int modem = 0;
+  uint64_t dropped = 0;
+  QByteArray trace;  // one letter per event: D data, O overrun, E error
 
   // Records every event. XON/XOFF flow control is turned off so that 0x11 and 0x13 pass
   // as data; the other settings stay the component's defaults.
@@ -60,10 +68,19 @@ struct Recorder {
       QCOMPARE(sender, &c);
       chunks.append(QByteArray(buffer, length));
       terminated = terminated && buffer[length] == 0;
+      trace += 'D';
+    };
+    c.OnReceiveOverrun = [this](QObject *, uint32_t bytes) {
+      dropped += bytes;
+      trace += 'O';
     };
     c.OnRequestHangup = [this](QObject *) { ++hangups; };
     c.OnSendDataEmpty = [this](QObject *) { ++txEmpty; };
-    c.OnReceiveError = [this](QObject *, uint32_t) { ++errors; };
+    c.OnReceiveError = [this](QObject *, uint32_t flags) {
+      ++errors;
+      errorFlags |= flags;
+      trace += 'E';
+    };
     c.OnModemStateChange = [this](QObject *, uint32_t) { ++modem; };
   }
   QByteArray all() const { return chunks.join(); }
@@ -101,6 +118,17 @@ QString OpenError(TComm &c) {
     return QString::fromUtf8(e.what());
   }
   return QString();
+}
+
+// Waits, without letting the owner's thread take a single notification, until the
+// component has read `bytes` bytes from the line.
+bool WaitReceivedUnattended(const TComm &comm, uint64_t bytes) {
+  QDeadlineTimer deadline(20000);
+  while (comm.ReceivedBytes() < bytes) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(5);
+  }
+  return true;
 }
 
 termios LineOf(const PtyPair &pty) {
@@ -195,7 +223,7 @@ class TestComm : public QObject {
     auto &comm = line.comm;
     auto &rec = line.rec;
     QTRY_COMPARE(rec.txEmpty, 1);  // one right after opening
-    QVERIFY(comm.TransmitIdle);
+    QVERIFY(comm.TransmitIdle());
 
     // Transmit: requests leave in the order they were queued, every byte value intact.
     QByteArray sent;
@@ -210,7 +238,7 @@ class TestComm : public QObject {
     QVERIFY(comm.SendData(big.constData(), uint16_t(big.size())));
     sent += big;
     QCOMPARE(pty.read(int(sent.size()), 10000), sent);
-    QTRY_VERIFY(comm.TransmitIdle);
+    QTRY_VERIFY(comm.TransmitIdle());
     QTRY_VERIFY(rec.txEmpty >= 2);
     QVERIFY(rec.txEmpty <= 52);
 
@@ -376,6 +404,161 @@ class TestComm : public QObject {
     QTRY_COMPARE(rec.all(), QByteArray("abc"));
   }
 
+  // The owner's thread takes nothing while the line delivers `count` pieces; then it
+  // catches up and is told of what did not fit, after the chunks that did.
+  void aFullHandOverDropsAndCountsTheRest_data() {
+    QTest::addColumn<QByteArray>("piece");
+    QTest::addColumn<int>("endChar");
+    QTest::addColumn<int>("count");
+    const int kMax = TComm::kMaxQueuedNotifications;
+    QByteArray block(2048, Qt::Uninitialized);
+    for (int i = 0; i < block.size(); ++i) block[i] = char('a' + i % 26);
+    QTest::newRow("frames cut by the end mark") << QByteArray("~0\r") << int('\r') << kMax + 1000;
+    QTest::newRow("full chunks") << block << TComm::kNoEndChar << kMax + 40;
+    QTest::newRow("as many as fit") << QByteArray("~01\r") << int('\r') << kMax;
+    QTest::newRow("fewer") << QByteArray("~01\r") << int('\r') << 3;
+  }
+  void aFullHandOverDropsAndCountsTheRest() {
+    QFETCH(QByteArray, piece);
+    QFETCH(int, endChar);
+    QFETCH(int, count);
+    Line line;
+    QVERIFY(line.open());
+    auto &[pty, comm, rec] = line;
+    comm.SetEndChar(endChar);
+    comm.SetReadIntervalTimeout(60000);  // only the end mark or a full chunk ends a chunk
+    QTRY_COMPARE(rec.txEmpty, 1);        // nothing of ours waits in the hand-over now
+    QVERIFY(pty.write(piece.repeated(count)));
+    QVERIFY(WaitReceivedUnattended(comm, uint64_t(piece.size()) * uint64_t(count)));
+
+    const int kept = std::min(count, TComm::kMaxQueuedNotifications);
+    const uint64_t lost = uint64_t(count - kept) * uint64_t(piece.size());
+    QByteArray trace = QByteArray(kept, 'D') + (lost ? "O" : "");
+    QTRY_COMPARE(rec.trace, trace);
+    QCOMPARE(rec.chunks, QList<QByteArray>(kept, piece));
+    QCOMPARE(rec.dropped, lost);
+
+    // The hand-over has room again: the next piece comes through whole.
+    QVERIFY(pty.write(piece));
+    trace += 'D';
+    QTRY_COMPARE(rec.trace, trace);
+    QCOMPARE(rec.chunks.last(), piece);
+    QCOMPARE(rec.errors + rec.hangups, 0);
+  }
+
+  // A line flooding without end while the owner's thread is slow: the memory stays that of
+  // the bounded hand-over, and every byte read is either delivered or counted as dropped.
+  void aFloodHoldsBoundedMemoryAndLosesNothingUncounted() {
+    Line line;
+    QVERIFY(line.open());
+    auto &[pty, comm, rec] = line;
+    comm.SetEndChar('\r');
+    QTRY_COMPARE(rec.txEmpty, 1);
+    uint64_t delivered = 0;
+    comm.OnReceiveData = [&](QObject *, const char *, uint16_t length) {
+      delivered += length;
+      QThread::usleep(200);  // a window busy with each chunk
+    };
+    const long before = testsupport::rssKiB();
+    const QByteArray burst = QByteArray("~0\r").repeated(1 << 18);  // 768 KiB
+    constexpr int kBursts = 48;  // 36 MiB in all: 12 million frames, each a chunk
+    auto bounded = [&] {
+      const long grown = testsupport::rssKiB() - before;
+      return grown < 200 * 1024 ? QString() : QStringLiteral("RSS grew by %1 KiB").arg(grown);
+    };
+    for (int i = 0; i < kBursts; ++i) {
+      QVERIFY(pty.write(burst));
+      if (i % 8 != 7) continue;
+      QVERIFY(WaitReceivedUnattended(comm, uint64_t(burst.size()) * uint64_t(i + 1)));
+      QVERIFY2(bounded().isEmpty(), qPrintable(bounded()));
+      QCoreApplication::processEvents();  // the owner takes a little now and then
+    }
+    const uint64_t written = uint64_t(burst.size()) * kBursts;
+    QVERIFY(WaitReceivedUnattended(comm, written));
+    QVERIFY2(bounded().isEmpty(), qPrintable(bounded()));
+    QTRY_COMPARE_WITH_TIMEOUT(delivered + rec.dropped, written, 20000);
+    QVERIFY(rec.dropped > 0);
+    QCOMPARE(rec.errors + rec.hangups, 0);
+  }
+
+  // Settings the line refuses, or quietly changes, are told to the owner; those it takes are
+  // not. A pseudo-terminal keeps 8 bits without a parity bit and cannot toggle RTS.
+  void refusedSettingsAreReported_data() {
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<bool>("reopen");
+    QTest::addColumn<uint32_t>("flags");
+    QTest::newRow("nothing changed") << Change([](TComm &) {}) << false << 0u;
+    QTest::newRow("odd speed") << Change([](TComm &c) { c.SetBaudRate(250000); }) << false << 0u;
+    QTest::newRow("two stop bits") << Change([](TComm &c) { c.SetStopBits(TStopBits::_2); }) << false << 0u;
+    QTest::newRow("CTS flow") << Change([](TComm &c) { c.SetOutx_CtsFlow(true); }) << false << 0u;
+    QTest::newRow("DTR low") << Change([](TComm &c) { c.SetDtrControl(TDtrControl::DtrDisable); }) << false << 0u;
+    QTest::newRow("7 data bits") << Change([](TComm &c) { c.SetByteSize(TByteSize::_7); }) << false
+                                 << uint32_t(CommErrorMode);
+    QTest::newRow("odd parity") << Change([](TComm &c) { c.SetParity(TParity::Odd); }) << true
+                                << uint32_t(CommErrorMode);
+    QTest::newRow("RTS toggling") << Change([](TComm &c) { c.SetRtsControl(TRtsControl::RtsTransmissionAvailable); })
+                                  << false << uint32_t(CommErrorMode);
+  }
+  void refusedSettingsAreReported() {
+    QFETCH(Change, change);
+    QFETCH(bool, reopen);
+    QFETCH(uint32_t, flags);
+    Line line;
+    QVERIFY(line.open());
+    auto &[pty, comm, rec] = line;
+    change(comm);
+    if (reopen) {
+      comm.ClosePort();
+      comm.OpenPort();
+    }
+    QTRY_COMPARE(rec.txEmpty, reopen ? 2 : 1);
+    QTest::qWait(20);
+    QCOMPARE(rec.errorFlags, flags);
+    QCOMPARE(rec.errors, flags ? 1 : 0);
+    // Refused or not, the line still carries bytes.
+    QVERIFY(pty.write("ok"));
+    QTRY_COMPARE(rec.all(), QByteArray("ok"));
+  }
+
+  void errorFlagsInWords_data() {
+    QTest::addColumn<uint32_t>("mask");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("none") << 0u << QString();
+    QTest::newRow("one") << uint32_t(CommErrorMode) << QStringLiteral("line setting refused");
+    QTest::newRow("two") << uint32_t(CommErrorParity | CommErrorFrame) << QStringLiteral("parity error, framing error");
+    QTest::newRow("unknown") << uint32_t(CommErrorRead | 0x0200) << QStringLiteral("read failed, error 0x0200");
+  }
+  void errorFlagsInWords() {
+    QFETCH(uint32_t, mask);
+    QFETCH(QString, text);
+    QCOMPARE(CommErrorText(mask), text);
+  }
+
+  // A far end that reads nothing: SendData takes up to its bound and then refuses, and what
+  // it took arrives whole and in order once the far end reads.
+  void theTransmitQueueIsBounded() {
+    Line line;
+    QVERIFY(line.open());
+    auto &[pty, comm, rec] = line;
+    QByteArray accepted;
+    const QByteArray block(60000, 'q');
+    int refusals = 0;
+    for (int i = 0; i < 40 && refusals == 0; ++i) {
+      QByteArray b = block;
+      b[0] = char('A' + i % 26);
+      if (comm.SendData(b.constData(), uint16_t(b.size())))
+        accepted += b;
+      else
+        ++refusals;
+    }
+    QCOMPARE(refusals, 1);
+    QVERIFY(accepted.size() <= TComm::kMaxQueuedTransmitBytes + 256 * 1024);  // the queue and the terminal
+    QCOMPARE(pty.read(int(accepted.size()), 20000), accepted);
+    QTRY_VERIFY(comm.TransmitIdle());
+    QVERIFY(comm.SendData("again", 5));
+    QCOMPARE(pty.read(5, 5000), QByteArray("again"));
+  }
+
   void openFailuresAreReportedAndLeaveNothingOpen() {
     PtyPair pty;
     QVERIFY(pty.open());
@@ -438,7 +621,7 @@ class TestComm : public QObject {
     comm->OpenPort();
     QVERIFY(!comm->SendData("x", 0));
     QVERIFY(!comm->SendData(nullptr, 5));
-    QVERIFY(comm->TransmitIdle);
+    QVERIFY(comm->TransmitIdle());
     comm->ClosePort();
     comm->ClosePort();
     QVERIFY(!comm->Opened());
@@ -489,7 +672,7 @@ class TestComm : public QObject {
     // Writing to the dead line ends the transmit thread too; nothing is left busy.
     QVERIFY(comm.SendData("x", 1));
     QTRY_COMPARE(ThreadCount(), threads);
-    QTRY_VERIFY(comm.TransmitIdle);
+    QTRY_VERIFY(comm.TransmitIdle());
     QVERIFY(!comm.SendData("x", 1));
     QVERIFY(comm.Opened());  // only the owner closes
     QCOMPARE(OpenError(comm), QStringLiteral("This serial port already opened"));
@@ -520,7 +703,7 @@ class TestComm : public QObject {
     }
     QCOMPARE(FdCount(), fds);
     QCOMPARE(ThreadCount(), threads);
-    QVERIFY(comm.TransmitIdle);
+    QVERIFY(comm.TransmitIdle());
     QTest::qWait(20);
     QCOMPARE(rec.hangups, 0);
   }

@@ -33,7 +33,7 @@ struct SlowController {
       if (owed > 0) ++overlaps;
       ++owed;
       const auto parsed = proto::parseFrame(req.toStdString());
-      const QByteArray reply = answer(parsed.frame.second, 0, bytes({0, parsed.frame.third}) + QByteArray(18, '\0'));
+      const QByteArray reply = answer(parsed.frame.cid1, 0, bytes({0, parsed.frame.cid2OrRtn}) + QByteArray(18, '\0'));
       QTimer::singleShot(delayMs, &peer, [this, reply] {
         --owed;
         peer.send(reply);

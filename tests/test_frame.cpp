@@ -28,8 +28,8 @@ class TestFrame : public QObject {
     QCOMPARE(int(p.error), int(proto::FrameError::None));
     QCOMPARE(p.consumed, f.size());
     QCOMPARE(int(p.frame.adr), 7);
-    QCOMPARE(int(p.frame.second), 0x42);
-    QCOMPARE(int(p.frame.third), 0x8F);
+    QCOMPARE(int(p.frame.cid1), 0x42);
+    QCOMPARE(int(p.frame.cid2OrRtn), 0x8F);
     QCOMPARE(p.frame.data, (std::vector<uint8_t>{0x00, 0x12, 0xAB}));
 
     std::string bad = f;

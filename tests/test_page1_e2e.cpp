@@ -101,7 +101,7 @@ class TestPage1E2E : public QObject {
     ScriptedPeer peer;
     peer.respond = [&](const QByteArray &request) -> QByteArray {
       auto parsed = proto::parseFrame(request.toStdString());
-      if (parsed.error == proto::FrameError::None && parsed.frame.third == 0x37)  // row 12
+      if (parsed.error == proto::FrameError::None && parsed.frame.cid2OrRtn == 0x37)  // row 12
         return answer(0x42, 1, {});
       return QByteArray::fromStdString(controller.answer(request.toStdString()).value_or(std::string()));
     };
@@ -126,8 +126,8 @@ class TestPage1E2E : public QObject {
     peer.respond = [&](const QByteArray &request) -> QByteArray {
       auto parsed = proto::parseFrame(request.toStdString());
       if (parsed.error != proto::FrameError::None) return {};
-      if (parsed.frame.second == 0x40 && parsed.frame.third == 0x06) return answer(0x40, 0, "\x0A\xF8");  // 280.8
-      if (parsed.frame.second == 0x42 && parsed.frame.third == 0x23) return hostile;
+      if (parsed.frame.cid1 == 0x40 && parsed.frame.cid2OrRtn == 0x06) return answer(0x40, 0, "\x0A\xF8");  // 280.8
+      if (parsed.frame.cid1 == 0x42 && parsed.frame.cid2OrRtn == 0x23) return hostile;
       return {};
     };
     TForm1 f;
@@ -187,9 +187,11 @@ class TestPage1E2E : public QObject {
     f.Button4Click();
     click(f, "Button24");
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 3000));
-    QVERIFY(!f.page1Refresh);
-    QTest::qWait(300);
-    QCOMPARE(memoLines(f).size(), 1);  // the first request only
+    // the step is sent once more after a quiet second, then the chain stops
+    QVERIFY(waitFor([&] { return !f.page1Refresh; }, 6000));
+    QVERIFY(f.panelText(0).endsWith(QStringLiteral("参数1刷新 停在 1/31：通讯超时")));
+    QCOMPARE(memoLines(f), (QStringList{requestLine(0x40, 0x06), QStringLiteral("通讯超时：重发一次"),
+                                        requestLine(0x40, 0x06)}));
   }
 };
 

@@ -27,14 +27,14 @@ struct Fixture {
     auto a = c.answer(proto::encodeFrame(c.address(), cid1, cid2, data));
     proto::FrameParse p = proto::parseFrame(a.value_or(""));
     const bool sound = a && p.error == proto::FrameError::None && p.consumed == a->size() &&
-                       p.frame.adr == c.address() && p.frame.second == cid1;
+                       p.frame.adr == c.address() && p.frame.cid1 == cid1;
     if (!sound) {
       QTest::qFail(qPrintable(QString("bad or no answer to %1/%2").arg(cid1, 2, 16).arg(cid2, 2, 16)), __FILE__, __LINE__);
       return {0, 0, 0xFF, {}};
     }
     return p.frame;
   }
-  int rtn(uint8_t cid1, uint8_t cid2, const Bytes &data = {}) { return ask(cid1, cid2, data).third; }
+  int rtn(uint8_t cid1, uint8_t cid2, const Bytes &data = {}) { return ask(cid1, cid2, data).cid2OrRtn; }
 };
 
 int u16(const Bytes &d, std::size_t i) { return d.at(i) * 256 + d.at(i + 1); }
@@ -70,8 +70,8 @@ class TestSimController : public QObject {
     for (uint8_t c2 : words42) reads.push_back({0x42, c2, {}, 2});
     for (const Read &r : reads) {
       proto::Frame a = f.ask(r.cid1, r.cid2, r.data);
-      QVERIFY2(a.third == 0 && a.data.size() == r.length,
-               qPrintable(QString("%1/%2 rtn %3 len %4").arg(r.cid1, 2, 16).arg(r.cid2, 2, 16).arg(a.third).arg(a.data.size())));
+      QVERIFY2(a.cid2OrRtn == 0 && a.data.size() == r.length,
+               qPrintable(QString("%1/%2 rtn %3 len %4").arg(r.cid1, 2, 16).arg(r.cid2, 2, 16).arg(a.cid2OrRtn).arg(a.data.size())));
     }
   }
 
@@ -403,8 +403,8 @@ class TestSimController : public QObject {
       ++answered;
       auto p = proto::parseFrame(*a);
       QVERIFY(p.error == proto::FrameError::None);
-      QCOMPARE(int(p.frame.second), int(proto::parseFrame(req).frame.second));
-      const int rtn = p.frame.third;
+      QCOMPARE(int(p.frame.cid1), int(proto::parseFrame(req).frame.cid1));
+      const int rtn = p.frame.cid2OrRtn;
       QVERIFY(rtn == 0 || rtn == 4 || rtn == 5 || rtn == 6);
       if (rtn != 0) QVERIFY(p.frame.data.empty());
     }

@@ -34,8 +34,8 @@ Counts run(const sim::FaultConfig &cfg, int requests, std::vector<std::string> *
     const bool isLate = p.pieces[0].delayMs == cfg.lateDelayMs;
     auto parsed = proto::parseFrame(all);
     const bool badSum = parsed.error == proto::FrameError::BadChecksum;
-    const bool failed = parsed.error == proto::FrameError::None && parsed.frame.third == sim::kRtnFailed;
-    if (parsed.error == proto::FrameError::None && !failed && parsed.frame.third != 0) qFatal("unexpected return code");
+    const bool failed = parsed.error == proto::FrameError::None && parsed.frame.cid2OrRtn == sim::kRtnFailed;
+    if (parsed.error == proto::FrameError::None && !failed && parsed.frame.cid2OrRtn != 0) qFatal("unexpected return code");
     if (isSplit && p.pieces[1].delayMs <= 100) qFatal("split pause too short");
     n.noise += isNoisy;
     n.split += isSplit;

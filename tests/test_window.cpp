@@ -19,6 +19,8 @@
 #include "window/HandlerSupport.h"
 #include "window/PaintPacer.h"
 #include "window/ProtocolLog.h"
+#include "protocol/Frame.h"
+#include "support/TestSupport.h"
 
 using namespace testsupport;
 
@@ -123,6 +125,92 @@ class TestWindow : public QObject {
     QVERIFY(memoLines(f).isEmpty());
     QCOMPARE(f.Memo1->store().size(), 0);
     QCOMPARE(f.Memo1->store().longestLine(), 0);
+  }
+
+  // The store keeps the newest lines within both bounds, lines and bytes; the newest line
+  // stays even when it alone is over the byte bound. Lines are given by their lengths.
+  void logStoreKeepsWithinLinesAndBytes_data() {
+    QTest::addColumn<int>("lineCap");
+    QTest::addColumn<int>("byteCap");
+    QTest::addColumn<QList<int>>("lengths");
+    QTest::addColumn<int>("kept");
+    // a stored text line is its text and one kind byte
+    QTest::newRow("both bounds far") << 10 << 1000 << QList<int>{9, 9, 9} << 3;
+    QTest::newRow("lines bound") << 2 << 1000 << QList<int>{9, 9, 9} << 2;
+    QTest::newRow("bytes bound") << 10 << 25 << QList<int>{9, 9, 9} << 2;
+    QTest::newRow("bytes bound exactly") << 10 << 30 << QList<int>{9, 9, 9} << 3;
+    QTest::newRow("one long line drops many") << 10 << 100 << QList<int>{9, 9, 9, 9, 9, 79} << 3;
+    QTest::newRow("newest alone too long") << 10 << 50 << QList<int>{9, 9, 200} << 1;
+    QTest::newRow("across blocks") << 5000 << 4000 << QList<int>(3000, 1) << 2000;
+  }
+  void logStoreKeepsWithinLinesAndBytes() {
+    QFETCH(int, lineCap);
+    QFETCH(int, byteCap);
+    QFETCH(QList<int>, lengths);
+    QFETCH(int, kept);
+    // Straight into the store, and in one batch through the model the view uses: both keep
+    // the same lines.
+    LogStore store(lineCap, std::size_t(byteCap));
+    LogModel model(lineCap);
+    model.setByteCapacity(std::size_t(byteCap));
+    std::deque<std::string> batch;
+    std::vector<std::string> all;
+    for (int i = 0; i < lengths.size(); ++i) {
+      std::string line = std::to_string(i % 10);
+      line.resize(std::size_t(lengths[i]), 'x');
+      store.append(line);
+      batch.push_back(LogStore::storedText(line));
+      all.push_back(line);
+    }
+    model.appendBatch(batch);
+    for (const LogStore *s : {static_cast<const LogStore *>(&store), &model.store()}) {
+      QCOMPARE(s->size(), kept);
+      std::size_t bytes = 0;
+      for (int i = 0; i < kept; ++i) {
+        const std::string &want = all[all.size() - std::size_t(kept) + std::size_t(i)];
+        QCOMPARE(s->line(i), want);
+        bytes += want.size() + 1;
+      }
+      QCOMPARE(s->bytes(), bytes);
+      QVERIFY(kept == 1 || bytes <= std::size_t(byteCap));
+    }
+    QCOMPARE(model.rowCount(), kept);
+
+    // a lower bound later drops at once; clearing forgets the bytes
+    store.setByteCapacity(1);
+    QCOMPARE(store.size(), std::min(kept, 1));
+    store.clear();
+    QCOMPARE(store.bytes(), std::size_t(0));
+  }
+
+  // A flood of long refused chunks into the window's log: it holds no more than its byte
+  // bound, and "清除协议信息" gives the memory back.
+  void logFloodIsBoundedInBytesAndClearingFreesIt() {
+    MessageRecorder boxes;
+    TForm1 f;
+    QCOMPARE(f.Memo1->store().byteCapacity(), LogStore::kMaxBytes);
+    const long before = rssKiB();
+    std::string chunk(2048, '\0');
+    for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = char('0' + i % 64);
+    const int chunks = int(2 * LogStore::kMaxBytes / chunk.size());  // twice the bound
+    for (int i = 0; i < chunks; ++i) {
+      chunk[0] = char(i);
+      chunk[1] = char(i >> 8);
+      f.logFrame(chunk);
+      if (i % 4096 == 0) QCoreApplication::processEvents();
+    }
+    f.Memo1->flush();
+    const LogStore &store = f.Memo1->store();
+    QVERIFY(store.bytes() <= LogStore::kMaxBytes);
+    QVERIFY(store.bytes() > LogStore::kMaxBytes - 4 * chunk.size());
+    QCOMPARE(f.Memo1->lineCount(), store.size());
+    QCOMPARE(store.line(store.size() - 1), proto::hexLogLine(chunk));  // the newest is kept
+    const long full = rssKiB();
+    QVERIFY2(full - before < 200 * 1024, qPrintable(QStringLiteral("RSS grew by %1 KiB").arg(full - before)));
+    f.Button4->click();
+    QCOMPARE(store.bytes(), std::size_t(0));
+    const long after = rssKiB();
+    QVERIFY2(after - before < 32 * 1024, qPrintable(QStringLiteral("RSS still %1 KiB up").arg(after - before)));
   }
 
   void logFollowsSelectsCopiesAndSaves() {

@@ -35,6 +35,13 @@ void TStringGrid::SetCells(int col, int row, const QString &text) {
   if (QTableWidgetItem *it = item(row, col)) showText(it, text);
 }
 
+void TStringGrid::SetRowGreyed(int row, bool greyed) {
+  if (row < fixedRows_ || row >= rowCount()) return;
+  const QBrush brush = greyed ? QBrush(QColor(150, 150, 150)) : palette().text();
+  for (int c = 0; c < columnCount(); ++c)
+    if (QTableWidgetItem *it = item(row, c); it && it->foreground() != brush) it->setForeground(brush);
+}
+
 void TStringGrid::SetColWidths(const std::vector<int> &widths) {
   for (int c = 0; c < static_cast<int>(widths.size()) && c < columnCount(); ++c) setColumnWidth(c, widths[c]);
 }

@@ -31,6 +31,8 @@ class TStringGrid : public QTableWidget {
   QString Cells(int col, int row) const;
   void SetCells(int col, int row, const QString &text);
   void SetColWidths(const std::vector<int> &widths);
+  // A row whose texts are not current is drawn in grey.
+  void SetRowGreyed(int row, bool greyed);
 
  private:
   int fixedRows_;

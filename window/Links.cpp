@@ -1,5 +1,7 @@
 // The group "通信方式": link choice, opening and closing, and the two receive handlers.
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -106,6 +108,12 @@ void TForm1::buildLinkGroup() {
     if (on) guarded([this] { RadioButton2Click(); });
   });
   onButton(Button29, &TForm1::Button29Click);
+  CheckBoxAutoReconnect = placeControl<QCheckBox>(g, "CheckBoxAutoReconnect", QStringLiteral("自动重连"), 270, 52, 80, 16);
+  connect(CheckBoxAutoReconnect, &QCheckBox::toggled, this, [this](bool on) {
+    if (!on && reconnectLink_) guarded([this] { stopReconnecting(); });
+  });
+  reconnectTimer_ = new SteadyTimer(this, QStringLiteral("ReconnectTimer"), 1000, false);
+  reconnectTimer_->OnTimer = [this] { guarded([this] { reconnectTry(); }); };
 
   createLanLink();
 }
@@ -137,6 +145,7 @@ void TForm1::RadioButton2Click() {
 }
 
 void TForm1::Button29Click() {
+  if (reconnectLink_) return stopReconnecting();
   if (Button29->text() != kOpen) {
     closeLink();
     return;
@@ -177,6 +186,12 @@ void TForm1::openLink(Link *link) {
   chainProgress_.linkOpened();
   lastReadError_.clear();
   setPanelText(1, QString());
+  // nothing the previous link said is current
+  freshness_.reset();
+  recordCountKnown_ = fetchAfterCount_ = false;
+  showText(LabelRecordCount, QStringLiteral("记录数：未读"));
+  resetModuleTable();
+  greyStatusPage();
   showLinkOpen();
 }
 
@@ -199,20 +214,26 @@ void TForm1::closeLink() {
   page1Refresh = page2Refresh = false;
   statusPolling = false;
   if (chainRan) chainStopped(ChainStop::LinkClosed);
+  showFreshness();
   Button29->setText(kOpen);
   RadioButton1->setEnabled(true);
   RadioButton2->setEnabled(true);
   showOperatorPanel();
 }
 
-void TForm1::ClientSocket1Connect() { lanConnected = true; }
+void TForm1::ClientSocket1Connect() {
+  lanConnected = true;
+  if (reconnectLink_) reconnected();
+  showOperatorPanel();
+}
 
 // The LAN peer went away (or could not be reached): the link closes and the operator is told
-// why.
+// why, or it is tried again when "自动重连" is ticked.
 void TForm1::ClientSocket1Error(int errorCode) {
   if (!linkOpen || serialLink) return;  // a socket left over from an earlier LAN link
-  closeLink();
   const QString reason = linkErrorReason(errorCode);
+  if (CheckBoxAutoReconnect->isChecked()) return linkLost(reason);
+  closeLink();
   ShowMessageBox(QStringLiteral("Asynchronous socket error %1").arg(errorCode) +
                      (reason.isEmpty() ? QString() : QLatin1Char('\n') + reason),
                  QString::fromLatin1(kApplicationTitle));
@@ -223,6 +244,7 @@ void TForm1::ClientSocket1Error(int errorCode) {
 void TForm1::Comm1RequestHangup(QObject *) {
   if (!linkOpen || !serialLink) return;  // left over from a link already closed
   const QString port = Comm1->CommName();
+  if (CheckBoxAutoReconnect->isChecked()) return linkLost(QStringLiteral("串口设备已断开"));
   closeLink();
   ShowMessageBox(QStringLiteral("Serial port %1 was disconnected; the link is closed").arg(port),
                  QString::fromLatin1(kApplicationTitle));
@@ -230,6 +252,83 @@ void TForm1::Comm1RequestHangup(QObject *) {
 
 // The socket's read notification: the LAN link reads what arrived and hands on its chunks.
 void TForm1::ClientSocket1Read() { lanLink_->readAvailable(); }
+
+// ---------------------------------------------------------------- reconnecting
+
+namespace {
+// Seconds before try k (from 0): 1, 2, 4, 8, 16, then every 30.
+int reconnectDelay(int tries) {
+  static constexpr int kDelays[] = {1, 2, 4, 8, 16, 30};
+  return kDelays[std::min<int>(tries, std::size(kDelays) - 1)];
+}
+}  // namespace
+
+void TForm1::linkLost(const QString &what) {
+  Link *link = reconnectLink_ ? reconnectLink_ : link_;
+  const bool first = !reconnectLink_;
+  closeLink();
+  reconnectLink_ = link;
+  // the link button stops the tries
+  Button29->setText(kClose);
+  RadioButton1->setEnabled(false);
+  RadioButton2->setEnabled(false);
+  const int delay = reconnectDelay(reconnectTries_);
+  const QString next = QDateTime::currentDateTime().addSecs(delay).toString(QStringLiteral("HH:mm:ss"));
+  reconnectNote_ = QStringLiteral("断开（%1），%2 重连").arg(what, next);
+  log(QStringLiteral("%1 %2：%3，%4 s 后第 %5 次重连")
+          .arg(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")),
+               first ? QStringLiteral("连接断开") : QStringLiteral("重连失败"), what)
+          .arg(delay)
+          .arg(reconnectTries_ + 1));
+  reconnectTimer_->SetInterval(delay * 1000);
+  reconnectTimer_->SetEnabled(true);
+  showOperatorPanel();
+}
+
+void TForm1::reconnectTry() {
+  reconnectTimer_->SetEnabled(false);
+  if (!reconnectLink_) return;
+  ++reconnectTries_;
+  reconnectNote_ = QStringLiteral("第 %1 次重连…").arg(reconnectTries_);
+  if (reconnectLink_ == serialLink_) {
+    try {
+      serialLink_->open();
+    } catch (const std::exception &e) {
+      return linkLost(QString::fromStdString(e.what()).section(QLatin1Char('\n'), 0, 0));
+    }
+    lanLink_->close();
+    lanConnected = false;
+    serialLink = true;
+    openLink(serialLink_);
+    reconnected();
+  } else {
+    serialLink = false;
+    lanConnected = false;
+    openLink(lanLink_);
+    lanLink_->open();  // reconnected() when it connects, linkLost() when it fails
+  }
+  showOperatorPanel();
+}
+
+void TForm1::reconnected() {
+  log(QStringLiteral("%1 已重新连接（第 %2 次重连）")
+          .arg(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")))
+          .arg(reconnectTries_));
+  reconnectLink_ = nullptr;
+  reconnectTries_ = 0;
+  reconnectNote_.clear();
+  rememberLink();
+  Timer2Timer();  // polling goes on at once if the status page is shown
+}
+
+void TForm1::stopReconnecting() {
+  reconnectLink_ = nullptr;
+  reconnectTries_ = 0;
+  reconnectNote_.clear();
+  reconnectTimer_->SetEnabled(false);
+  closeLink();
+  log(QStringLiteral("已停止重连"));
+}
 
 void TForm1::Comm1ReceiveData(QObject *Sender, const char *Buffer, uint16_t BufferLength) {
   receiveChunk(Sender, Buffer, BufferLength);

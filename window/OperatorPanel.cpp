@@ -20,6 +20,7 @@ QString chainStopText(ChainStop why) {
     case ChainStop::ReadError: return QStringLiteral("读错误");
     case ChainStop::NoLink: return QStringLiteral("未打开连接");
     case ChainStop::LinkClosed: return QStringLiteral("连接已关闭");
+    case ChainStop::Cancelled: return QStringLiteral("已取消");
     case ChainStop::Interrupted: break;
   }
   return QStringLiteral("中断");
@@ -143,7 +144,9 @@ void TForm1::updateOperatorPanel() {
 }
 
 void TForm1::showOperatorPanel() {
-  const QString text = operatorPanelText(linkText(linkOpen, serialLink, lanConnected, linkWhere_),
+  QString link = linkText(linkOpen, serialLink, lanConnected, linkWhere_);
+  if (!reconnectNote_.isEmpty()) link += QLatin1Char(' ') + reconnectNote_;
+  const QString text = operatorPanelText(link,
                                          chainProgress_.text(), lastReadError_);
   if (text == panelText(0)) return;
   setPanelText(0, text);

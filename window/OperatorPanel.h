@@ -12,6 +12,7 @@ enum class ChainStop {
   ReadError,      // the controller refused the read (non-zero return code) or answered short
   NoLink,         // nothing was sent: no link is open
   LinkClosed,     // the link was closed while the chain ran
+  Cancelled,      // the operator pressed Esc
   Interrupted,    // the chain sent no next request, for another reason
 };
 QString chainStopText(ChainStop why);

@@ -37,7 +37,35 @@ bool isHexLine(std::string_view text) {
 
 void LogStore::setCapacity(int lines) {
   capacity_ = std::max(1, lines);
-  if (count_ > capacity_) dropOldest(count_ - capacity_);
+  fit();
+}
+
+void LogStore::setByteCapacity(std::size_t bytes) {
+  byteCapacity_ = std::max<std::size_t>(1, bytes);
+  fit();
+}
+
+int LogStore::lineBytes(int i) const {
+  const int at = skip_ + i;
+  const Block &b = blocks_[static_cast<std::size_t>(at / kBlockLines)];
+  const int k = at % kBlockLines;
+  const uint32_t begin = k ? b.ends[static_cast<std::size_t>(k - 1)] : 0;
+  return static_cast<int>(b.ends[static_cast<std::size_t>(k)] - begin);
+}
+
+int LogStore::dropNeeded(int lines, std::size_t bytes) const {
+  if (lines >= capacity_ || bytes >= byteCapacity_) return count_;
+  int drop = std::max(0, count_ + lines - capacity_);
+  std::size_t left = bytes_;
+  for (int i = 0; i < drop; ++i) left -= static_cast<std::size_t>(lineBytes(i));
+  while (drop < count_ && left + bytes > byteCapacity_) left -= static_cast<std::size_t>(lineBytes(drop++));
+  return drop;
+}
+
+void LogStore::fit() {
+  if (count_ <= 1) return;
+  const int drop = std::min(count_ - 1, dropNeeded(0, 0));
+  if (drop > 0) dropOldest(drop);
 }
 
 std::string LogStore::line(int i) const {
@@ -91,7 +119,9 @@ void LogStore::appendStored(std::string_view stored) {
   b.ends.push_back(static_cast<uint32_t>(b.text.size()));
   const std::size_t body = stored.size() - 1;
   longest_ = std::max(longest_, static_cast<int>(stored.front() == kHexLine ? 3 * body : body));
-  if (++count_ > capacity_) dropOldest(count_ - capacity_);
+  ++count_;
+  bytes_ += stored.size();
+  if (count_ > capacity_ || bytes_ > byteCapacity_) fit();
 }
 
 void LogStore::dropOldest(int lines) {
@@ -99,6 +129,7 @@ void LogStore::dropOldest(int lines) {
     clear();
     return;
   }
+  for (int i = 0; i < lines; ++i) bytes_ -= static_cast<std::size_t>(lineBytes(i));
   count_ -= lines;
   skip_ += lines;
   while (skip_ >= kBlockLines) {
@@ -110,6 +141,7 @@ void LogStore::dropOldest(int lines) {
 void LogStore::clear() {
   std::deque<Block>().swap(blocks_);
   skip_ = count_ = longest_ = 0;
+  bytes_ = 0;
 #ifdef __GLIBC__
   malloc_trim(0);  // the blocks are small allocations: hand the freed heap back
 #endif
@@ -135,11 +167,25 @@ void LogModel::setCapacity(int lines) {
   endResetModel();
 }
 
+void LogModel::setByteCapacity(std::size_t bytes) {
+  beginResetModel();
+  store_.setByteCapacity(bytes);
+  endResetModel();
+}
+
 int LogModel::appendBatch(const std::deque<std::string> &storedLines) {
   if (storedLines.empty()) return 0;
+  // The newest lines that fit both bounds (the newest one always), then the old lines that
+  // must go to make room for them: the store drops nothing more while they go in.
   const int cap = store_.capacity();
-  const int n = static_cast<int>(std::min<std::size_t>(storedLines.size(), static_cast<std::size_t>(cap)));
-  const int drop = std::max(0, std::min(store_.size(), store_.size() + n - cap));
+  int n = 0;
+  std::size_t bytes = 0;
+  for (auto it = storedLines.rbegin(); it != storedLines.rend() && n < cap; ++it) {
+    if (n > 0 && bytes + it->size() > store_.byteCapacity()) break;
+    bytes += it->size();
+    ++n;
+  }
+  const int drop = store_.dropNeeded(n, bytes);
   if (drop > 0) {
     beginRemoveRows(QModelIndex(), 0, drop - 1);
     store_.dropOldest(drop);
@@ -186,8 +232,13 @@ void TLogView::append(const QString &line) { collect(LogStore::storedText(line.t
 void TLogView::appendFrame(std::string_view chars) { collect(LogStore::storedFrame(chars)); }
 
 void TLogView::collect(std::string &&stored) {
+  pendingBytes_ += stored.size();
   pending_.push_back(std::move(stored));
-  if (pending_.size() > static_cast<std::size_t>(capacity())) pending_.pop_front();
+  while (pending_.size() > 1 && (pending_.size() > static_cast<std::size_t>(capacity()) ||
+                                 pendingBytes_ > model_->store().byteCapacity())) {
+    pendingBytes_ -= pending_.front().size();
+    pending_.pop_front();
+  }
   if (!batchTimer_.isActive()) batchTimer_.start();
 }
 
@@ -200,6 +251,7 @@ void TLogView::flush() {
   adjusting_ = true;
   const int dropped = model_->appendBatch(pending_);
   std::deque<std::string>().swap(pending_);
+  pendingBytes_ = 0;
   updateGeometries();
   // Following shows the newest line; otherwise the lines the operator reads stay in place.
   bar->setValue(follow ? bar->maximum() : std::max(0, top - dropped));
@@ -211,6 +263,7 @@ void TLogView::flush() {
 void TLogView::clear() {
   batchTimer_.stop();
   std::deque<std::string>().swap(pending_);
+  pendingBytes_ = 0;
   model_->clear();
   follow_ = true;
   updateGeometries();
@@ -220,6 +273,12 @@ void TLogView::clear() {
 void TLogView::setCapacity(int lines) {
   flush();
   model_->setCapacity(lines);
+  updateGeometries();
+}
+
+void TLogView::setByteCapacity(std::size_t bytes) {
+  flush();
+  model_->setByteCapacity(bytes);
   updateGeometries();
 }
 

@@ -5,7 +5,10 @@
 // costs its bytes, one kind byte and a 4-byte end offset. Text lines are kept as UTF-8; the
 // hexadecimal lines of frames and chunks (" 7E 30 31 ...") as the characters they show, a
 // third of their text, and are written out again when shown. The newest `capacity` lines
-// are kept; the oldest go first. Clearing gives the memory back.
+// are kept, and no more than kMaxBytes of stored lines (64 MiB: some 32 000 chunks of 2048
+// bytes; the lines of a status poll average some 30 bytes, so for them the line bound comes
+// first); the oldest go first, the newest line always stays. Lines collected but not yet shown are bounded the same way.
+// Clearing gives the memory back.
 //
 // View. TLogView is an item view over a one-column model with one row per line
 // (Qt::DisplayRole is the line's text). It lays out and paints only the visible lines, all of
@@ -31,11 +34,20 @@
 
 class LogStore {
  public:
-  explicit LogStore(int capacity) : capacity_(capacity) {}
+  static constexpr std::size_t kMaxBytes = std::size_t(64) << 20;
+  explicit LogStore(int capacity, std::size_t byteCapacity = kMaxBytes)
+      : capacity_(capacity), byteCapacity_(byteCapacity) {}
   int size() const { return count_; }
   int capacity() const { return capacity_; }
+  std::size_t byteCapacity() const { return byteCapacity_; }
+  // Bytes of the stored lines kept (each line's stored form, see storedText).
+  std::size_t bytes() const { return bytes_; }
   // A smaller capacity drops the oldest lines at once.
   void setCapacity(int lines);
+  void setByteCapacity(std::size_t bytes);
+  // How many of the oldest lines must go so that `lines` more lines of `bytes` bytes in all
+  // fit both bounds (all of them when the new ones alone fill a bound).
+  int dropNeeded(int lines, std::size_t bytes) const;
   std::string line(int i) const;  // UTF-8
   void append(std::string_view text) { appendStored(storedText(text)); }
   // The stored form of a line: of its UTF-8 text, or of the characters of a frame or chunk
@@ -55,9 +67,14 @@ class LogStore {
     std::vector<uint32_t> ends;   // end offset of each line in text
   };
   std::deque<Block> blocks_;
+  int lineBytes(int i) const;
+  void fit();  // drops what the bounds leave no room for, the newest line excepted
+
   int skip_ = 0;  // lines already dropped from the first block
   int count_ = 0;
+  std::size_t bytes_ = 0;
   int capacity_;
+  std::size_t byteCapacity_;
   int longest_ = 0;
 };
 
@@ -70,6 +87,7 @@ class LogModel : public QAbstractListModel {
   QString text(int row) const;
   const LogStore &store() const { return store_; }
   void setCapacity(int lines);
+  void setByteCapacity(std::size_t bytes);
   // Drops what the capacity leaves no room for (one removal), then inserts (one insertion).
   // Returns the number of old lines dropped.
   int appendBatch(const std::deque<std::string> &storedLines);
@@ -96,6 +114,7 @@ class TLogView : public QAbstractItemView {
   void clear();
   int capacity() const { return model_->store().capacity(); }
   void setCapacity(int lines);
+  void setByteCapacity(std::size_t bytes);
   int lineCount() const { return model_->rowCount(); }
   const LogStore &store() const { return model_->store(); }
   QString lineText(int row) const { return model_->text(row); }
@@ -129,6 +148,7 @@ class TLogView : public QAbstractItemView {
 
   LogModel *model_;
   std::deque<std::string> pending_;  // stored forms
+  std::size_t pendingBytes_ = 0;
   QTimer batchTimer_;
   bool follow_ = true;
   bool adjusting_ = false;  // the log itself moves the scroll bar

@@ -143,6 +143,7 @@ int TForm1::answeringTag() const { return answering_ ? answering_->tag : Operato
 int TForm1::answeringContext() const { return answering_ ? answering_->context : 0; }
 
 bool TForm1::carriesOn(int tag) const {
+  if (tag == cancelledChain_) return false;
   const int t = answeringTag();
   return t == tag || (t != StatusPoll && !exchange_->has(tag));
 }

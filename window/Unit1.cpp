@@ -1,6 +1,7 @@
 #include "window/Unit1.h"
 
 #include <QCloseEvent>
+#include <QShortcut>
 #include <QResizeEvent>
 #include <QComboBox>
 #include <QDir>
@@ -134,6 +135,9 @@ void TForm1::buildWindow() {
   onButton(Button3, &TForm1::Button3Click);
   onButton(Button4, &TForm1::Button4Click);
   onButton(Button23, &TForm1::Button23Click);
+  auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  esc->setObjectName(QStringLiteral("ShortcutCancelChain"));
+  connect(esc, &QShortcut::activated, this, [this] { guarded([this] { cancelChain(); }); });
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] { guarded([this] { PageControl1Change(); }); });
 
   Timer1 = new SteadyTimer(this, QStringLiteral("Timer1"), 1000, false);
@@ -262,6 +266,8 @@ void TForm1::FormCreate() {
 void TForm1::FormClose() {
   if (closed_) return;
   closed_ = true;
+  reconnectLink_ = nullptr;
+  reconnectTimer_->SetEnabled(false);
   closeLink();
 }
 
@@ -322,7 +328,26 @@ void TForm1::requestTimedOut(const Exchange::Request &r) {
   Timer2->SetInterval(1000);
   Timer2->SetEnabled(true);
   setPanelText(1, QStringLiteral("通讯超时"));
+  // a chain's step is sent once more before the chain stops
+  const bool chain = r.tag == Page1Chain || r.tag == Page2Chain || r.tag == RecordsChain;
+  if (chain && r.tries == 0 && r.tag != cancelledChain_) {
+    log(QStringLiteral("通讯超时：重发一次"));
+    logFrame(r.frame);
+    exchange_->retry(r);
+    return;
+  }
   endChain(r.tag, ChainStop::TimeOut);
+}
+
+void TForm1::cancelChain() {
+  int tag = OperatorRequest;
+  if (page1Refresh || exchange_->has(Page1Chain)) tag = Page1Chain;
+  else if (page2Refresh || exchange_->has(Page2Chain)) tag = Page2Chain;
+  else if (exchange_->has(RecordsChain)) tag = RecordsChain;
+  if (tag == OperatorRequest) return;
+  exchange_->dropWaiting(tag);
+  cancelledChain_ = tag;
+  endChain(tag, ChainStop::Cancelled);
 }
 
 void TForm1::Timer2Timer() {
@@ -359,6 +384,7 @@ void TForm1::Timer3Timer() {
 void TForm1::PageControl1Change() { Timer2Timer(); }
 
 void TForm1::Timer6Timer() {
+  showFreshness();
   const QDateTime t = clockNow();
   const QDate d = t.date();
   const QTime tm = t.time();

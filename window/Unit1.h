@@ -19,7 +19,10 @@
 #include <string_view>
 #include <vector>
 
+#include <QElapsedTimer>
+
 #include "pages/EnergyRows.h"
+#include "pages/Freshness.h"
 #include "pages/Page1Rows.h"
 #include "pages/Page2Rows.h"
 #include "pages/Status.h"
@@ -131,6 +134,8 @@ class TForm1 : public QMainWindow {
   // The request of chain `tag` (a RequestTag) cannot go on: the chain ends there. Requests of
   // the operator and of polling end nothing.
   void endChain(int tag, ChainStop why);
+  // Esc: the running chain (refresh or record read-out) goes no further.
+  void cancelChain();
   // Settles a chain that has ended and rewrites the panel; runs with the clock.
   void updateOperatorPanel();
 
@@ -312,7 +317,17 @@ class TForm1 : public QMainWindow {
   void showLinkOpen();
   void closeLink();
   void openLink(Link *link);
-  void linkDropped(const QString &reason, int systemError);
+  // Reconnecting after a drop the operator did not ask for, with "自动重连" ticked: tries with
+  // back-off until one succeeds or the operator stops it (the link button, or unticking).
+  void linkLost(const QString &what);
+  void reconnectTry();
+  void reconnected();
+  void stopReconnecting();
+  QCheckBox *CheckBoxAutoReconnect = nullptr;
+  SteadyTimer *reconnectTimer_ = nullptr;
+  Link *reconnectLink_ = nullptr;  // the link to open again, while reconnecting
+  int reconnectTries_ = 0;
+  QString reconnectNote_;  // for panel 0
   SerialLink *serialLink_ = nullptr;
   LanLink *lanLink_ = nullptr;
   Link *link_ = nullptr;  // the open one
@@ -321,6 +336,11 @@ class TForm1 : public QMainWindow {
   void decodeAnswer(const Exchange::Request &r, std::string_view chunk, qint64 leftOut);
   void strayChunk(std::string_view chunk, qint64 leftOut, Exchange::Stray kind);
   void requestTimedOut(const Exchange::Request &r);
+  int cancelledChain_ = OperatorRequest;  // a chain Esc stopped, until it is started again
+  bool recordCountKnown_ = false;         // "读记录数" answered on this link
+  bool fetchAfterCount_ = false;          // "获取记录" waits for the count it asked for
+  QLabel *LabelRecordCount = nullptr;
+  void startRecordReadOut();
   void pollTick();
   std::unique_ptr<Exchange> exchange_;
   SteadyTimer *graceTimer_ = nullptr;
@@ -369,6 +389,16 @@ class TForm1 : public QMainWindow {
   void offerModules(const QStringList &modules);
   void moduleReadingsDecode();
   void moduleSwitch(bool on);
+  // Live or stale: lamps grey, boxes disabled and grid rows greyed while nothing current is
+  // known; the clock's tick looks.
+  void showFreshness();
+  void greyStatusPage();
+  bool statusPagePolls() const;
+  StatusFreshness freshness_;
+  QElapsedTimer freshnessClock_;
+  bool statusShownLive_ = false;
+  QLabel *LabelLastAnswer = nullptr;
+  std::array<bool, status::kModules + 1> gridRowKnown_{};
   std::vector<QLineEdit *> statusBoxes_;  // by row of status::measurements()
   std::vector<TShape *> statusLamps_;     // by row of status::lamps()
   std::array<std::optional<status::ModuleRecord>, status::kModules + 1> gridShown_;  // as the grid shows it

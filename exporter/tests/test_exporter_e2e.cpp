@@ -38,7 +38,7 @@ std::set<QString> requestsIn(const QByteArray &bytes) {
     const proto::FrameParse p = proto::parseFrame(rest);
     if (p.error == proto::FrameError::Incomplete || p.error == proto::FrameError::NoStartMark || p.consumed == 0) break;
     if (p.error == proto::FrameError::None)
-      seen.insert(QStringLiteral("%1/%2").arg(p.frame.second, 2, 16, QLatin1Char('0')).arg(p.frame.third, 2, 16, QLatin1Char('0')));
+      seen.insert(QStringLiteral("%1/%2").arg(p.frame.cid1, 2, 16, QLatin1Char('0')).arg(p.frame.cid2OrRtn, 2, 16, QLatin1Char('0')));
     rest.remove_prefix(p.consumed);
   }
   return seen;
@@ -138,7 +138,7 @@ class TestExporterE2e : public QObject {
     peer.respond = [](const QByteArray &req) -> QByteArray {
       const auto f = proto::parseFrame(req.toStdString());
       if (f.error != proto::FrameError::None || f.frame.adr != 7) return {};
-      const int cmd = f.frame.second << 8 | f.frame.third;
+      const int cmd = f.frame.cid1 << 8 | f.frame.cid2OrRtn;
       std::vector<uint8_t> sys(18, 0);
       sys[0] = 0x14, sys[1] = 0xE6;  // 53.5 V
       sys[2] = 0x80, sys[3] = 0x0A;  // -1 A
@@ -150,7 +150,7 @@ class TestExporterE2e : public QObject {
         case 0x4001: return frameBytes(7, 0x40, 0, {0x08, 0x9D, 0, 0, 0x02});  // 220.5 V, under-voltage
         case 0x4217: return frameBytes(7, 0x42, 0, {11});
         case 0x410E: return frameBytes(7, 0x41, 0, {11, 0x14, 0xE7, 0x03, 0x2A, 1, 30, 0, 0, 0x10, 0});
-        default: return frameBytes(7, f.frame.second, 4, {});
+        default: return frameBytes(7, f.frame.cid1, 4, {});
       }
     };
     QTemporaryDir dir;

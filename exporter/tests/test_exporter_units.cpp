@@ -173,7 +173,7 @@ class TestExporterUnits : public QObject {
       const auto f = proto::parseFrame(p.request());
       QCOMPARE(f.error, proto::FrameError::None);
       QCOMPARE(f.frame.adr, uint8_t(7));
-      sent << QStringLiteral("%1/%2:%3").arg(f.frame.second, 2, 16, QLatin1Char('0')).arg(f.frame.third, 2, 16, QLatin1Char('0'))
+      sent << QStringLiteral("%1/%2:%3").arg(f.frame.cid1, 2, 16, QLatin1Char('0')).arg(f.frame.cid2OrRtn, 2, 16, QLatin1Char('0'))
                   .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(f.frame.data.data()),
                                                       qsizetype(f.frame.data.size())).toHex()));
       std::string a;
@@ -230,14 +230,14 @@ class TestExporterUnits : public QObject {
       for (int step = 0; p.running() && step < 20; ++step) {
         const auto f = proto::parseFrame(p.request());
         QCOMPARE(f.error, proto::FrameError::None);
-        seen.insert({f.frame.second, f.frame.third});
+        seen.insert({f.frame.cid1, f.frame.cid2OrRtn});
         std::vector<uint8_t> data(rng() % 24);
         for (auto &b : data) b = uint8_t(rng() % 16);
         PollError e{};
         if (rng() % 8 == 0) {
           p.timedOut();
         } else {
-          p.answer(answerFrame(uint8_t(f.frame.adr), f.frame.second, rng() % 6 ? 0 : 1, data), &e);
+          p.answer(answerFrame(uint8_t(f.frame.adr), f.frame.cid1, rng() % 6 ? 0 : 1, data), &e);
         }
       }
     }

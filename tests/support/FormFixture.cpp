@@ -42,7 +42,7 @@ QString lastMemoLine(const TForm1 &form) {
 
 QString requestText(std::string_view frame) {
   const proto::FrameParse p = proto::parseFrame(frame);
-  QString s = QStringLiteral("%1/%2").arg(p.frame.second, 2, 16, QLatin1Char('0')).arg(p.frame.third, 2, 16, QLatin1Char('0'));
+  QString s = QStringLiteral("%1/%2").arg(p.frame.cid1, 2, 16, QLatin1Char('0')).arg(p.frame.cid2OrRtn, 2, 16, QLatin1Char('0'));
   for (uint8_t b : p.frame.data) s += QStringLiteral(" %1").arg(b, 2, 16, QLatin1Char('0'));
   return s.toUpper();
 }
@@ -90,7 +90,7 @@ void readAndAnswer(TForm1 &form, const char *button, uint8_t rtn, const QByteArr
 
 Built built(const TForm1 &f) {
   auto p = proto::parseFrame(std::string_view(f.txBuffer, static_cast<size_t>(f.txLength)));
-  return {p.frame.second, p.frame.third,
+  return {p.frame.cid1, p.frame.cid2OrRtn,
           QByteArray(reinterpret_cast<const char *>(p.frame.data.data()), static_cast<int>(p.frame.data.size()))};
 }
 

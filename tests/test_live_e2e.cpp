@@ -1,0 +1,163 @@
+// Live or stale, reconnecting, stopping a chain and the history count, through the window's
+// controls against a scripted controller on loopback.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+#include "support/FormFixture.h"
+#include "support/Powersim.h"
+#include "support/ScriptedPeer.h"
+#include "window/Controls.h"
+#include "window/Unit1.h"
+
+using namespace testsupport;
+
+namespace {
+
+const QColor kGrey(160, 160, 160), kGreen(0, 255, 0);
+
+// A controller with module 3 fitted, reporting fault code `fault` for it; silent while `mute`.
+struct StatusController {
+  ScriptedPeer peer;
+  bool mute = false;
+  int fault = 0;
+  StatusController() {
+    peer.respond = [this](const QByteArray &req) -> QByteArray {
+      if (mute) return {};
+      const auto p = proto::parseFrame(req.toStdString()).frame;
+      if (p.cid1 == 0x42 && p.cid2OrRtn == 0x16) return answer(0x42, 0, bytes({0x14, 0xE6}) + QByteArray(16, '\0'));
+      if (p.cid1 == 0x40 && p.cid2OrRtn == 0x01) return answer(0x40, 0, bytes({0x08, 0x98, 0, 0, 0}));
+      if (p.cid1 == 0x42 && p.cid2OrRtn == 0x17) return answer(0x42, 0, bytes({3}));
+      if (p.cid1 == 0x41 && p.cid2OrRtn == 0x0E) return answer(0x41, 0, bytes({3, 0x14, 0xE6, 0, 0x54, 1, 30, 0, 0, 0, fault}));
+      return answer(p.cid1, 0, bytes({0, 1}));
+    };
+  }
+};
+
+bool allLamps(const TForm1 &f, const QColor &c) {
+  for (const TShape *s : f.TabSheet2->findChildren<TShape *>())
+    if (s->BrushColor() != c) return false;
+  return true;
+}
+bool boxesEnabled(const TForm1 &f) { return f.findChild<QLineEdit *>("Edit16")->isEnabled(); }
+
+}  // namespace
+
+class TestLiveE2e : public QObject {
+  Q_OBJECT
+ private slots:
+  void valuesGoStaleAndComeBack() {
+    MessageRecorder boxes;
+    TForm1 f;
+    QVERIFY(allLamps(f, kGrey) && !boxesEnabled(f));  // nothing known at start-up
+    StatusController c;
+    c.fault = 3;
+    QVERIFY(openLan(f, c.peer.port()));
+    f.PageControl1->setCurrentIndex(1);
+    QVERIFY(waitFor([&] { return allLamps(f, kGreen) && boxesEnabled(f) && f.StringGrid2->Cells(4, 3) == "短路"; }, 5000));
+    // the controller falls silent: grey within 4 s, back with the next answer
+    c.mute = true;
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(waitFor([&] { return allLamps(f, kGrey) && !boxesEnabled(f); }, 5000));
+    QVERIFY2(t.elapsed() < 4500, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(f.findChild<QLabel *>("LabelLastAnswer")->text().startsWith(QStringLiteral("最后应答：")));
+    c.mute = false;
+    QVERIFY(waitFor([&] { return allLamps(f, kGreen) && boxesEnabled(f); }, 15000));
+    // closed: grey at once
+    click(f, "Button29");
+    QVERIFY(waitFor([&] { return allLamps(f, kGrey) && !boxesEnabled(f); }, 1000));
+    // a controller without the fault, reached anew, never shows the old "短路"
+    StatusController healthy;
+    QVERIFY(openLan(f, healthy.peer.port()));
+    QStringList cells;
+    QVERIFY(waitFor([&] {
+      cells << f.StringGrid2->Cells(4, 3);
+      return f.StringGrid2->Cells(1, 3) == QStringLiteral("开机") || f.StringGrid2->Cells(1, 3) == QStringLiteral("关机");
+    }, 5000));
+    QVERIFY2(!cells.contains(QStringLiteral("短路")), qPrintable(cells.join(',')));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  void aDroppedLinkReconnectsWhenAsked() {
+    MessageRecorder boxes;
+    TForm1 f;
+    auto c = std::make_unique<StatusController>();
+    QVERIFY(!f.findChild<QCheckBox *>("CheckBoxAutoReconnect")->isChecked());
+    f.findChild<QCheckBox *>("CheckBoxAutoReconnect")->setChecked(true);
+    QVERIFY(openLan(f, c->peer.port()));
+    f.PageControl1->setCurrentIndex(1);
+    QVERIFY(waitFor([&] { return c->peer.requests > 3; }, 5000));
+    c->peer.dropClient();
+    QVERIFY(waitFor([&] { return f.panelText(0).contains(QStringLiteral("重连")); }, 3000));
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(waitFor([&] { return c->peer.connections == 2 && f.lanConnected; }, 3000));
+    QVERIFY2(t.elapsed() < 1800, qPrintable(QString::number(t.elapsed())));
+    const int before = c->peer.requests;
+    QVERIFY(waitFor([&] { return c->peer.requests > before + 2; }, 5000));  // polling goes on
+    QVERIFY(boxes.boxes.isEmpty());
+    QCOMPARE(memoLines(f).filter(QStringLiteral("已重新连接")).size(), 1);
+
+    // nothing listens any more: the tries go on until the link button stops them
+    c.reset();
+    QVERIFY(waitFor([&] { return memoLines(f).filter(QStringLiteral("重连失败")).size() >= 1; }, 6000));
+    QCOMPARE(f.Button29->text(), QStringLiteral("COLSE"));
+    click(f, "Button29");
+    QCOMPARE(f.Button29->text(), QStringLiteral("OPEN"));
+    QVERIFY(!f.panelText(0).contains(QStringLiteral("重连")));
+    const int lines = memoLines(f).size();
+    QTest::qWait(2500);
+    QCOMPARE(memoLines(f).size(), lines);  // no more tries
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  void escapeCancelsARefresh() {
+    MessageRecorder boxes;
+    TForm1 f;
+    ScriptedPeer peer;
+    peer.respond = [&](const QByteArray &req) {
+      const auto p = proto::parseFrame(req.toStdString()).frame;
+      QByteArray a = answer(p.cid1, 0, bytes({0, 1}));
+      QTimer::singleShot(40, &peer, [&peer, a] { peer.send(a); });
+      return QByteArray();
+    };
+    f.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    QVERIFY(openLan(f, peer.port()));
+    click(f, "Button24");
+    QVERIFY(waitFor([&] { return peer.requests >= 5; }, 5000));
+    QTest::keyClick(&f, Qt::Key_Escape);
+    QVERIFY2(f.panelText(0).contains(QStringLiteral("停在")) && f.panelText(0).endsWith(QStringLiteral("已取消")),
+             qPrintable(f.panelText(0)));
+    const int sent = peer.requests;
+    QTest::qWait(500);
+    QCOMPARE(peer.requests, sent);
+    QVERIFY(!f.page1Refresh);
+  }
+
+  void fetchingRecordsReadsTheCountFirst() {
+    MessageRecorder boxes;
+    Powersim sim({QStringLiteral("--records"), QStringLiteral("12")});
+    QVERIFY(sim.ok());
+    TForm1 f;
+    QVERIFY(openLan(f, sim.port()));
+    f.Button4Click();
+    click(f, "Button40");
+    QVERIFY(waitFor([&] { return f.panelText(0).endsWith(QStringLiteral("读取记录 12/12 完成")); }, 10000));
+    QCOMPARE(f.findChild<QLabel *>("LabelRecordCount")->text(), QStringLiteral("记录数：12"));
+    const QStringList requests = requestLines(f);
+    QCOMPARE(requests.first(), requestLine(0x42, 0x90, bytes({0, 1, 1, 1, 1, 1})));
+    QCOMPARE(f.ValueListEditor1->rowCount(), 12);
+  }
+};
+
+QTEST_MAIN(TestLiveE2e)
+#include "test_live_e2e.moc"
