@@ -219,4 +219,5 @@ void TForm1::statusShow(StatusAnswer answer) {
     showText(Label68, ac.text);
     Shape9->SetBrushColor(ac.alarm ? kAlarm : kQuiet);
   }
+  monitorStatusShown(answer);
 }

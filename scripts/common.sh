@@ -17,7 +17,7 @@ ensure_packages() {
   fi
 }
 
-BUILD_PACKAGES=(g++ cmake make qt6-base-dev libgl-dev fonts-noto-cjk fontconfig)
+BUILD_PACKAGES=(g++ cmake make qt6-base-dev qt6-charts-dev libgl-dev fonts-noto-cjk fontconfig)
 
 # Configures build/ and builds the given targets (all of them when none are given).
 build_all() {

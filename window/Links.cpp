@@ -214,11 +214,15 @@ void TForm1::closeLink() {
   RadioButton2->setEnabled(true);
 }
 
-void TForm1::ClientSocket1Connect() { lanConnected = true; }
+void TForm1::ClientSocket1Connect() {
+  lanConnected = true;
+  monitorLinkEvent(true, QStringLiteral("已连接 %1:%2").arg(ClientSocket1->peerName()).arg(ClientSocket1->peerPort()));
+}
 
 void TForm1::ClientSocket1Error(int errorCode) {
   if (!linkOpen || serialLink) return;  // a socket left over from an earlier LAN link
   closeLink();
+  monitorLinkEvent(false, QStringLiteral("Asynchronous socket error %1").arg(errorCode));
   ShowMessageBox(QStringLiteral("Asynchronous socket error %1").arg(errorCode),
                  QString::fromLatin1(kApplicationTitle));
 }
@@ -229,6 +233,7 @@ void TForm1::Comm1RequestHangup(QObject *) {
   if (!linkOpen || !serialLink) return;  // left over from a link already closed
   const QString port = Comm1->CommName();
   closeLink();
+  monitorLinkEvent(false, QStringLiteral("Serial port %1 was disconnected; the link is closed").arg(port));
   ShowMessageBox(QStringLiteral("Serial port %1 was disconnected; the link is closed").arg(port),
                  QString::fromLatin1(kApplicationTitle));
 }

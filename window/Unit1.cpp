@@ -156,6 +156,7 @@ void TForm1::buildWindow() {
                 {Button3, Button3->geometry(), F::RightOfPages | F::Below},
                 // the history list shows more records in a larger page
                 {ValueListEditor1, ValueListEditor1->geometry(), F::WiderAsPages | F::Taller}};
+  buildMonitorPages();
   client->installEventFilter(this);
   showOperatorPanel();
 }
