@@ -164,6 +164,9 @@ void TForm1::buildMonitorPages() {
     auto *line = new QLineSeries(chart);
     line->setName(QString::fromUtf8(quantity.name));
     chart->addSeries(line);
+    QPen pen = line->pen();  // the theme's colour, a thin line: it strokes and paints faster
+    pen.setWidth(1);
+    line->setPen(pen);
     line->attachAxis(m.axisX);
     line->attachAxis(m.axisY);
     m.lines[q] = line;
@@ -322,13 +325,16 @@ qint64 MonitorState::windowMs() const {
   return kTrendWindows[i >= 0 && i < int(std::size(kTrendWindows)) ? i : 0].msecs;
 }
 
+// The chart moves on by a pixel at a time: it is drawn again once the time of one pixel has
+// passed (a second in the 10-minute window, about 2.5 minutes in the 24-hour one).
 void MonitorState::trendChanged() {
   if (!form_->TrendChart->isVisible()) return;  // drawn when the tab is shown
   const qint64 now = form_->monitorClock();
-  if (now - drawnAt >= 1000 || now < drawnAt) {
+  const qint64 pixel = std::max<qint64>(1000, windowMs() / std::max(100, int(form_->TrendChart->chart()->plotArea().width())));
+  if (now - drawnAt >= pixel || now < drawnAt) {
     redraw();
   } else if (!redrawTimer->Enabled()) {
-    redrawTimer->SetInterval(int(std::clamp<qint64>(1000 - (now - drawnAt), 1, 1000)));
+    redrawTimer->SetInterval(int(std::clamp<qint64>(pixel - (now - drawnAt), 1, pixel)));
     redrawTimer->SetEnabled(true);
   }
 }
@@ -340,26 +346,32 @@ void MonitorState::redraw() {
   for (const trend::Series &s : series)
     if (!s.empty()) end = std::max(end, s.back().msecs);
   const qint64 begin = end - span;
-  const int columns = std::max(100, int(form_->TrendChart->chart()->plotArea().width()));
+  // min and max per column of two pixels: at most one point per pixel to lay out and paint
+  const int columns = std::max(50, int(form_->TrendChart->chart()->plotArea().width()) / 2);
   double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
+  std::array<QList<QPointF>, trend::kQuantities> points;
   for (size_t q = 0; q < series.size(); ++q) {
-    const std::vector<QPointF> points = trend::decimate(series[q], begin, end, columns);
+    const std::vector<QPointF> drawn = trend::decimate(series[q], begin, end, columns);
     if (lines[q]->isVisible())
-      for (const QPointF &p : points) {
+      for (const QPointF &p : drawn) {
         low = std::min(low, p.y());
         high = std::max(high, p.y());
       }
-    lines[q]->replace(QList<QPointF>(points.begin(), points.end()));
+    points[q] = QList<QPointF>(drawn.begin(), drawn.end());
   }
-  for (const TrendWindow &w : kTrendWindows)
-    if (w.msecs == span) axisX->setFormat(QString::fromLatin1(w.axisFormat));
-  axisX->setRange(QDateTime::fromMSecsSinceEpoch(begin), QDateTime::fromMSecsSinceEpoch(end));
   if (low > high) {
     low = 0;
     high = 1;
   }
   const double margin = std::max(0.5, (high - low) * 0.05);
+  // Every change of points or axes lays out each series again: the series are emptied first,
+  // so the axes change over no points and each series is laid out once, with its new points.
+  for (QLineSeries *line : lines) line->clear();
+  for (const TrendWindow &w : kTrendWindows)
+    if (w.msecs == span) axisX->setFormat(QString::fromLatin1(w.axisFormat));
+  axisX->setRange(QDateTime::fromMSecsSinceEpoch(begin), QDateTime::fromMSecsSinceEpoch(end));
   axisY->setRange(low - margin, high + margin);
+  for (size_t q = 0; q < series.size(); ++q) lines[q]->replace(points[q]);
   drawnAt = now;
   dirty = false;
 }

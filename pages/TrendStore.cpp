@@ -1,6 +1,7 @@
 #include "pages/TrendStore.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "pages/AlarmJournal.h"
@@ -43,6 +44,14 @@ void Series::add(qint64 msecs, double value) {
   }
 }
 
+std::array<std::span<const Sample>, 2> Series::runs(size_t first, size_t last) const {
+  last = std::min(last, count_);
+  if (first >= last) return {};
+  const size_t begin = (head_ + first) % ring_.size(), n = last - first;
+  const size_t tail = std::min(n, ring_.size() - begin);
+  return {std::span<const Sample>(ring_.data() + begin, tail), std::span<const Sample>(ring_.data(), n - tail)};
+}
+
 size_t Series::lowerBound(qint64 msecs) const {
   size_t lo = 0, hi = count_;
   while (lo < hi) {
@@ -69,31 +78,43 @@ std::vector<QPointF> decimate(const Series &series, qint64 from, qint64 to, int 
   const size_t first = series.lowerBound(from);
   const size_t last = endOf(series, to);
   if (last <= first) return points;
-  auto point = [&](size_t i) { return QPointF(double(series.at(i).msecs), series.at(i).value); };
+  const auto runs = series.runs(first, last);
+  auto point = [](const Sample *s) { return QPointF(double(s->msecs), s->value); };
   if (last - first <= 2 * size_t(columns)) {
     points.reserve(last - first);
-    for (size_t i = first; i < last; ++i) points.push_back(point(i));
+    for (const auto &run : runs)
+      for (const Sample &s : run) points.push_back(point(&s));
     return points;
   }
+  // Column c holds the times from + c * span / columns up to the next column's start; a
+  // sample's column is worked out only when it crosses into the next one.
   points.reserve(2 * size_t(columns));
-  const double perColumn = double(columns) / (double(to - from) + 1);
-  auto columnOf = [&](size_t i) { return static_cast<int>(double(series.at(i).msecs - from) * perColumn); };
-  size_t low = first, high = first;
-  int column = columnOf(first);
+  const double span = double(to - from) + 1;
+  auto columnStart = [&](qint64 c) { return from + static_cast<qint64>(std::ceil(double(c) * span / columns)); };
+  const Sample *low = nullptr, *high = nullptr;
+  qint64 next = std::numeric_limits<qint64>::min();  // where the current column ends
   auto flush = [&] {
-    points.push_back(point(std::min(low, high)));
-    if (low != high) points.push_back(point(std::max(low, high)));
+    if (!low) return;
+    // in time order (the two runs of a ring do not lie in time order in memory)
+    const bool lowFirst = low->msecs < high->msecs || (low->msecs == high->msecs && low <= high);
+    const Sample *a = lowFirst ? low : high, *b = lowFirst ? high : low;
+    points.push_back(point(a));
+    if (a != b) points.push_back(point(b));
   };
-  for (size_t i = first + 1; i < last; ++i) {
-    const int c = columnOf(i);
-    if (c != column) {
-      flush();
-      column = c;
-      low = high = i;
-      continue;
+  for (const auto &run : runs) {
+    for (const Sample &s : run) {
+      if (s.msecs >= next) {
+        flush();
+        qint64 c = static_cast<qint64>(double(s.msecs - from) * columns / span);
+        while (c > 0 && columnStart(c) > s.msecs) --c;  // rounding at a column's edge
+        while (columnStart(c + 1) <= s.msecs) ++c;
+        next = columnStart(c + 1);
+        low = high = &s;
+        continue;
+      }
+      if (s.value < low->value) low = &s;
+      if (s.value > high->value) high = &s;
     }
-    if (series.at(i).value < series.at(low).value) low = i;
-    if (series.at(i).value > series.at(high).value) high = i;
   }
   flush();
   return points;

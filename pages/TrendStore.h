@@ -41,6 +41,8 @@ class Series {
   const Sample &back() const { return at(count_ - 1); }
   // The first sample at or after msecs (size() when none).
   size_t lowerBound(qint64 msecs) const;
+  // Samples [first, last) as at most two runs in memory, oldest first.
+  std::array<std::span<const Sample>, 2> runs(size_t first, size_t last) const;
   // Bytes the ring holds, spare room included.
   size_t bytes() const { return ring_.capacity() * sizeof(Sample); }
   void clear();
