@@ -219,6 +219,12 @@ class TestMonitor : public QObject {
     QCOMPARE(values(trend::decimate(s, 3500, 3600, 100)), QList<double>{});
     QCOMPARE(values(trend::decimate(s, 5000, 3000, 100)), QList<double>{});
     QCOMPARE(values(trend::decimate(s, 8000, std::numeric_limits<qint64>::max(), 100)), (QList<double>{8, 9}));
+    // a ring that has wrapped round: its two runs in time order
+    trend::Series wrapped(1'000'000, 8);
+    for (int i = 0; i < 20; ++i) wrapped.add(i, i % 5 == 3 ? 100 - i : i);
+    QCOMPARE(values(trend::decimate(wrapped, 0, 100, 100)), (QList<double>{12, 87, 14, 15, 16, 17, 82, 19}));
+    QCOMPARE(values(trend::decimate(wrapped, 0, 100, 2)), (QList<double>{12, 87}));
+    QCOMPARE(values(trend::decimate(wrapped, 10, 19, 2)), (QList<double>{12, 87, 15, 82}));
     // a flat column draws one point
     trend::Series flat;
     for (int i = 0; i < 100; ++i) flat.add(i, 7);
