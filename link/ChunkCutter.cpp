@@ -12,15 +12,26 @@ void ChunkCutter::add(const char *data, qsizetype n) {
 }
 
 bool ChunkCutter::next(Chunk *out) {
+  // a chunk ends at its end mark, or when it holds `keep` bytes without one
+  const qsizetype room = keep_ - current_.head.size();
+  const qsizetype available = input_.size() - at_;
   const qsizetype end = input_.indexOf(end_, at_);
-  if (end < 0) {
-    keep(input_.constData() + at_, input_.size() - at_);
+  qsizetype take = available;
+  bool complete = false;
+  if (end >= 0 && end + 1 - at_ <= room) {
+    take = end + 1 - at_;
+    complete = true;
+  } else if (available >= room) {
+    take = room;
+    complete = true;
+  }
+  keep(input_.constData() + at_, take);
+  at_ += take;
+  if (at_ >= input_.size()) {
     input_.clear();
     at_ = 0;
-    return false;
   }
-  keep(input_.constData() + at_, end + 1 - at_);
-  at_ = end + 1;
+  if (!complete) return false;
   *out = std::exchange(current_, Chunk());
   return true;
 }

@@ -1,7 +1,7 @@
 // Cuts a received byte stream into chunks that each end with an end mark, for a link whose
 // reads carry no frame boundaries (a TCP stream may bring part of an answer, or two).
-// A chunk keeps only its first `keep` bytes and counts the rest, so a peer that never sends
-// the end mark cannot make it grow.
+// A chunk ends at its end mark or after `keep` bytes, whichever comes first, so a peer that
+// never sends the end mark cannot make it grow: its stream is cut into chunks of that size.
 #pragma once
 
 #include <QByteArray>

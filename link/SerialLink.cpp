@@ -1,0 +1,31 @@
+#include "link/SerialLink.h"
+
+#include "link/Comm.h"
+
+SerialLink::SerialLink(TComm *comm, QObject *parent) : Link(parent), comm_(comm) {
+  comm_->OnReceiveData = [this](QObject *, const char *buffer, uint16_t length) {
+    if (onChunk) onChunk(std::string_view(buffer, length), 0);
+  };
+  comm_->OnRequestHangup = [this](QObject *) {
+    if (!comm_->Opened()) return;  // left over from a port already closed
+    if (onDropped) onDropped(QStringLiteral("串口设备已断开"), 0);
+  };
+  comm_->OnReceiveError = [this](QObject *, uint32_t mask) {
+    if (onNote) onNote(QStringLiteral("串口接收错误 (0x%1)").arg(mask, 0, 16));
+  };
+}
+
+void SerialLink::open() { comm_->OpenPort(); }
+
+void SerialLink::close() { comm_->ClosePort(); }
+
+Link::State SerialLink::state() const { return comm_->Opened() ? State::Open : State::Closed; }
+
+bool SerialLink::send(std::string_view frame) {
+  if (!comm_->Opened()) return false;
+  if (comm_->SendData(frame.data(), static_cast<uint16_t>(frame.size()))) return true;
+  if (onNote) onNote(QStringLiteral("串口发送失败"));
+  return false;
+}
+
+QString SerialLink::where() const { return comm_->CommName() + QLatin1Char(' ') + QString::number(comm_->BaudRate()); }
