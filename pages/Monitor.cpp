@@ -284,7 +284,7 @@ void TForm1::monitorModulesShown() {
 }
 
 void TForm1::monitorLinkEvent(bool up, const QString &message) {
-  if (!monitor_) return;
+  if (!monitor_ || closed_) return;  // the window closing its link has lost nothing
   if (auto e = monitor_->detector.update(journal::kLinkSource, !up, message, monitorClock()))
     monitor_->addEvents({*e});
 }

@@ -113,8 +113,8 @@ class TestMonitorE2E : public QObject {
   void journalRecordsAlarmsModulesAndTheLink() {
     MessageRecorder boxes;
     Plant plant;
+    QList<bool> alerts;  // outlives the window
     TForm1 f;
-    QList<bool> alerts;
     f.alarmAlert = [&](bool sound) { alerts << sound; };
     QCOMPARE(f.PageControl1->tabText(5), QStringLiteral("告警记录"));
     QVERIFY(!f.backgroundMonitoring());
