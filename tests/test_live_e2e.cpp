@@ -119,6 +119,35 @@ class TestLiveE2e : public QObject {
     QVERIFY(boxes.boxes.isEmpty());
   }
 
+  // With "后台监视" ticked polling goes on on page 1, and the operator's read goes before the
+  // polls that wait.
+  void backgroundMonitoringPollsBehindTheOperator() {
+    MessageRecorder boxes;
+    TForm1 f;
+    StatusController c;
+    QList<QByteArray> seen;
+    auto respond = c.peer.respond;
+    c.peer.respond = [&](const QByteArray &r) {  // each answer 50 ms late
+      seen << r.left(7);
+      const QByteArray a = respond(r);
+      QTimer::singleShot(50, &c.peer, [&c, a] { c.peer.send(a); });
+      return QByteArray();
+    };
+    QVERIFY(openLan(f, c.peer.port()));
+    f.PageControl1->setCurrentIndex(0);
+    QTest::qWait(1500);
+    QVERIFY(!seen.contains("~014216"));  // unticked: no polling off the status page
+    f.findChild<QCheckBox *>("CheckBoxMonitor")->setChecked(true);
+    QVERIFY(waitFor([&] { return seen.count("~014216") >= 2; }, 5000));
+    QVERIFY(waitFor([&] { return seen.size() > 0 && seen.last() == "~014216"; }, 5000));  // a cycle begins
+    const int at = seen.size();
+    click(f, "Button5");
+    QVERIFY(waitFor([&] { return seen.contains("~014006"); }, 3000));
+    QVERIFY(seen.indexOf("~014006") - at <= 1);  // at most the poll already on the line first
+    QVERIFY(waitFor([&] { return seen.count("~014216") >= 4; }, 5000));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
   void escapeCancelsARefresh() {
     MessageRecorder boxes;
     TForm1 f;

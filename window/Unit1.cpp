@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QShortcut>
 #include <QResizeEvent>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -167,6 +168,10 @@ void TForm1::buildWindow() {
                 // the history list shows more records in a larger page
                 {ValueListEditor1, ValueListEditor1->geometry(), F::WiderAsPages | F::Taller}};
   buildMonitorPages();
+  // ticked, polling starts at once, as when the status page is shown
+  connect(CheckBoxMonitor, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) guarded([this] { Timer2Timer(); });
+  });
   // Below the design size the client area keeps it, in a scroll area: nothing is cut off.
   takeCentralWidget();
   client->setMinimumSize(kDesignClientWidth, kDesignClientHeight);
