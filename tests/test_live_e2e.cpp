@@ -6,6 +6,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QElapsedTimer>
+#include <QComboBox>
+#include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -145,6 +148,31 @@ class TestLiveE2e : public QObject {
     QVERIFY(waitFor([&] { return seen.contains("~014006"); }, 3000));
     QVERIFY(seen.indexOf("~014006") - at <= 1);  // at most the poll already on the line first
     QVERIFY(waitFor([&] { return seen.count("~014216") >= 4; }, 5000));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // A serial device that goes away and comes back (an unplugged adapter, here a simulator's
+  // pseudo-terminal behind a fixed link): no box, and the link opens again by itself.
+  void aVanishedSerialDeviceIsOpenedAgain() {
+    MessageRecorder boxes;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ctrl"));
+    auto sim = std::make_unique<Powersim>(QStringList{QStringLiteral("--link"), path});
+    QVERIFY(sim->ok());
+    TForm1 f;
+    f.findChild<QCheckBox *>("CheckBoxAutoReconnect")->setChecked(true);
+    f.RadioButton1->click();
+    f.ComboBox1->setEditText(path);
+    click(f, "Button29");
+    QVERIFY(f.linkOpen && f.serialLink);
+    sim.reset();
+    QVERIFY(waitFor([&] { return !f.linkOpen && f.panelText(0).contains(QStringLiteral("重连")); }, 5000));
+    QVERIFY(waitFor([&] { return memoLines(f).filter(QStringLiteral("重连失败")).size() >= 1; }, 5000));
+    sim = std::make_unique<Powersim>(QStringList{QStringLiteral("--link"), path});
+    QVERIFY(sim->ok());
+    QVERIFY(waitFor([&] { return f.linkOpen && f.serialLink; }, 10000));
+    click(f, "Button5");
+    QVERIFY(waitFor([&] { return text(f, "Edit5") != QStringLiteral("0"); }, 3000));
     QVERIFY(boxes.boxes.isEmpty());
   }
 
