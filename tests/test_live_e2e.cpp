@@ -65,12 +65,14 @@ class TestLiveE2e : public QObject {
     QVERIFY(openLan(f, c.peer.port()));
     f.PageControl1->setCurrentIndex(1);
     QVERIFY(waitFor([&] { return allLamps(f, kGreen) && boxesEnabled(f) && f.StringGrid2->Cells(4, 3) == "短路"; }, 5000));
+    screenshot(f, 1, "status-live.png");
     // the controller falls silent: grey within 4 s, back with the next answer
     c.mute = true;
     QElapsedTimer t;
     t.start();
     QVERIFY(waitFor([&] { return allLamps(f, kGrey) && !boxesEnabled(f); }, 5000));
     QVERIFY2(t.elapsed() < 4500, qPrintable(QString::number(t.elapsed())));
+    screenshot(f, 1, "status-stale.png");
     QVERIFY(f.findChild<QLabel *>("LabelLastAnswer")->text().startsWith(QStringLiteral("最后应答：")));
     c.mute = false;
     QVERIFY(waitFor([&] { return allLamps(f, kGreen) && boxesEnabled(f); }, 15000));
