@@ -1,5 +1,7 @@
 #include "link/Comm.h"
 
+#include "link/Link.h"
+
 #include "link/CommLine.h"
 #include "link/CommThreads.h"
 
@@ -35,6 +37,13 @@ TComm::TComm(QObject *owner) : QObject(owner), shared_(std::make_unique<TCommSha
 }
 
 TComm::~TComm() { ClosePort(); }
+
+namespace {
+// "Error opening serial port", and on a second line why: missing, not permitted, busy.
+ECommsError openError(int systemError) {
+  return ECommsError(("Error opening serial port\n" + linkErrorReason(systemError)).toStdString());
+}
+}  // namespace
 
 bool TComm::Opened() const { return handle_ >= 0; }
 
@@ -72,7 +81,7 @@ void TComm::OpenPort() {
   if (commName_.contains(QChar(0))) throw ECommsError("Error opening serial port");
   const QByteArray path = QFile::encodeName(commName_);
   int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw ECommsError("Error opening serial port");
+  if (fd < 0) throw openError(errno);
   if (!isatty(fd)) {
     CloseFd(fd);
     throw ECommsError("File handle is not a comm handle ");
@@ -80,8 +89,9 @@ void TComm::OpenPort() {
   // Exclusive use: the lock keeps out every other opener that locks (this component in any
   // process), TIOCEXCL keeps out any other unprivileged opener of the terminal.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int e = errno == EWOULDBLOCK ? EBUSY : errno;
     CloseFd(fd);
-    throw ECommsError("Error opening serial port");
+    throw openError(e);
   }
   (void)ioctl(fd, TIOCEXCL);
 

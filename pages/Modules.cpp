@@ -92,6 +92,7 @@ void TForm1::mcu_get_dymostatus() {
     return;
   }
   currentModule = 0;
+  monitorModulesShown();
   Timer2->SetInterval(1000);
   Timer2->SetEnabled(true);
 }

@@ -142,11 +142,14 @@ void TForm1::statusShow(StatusAnswer answer) {
   freshness_.answered(freshnessClock_.elapsed());
   statusShownLive_ = true;
   showText(LabelLastAnswer, QStringLiteral("最后应答：") + QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")));
+  monitorStatusShown(answer);
 }
 
 // ---------------------------------------------------------------- live or stale
 
-bool TForm1::statusPagePolls() const { return linkOpen && PageControl1->currentIndex() == 1; }
+bool TForm1::statusPagePolls() const {
+  return linkOpen && (PageControl1->currentIndex() == 1 || backgroundMonitoring());
+}
 
 // Runs with the clock: values that are no longer current are shown as unknown.
 void TForm1::showFreshness() {

@@ -17,8 +17,8 @@ ensure_packages() {
   fi
 }
 
-# prometheus: promtool and the server, for the exporter's tests
-BUILD_PACKAGES=(g++ cmake make qt6-base-dev libgl-dev fonts-noto-cjk fontconfig prometheus)
+# qt6-charts-dev: the trend chart; prometheus: promtool and the server, for the exporter's tests
+BUILD_PACKAGES=(g++ cmake make qt6-base-dev qt6-charts-dev libgl-dev fonts-noto-cjk fontconfig prometheus)
 
 # Configures build/ and builds the given targets (all of them when none are given).
 build_all() {

@@ -567,11 +567,12 @@ class TestComm : public QObject {
     Recorder rec;
     rec.attach(comm);
 
+    // the second line says why: the system's reason
     comm.SetCommName(QStringLiteral("/dev/no-such-serial-port"));
-    QCOMPARE(OpenError(comm), QStringLiteral("Error opening serial port"));
+    QCOMPARE(OpenError(comm), QStringLiteral("Error opening serial port\n设备不存在"));
     QVERIFY(!comm.Opened());
     comm.SetCommName(QString());
-    QCOMPARE(OpenError(comm), QStringLiteral("Error opening serial port"));
+    QCOMPARE(OpenError(comm), QStringLiteral("Error opening serial port\n设备不存在"));
     comm.SetCommName(pty.slavePath + QChar(0) + QStringLiteral("x"));
     QCOMPARE(OpenError(comm), QStringLiteral("Error opening serial port"));
 
@@ -592,7 +593,7 @@ class TestComm : public QObject {
     // The device belongs to its first opener.
     TComm other;
     other.SetCommName(pty.slavePath);
-    QCOMPARE(OpenError(other), QStringLiteral("Error opening serial port"));
+    QCOMPARE(OpenError(other), QStringLiteral("Error opening serial port\n设备忙（已被其他程序占用）"));
     QVERIFY(!other.Opened());
 
     // ... in other processes too.

@@ -11,6 +11,7 @@
 #include "support/FormFixture.h"
 #include "support/Powersim.h"
 #include "support/ScriptedPeer.h"
+#include "window/Controls.h"
 #include "window/Unit1.h"
 
 using namespace testsupport;
@@ -33,7 +34,10 @@ struct SlowController {
       if (owed > 0) ++overlaps;
       ++owed;
       const auto parsed = proto::parseFrame(req.toStdString());
-      const QByteArray reply = answer(parsed.frame.cid1, 0, bytes({0, parsed.frame.cid2OrRtn}) + QByteArray(18, '\0'));
+      // five history records, so that a read-out stays short
+      const QByteArray reply = parsed.frame.cid2OrRtn == 0x90
+                                   ? answer(0x42, 0, bytes({0, 5}))
+                                   : answer(parsed.frame.cid1, 0, bytes({0, parsed.frame.cid2OrRtn}) + QByteArray(18, '\0'));
       QTimer::singleShot(delayMs, &peer, [this, reply] {
         --owed;
         peer.send(reply);
@@ -68,26 +72,41 @@ class TestExchangeE2e : public QObject {
     QVERIFY(boxes.boxes.isEmpty());
   }
 
-  // Reads clicked in the middle of the one-key refresh fill their own boxes, and the refresh
-  // still reads every row in order to its end.
-  void aReadDuringTheRefreshShiftsNothing() {
-    MessageRecorder boxes;
+  // Reads clicked in the middle of each chain fill their own boxes, and the chain still reads
+  // every step in order to its end.
+  void aReadDuringAChainShiftsNothing_data() {
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<int>("steps");  // requests the chain sends
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QStringList>("boxes");  // box=text, the clicked reads' and some of the chain's
+    QTest::newRow("page 1") << QByteArray("Button24") << 31 << QStringLiteral("参数1刷新 31/31")
+                            << QStringList{"Edit36=0.59", "Edit20=87", "Edit5=0.6", "Edit37=0.77", "Edit27=0.69"};
+    QTest::newRow("page 2") << QByteArray("Button88") << 30 << QStringLiteral("参数2刷新 30/30")
+                            << QStringList{"Edit36=0.59", "Edit20=87", "Edit38=113", "Edit47=119", "Edit49=27"};
+    QTest::newRow("history") << QByteArray("Button40") << 1 + 5 << QStringLiteral("读取记录 5/5")
+                             << QStringList{"Edit36=0.59", "Edit20=87"};
+  }
+
+  void aReadDuringAChainShiftsNothing() {
+    QFETCH(QByteArray, start);
+    QFETCH(int, steps);
+    QFETCH(QString, end);
+    QFETCH(QStringList, boxes);
+    MessageRecorder recorder;
     TForm1 f;
     SlowController c;
     QVERIFY(openLan(f, c.peer.port()));
-    click(f, "Button24");
-    QVERIFY(waitFor([&] { return c.requests.size() >= 4; }, 5000));
-    click(f, "Button58");  // 浮充电压设定, 42/3B
+    click(f, start.constData());
+    QVERIFY(waitFor([&] { return c.requests.size() >= 3; }, 5000));
+    click(f, "Button58");   // 浮充电压设定, 42/3B
     click(f, "Button120");  // 电池容量, 42/57
-    QVERIFY(waitFor([&] { return c.requests.size() == 33 && c.owed == 0 && f.exchange().idle(); }, 15000));
-    QVERIFY(waitFor([&] { return f.panelText(0).contains(QStringLiteral("参数1刷新 31/31")); }, 1000));
+    QVERIFY(waitFor([&] { return c.requests.size() == steps + 2 && c.owed == 0 && f.exchange().idle(); }, 15000));
+    QVERIFY(waitFor([&] { return f.panelText(0).contains(end); }, 1000));
     QCOMPARE(c.overlaps, 0);
-    QCOMPARE(c.requests.size(), 31 + 2);
-    QCOMPARE(text(f, "Edit5"), QStringLiteral("0.6"));    // 40/06 at /10
-    QCOMPARE(text(f, "Edit36"), QStringLiteral("0.59"));  // 42/3B at /100
-    QCOMPARE(text(f, "Edit37"), QStringLiteral("0.77"));  // 42/4D at /100
-    QCOMPARE(text(f, "Edit20"), QStringLiteral("87"));    // 42/57, whole
-    QCOMPARE(text(f, "Edit27"), QStringLiteral("0.69"));  // 42/45, the last row
+    for (const QString &b : boxes)
+      QCOMPARE(text(f, b.section('=', 0, 0).toLatin1().constData()), b.section('=', 1));
+    if (start == "Button40") QCOMPARE(f.ValueListEditor1->rowCount(), 5);
+    QVERIFY(recorder.boxes.isEmpty());
   }
 
   // An answer later than the time-out never reaches the next read's box, not even for a

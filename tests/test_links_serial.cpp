@@ -56,7 +56,7 @@ class TestLinksSerial : public QObject {
     TForm1 other;
     other.ComboBox1->setEditText(line.slavePath);
     click(other, "Button29");
-    QVERIFY(boxes.saw(QStringLiteral("Error opening serial port"), QStringLiteral("powerhost")));
+    QVERIFY(boxes.saw(QStringLiteral("Error opening serial port\n设备忙（已被其他程序占用）"), QStringLiteral("powerhost")));
     QCOMPARE(other.Button29->text(), QStringLiteral("OPEN"));
     QVERIFY(!other.linkOpen);
 
@@ -140,7 +140,7 @@ class TestLinksSerial : public QObject {
     TForm1 f;
     f.ComboBox1->setEditText(QStringLiteral("/dev/does-not-exist"));
     click(f, "Button29");
-    QVERIFY(boxes.saw(QStringLiteral("Error opening serial port"), QStringLiteral("powerhost")));
+    QVERIFY(boxes.saw(QStringLiteral("Error opening serial port\n设备不存在"), QStringLiteral("powerhost")));
     QVERIFY(!f.linkOpen);
     QCOMPARE(f.Button29->text(), QStringLiteral("OPEN"));
     f.ComboBox1->setEditText(QStringLiteral("/dev/null"));

@@ -6,6 +6,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QElapsedTimer>
+#include <QComboBox>
+#include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -62,12 +65,14 @@ class TestLiveE2e : public QObject {
     QVERIFY(openLan(f, c.peer.port()));
     f.PageControl1->setCurrentIndex(1);
     QVERIFY(waitFor([&] { return allLamps(f, kGreen) && boxesEnabled(f) && f.StringGrid2->Cells(4, 3) == "短路"; }, 5000));
+    screenshot(f, 1, "status-live.png");
     // the controller falls silent: grey within 4 s, back with the next answer
     c.mute = true;
     QElapsedTimer t;
     t.start();
     QVERIFY(waitFor([&] { return allLamps(f, kGrey) && !boxesEnabled(f); }, 5000));
     QVERIFY2(t.elapsed() < 4500, qPrintable(QString::number(t.elapsed())));
+    screenshot(f, 1, "status-stale.png");
     QVERIFY(f.findChild<QLabel *>("LabelLastAnswer")->text().startsWith(QStringLiteral("最后应答：")));
     c.mute = false;
     QVERIFY(waitFor([&] { return allLamps(f, kGreen) && boxesEnabled(f); }, 15000));
@@ -116,6 +121,60 @@ class TestLiveE2e : public QObject {
     const int lines = memoLines(f).size();
     QTest::qWait(2500);
     QCOMPARE(memoLines(f).size(), lines);  // no more tries
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // With "后台监视" ticked polling goes on on page 1, and the operator's read goes before the
+  // polls that wait.
+  void backgroundMonitoringPollsBehindTheOperator() {
+    MessageRecorder boxes;
+    TForm1 f;
+    StatusController c;
+    QList<QByteArray> seen;
+    auto respond = c.peer.respond;
+    c.peer.respond = [&](const QByteArray &r) {  // each answer 50 ms late
+      seen << r.left(7);
+      const QByteArray a = respond(r);
+      QTimer::singleShot(50, &c.peer, [&c, a] { c.peer.send(a); });
+      return QByteArray();
+    };
+    QVERIFY(openLan(f, c.peer.port()));
+    f.PageControl1->setCurrentIndex(0);
+    QTest::qWait(1500);
+    QVERIFY(!seen.contains("~014216"));  // unticked: no polling off the status page
+    f.findChild<QCheckBox *>("CheckBoxMonitor")->setChecked(true);
+    QVERIFY(waitFor([&] { return seen.count("~014216") >= 2; }, 5000));
+    QVERIFY(waitFor([&] { return seen.size() > 0 && seen.last() == "~014216"; }, 5000));  // a cycle begins
+    const int at = seen.size();
+    click(f, "Button5");
+    QVERIFY(waitFor([&] { return seen.contains("~014006"); }, 3000));
+    QVERIFY(seen.indexOf("~014006") - at <= 1);  // at most the poll already on the line first
+    QVERIFY(waitFor([&] { return seen.count("~014216") >= 4; }, 5000));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // A serial device that goes away and comes back (an unplugged adapter, here a simulator's
+  // pseudo-terminal behind a fixed link): no box, and the link opens again by itself.
+  void aVanishedSerialDeviceIsOpenedAgain() {
+    MessageRecorder boxes;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ctrl"));
+    auto sim = std::make_unique<Powersim>(QStringList{QStringLiteral("--link"), path});
+    QVERIFY(sim->ok());
+    TForm1 f;
+    f.findChild<QCheckBox *>("CheckBoxAutoReconnect")->setChecked(true);
+    f.RadioButton1->click();
+    f.ComboBox1->setEditText(path);
+    click(f, "Button29");
+    QVERIFY(f.linkOpen && f.serialLink);
+    sim.reset();
+    QVERIFY(waitFor([&] { return !f.linkOpen && f.panelText(0).contains(QStringLiteral("重连")); }, 5000));
+    QVERIFY(waitFor([&] { return memoLines(f).filter(QStringLiteral("重连失败")).size() >= 1; }, 5000));
+    sim = std::make_unique<Powersim>(QStringList{QStringLiteral("--link"), path});
+    QVERIFY(sim->ok());
+    QVERIFY(waitFor([&] { return f.linkOpen && f.serialLink; }, 10000));
+    click(f, "Button5");
+    QVERIFY(waitFor([&] { return text(f, "Edit5") != QStringLiteral("0"); }, 3000));
     QVERIFY(boxes.boxes.isEmpty());
   }
 

@@ -45,10 +45,11 @@ class TestWindow : public QObject {
     MessageRecorder boxes;
     TForm1 f;
     QCOMPARE(f.windowTitle(), QStringLiteral("系统电源上位机软件"));
-    QCOMPARE(f.PageControl1->count(), 5);
-    const QStringList captions = {"参数1设置", "系统状态", "参数2设置", "历史记录", "用电量信息"};
-    const QStringList names = {"TabSheet1", "TabSheet2", "TabSheet3", "TabSheet4", "TabSheet5"};
-    for (int i = 0; i < 5; ++i) {
+    QCOMPARE(f.PageControl1->count(), 7);
+    const QStringList captions = {"参数1设置", "系统状态", "参数2设置", "历史记录", "用电量信息", "告警记录", "趋势"};
+    const QStringList names = {"TabSheet1", "TabSheet2", "TabSheet3", "TabSheet4", "TabSheet5", "TabSheetAlarms",
+                               "TabSheetTrend"};
+    for (int i = 0; i < 7; ++i) {
       QCOMPARE(f.PageControl1->tabText(i), captions[i]);
       QCOMPARE(f.PageControl1->widget(i)->objectName(), names[i]);
     }

@@ -193,6 +193,7 @@ void TForm1::openLink(Link *link) {
   resetModuleTable();
   greyStatusPage();
   showLinkOpen();
+  if (link == serialLink_) monitorLinkEvent(true, QStringLiteral("已打开 %1").arg(link->where()));
 }
 
 void TForm1::showLinkOpen() {
@@ -223,6 +224,7 @@ void TForm1::closeLink() {
 
 void TForm1::ClientSocket1Connect() {
   lanConnected = true;
+  monitorLinkEvent(true, QStringLiteral("已连接 %1:%2").arg(ClientSocket1->peerName()).arg(ClientSocket1->peerPort()));
   if (reconnectLink_) reconnected();
   showOperatorPanel();
 }
@@ -232,10 +234,11 @@ void TForm1::ClientSocket1Connect() {
 void TForm1::ClientSocket1Error(int errorCode) {
   if (!linkOpen || serialLink) return;  // a socket left over from an earlier LAN link
   const QString reason = linkErrorReason(errorCode);
+  const QString message = QStringLiteral("Asynchronous socket error %1").arg(errorCode);
+  if (!reconnectLink_) monitorLinkEvent(false, reason.isEmpty() ? message : message + QLatin1Char(' ') + reason);
   if (CheckBoxAutoReconnect->isChecked()) return linkLost(reason);
   closeLink();
-  ShowMessageBox(QStringLiteral("Asynchronous socket error %1").arg(errorCode) +
-                     (reason.isEmpty() ? QString() : QLatin1Char('\n') + reason),
+  ShowMessageBox(message + (reason.isEmpty() ? QString() : QLatin1Char('\n') + reason),
                  QString::fromLatin1(kApplicationTitle));
 }
 
@@ -244,6 +247,7 @@ void TForm1::ClientSocket1Error(int errorCode) {
 void TForm1::Comm1RequestHangup(QObject *) {
   if (!linkOpen || !serialLink) return;  // left over from a link already closed
   const QString port = Comm1->CommName();
+  monitorLinkEvent(false, QStringLiteral("Serial port %1 was disconnected; the link is closed").arg(port));
   if (CheckBoxAutoReconnect->isChecked()) return linkLost(QStringLiteral("串口设备已断开"));
   closeLink();
   ShowMessageBox(QStringLiteral("Serial port %1 was disconnected; the link is closed").arg(port),

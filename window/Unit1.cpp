@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QShortcut>
 #include <QResizeEvent>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -166,6 +167,11 @@ void TForm1::buildWindow() {
                 {Button3, Button3->geometry(), F::RightOfPages | F::Below},
                 // the history list shows more records in a larger page
                 {ValueListEditor1, ValueListEditor1->geometry(), F::WiderAsPages | F::Taller}};
+  buildMonitorPages();
+  // ticked, polling starts at once, as when the status page is shown
+  connect(CheckBoxMonitor, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) guarded([this] { Timer2Timer(); });
+  });
   // Below the design size the client area keeps it, in a scroll area: nothing is cut off.
   takeCentralWidget();
   client->setMinimumSize(kDesignClientWidth, kDesignClientHeight);
@@ -360,7 +366,8 @@ void TForm1::Timer2Timer() {
     Timer2->SetEnabled(true);
     return;
   }
-  if (PageControl1->currentIndex() == 1) {
+  // the status page polls while it is shown, or on any page with "后台监视" ticked
+  if (PageControl1->currentIndex() == 1 || backgroundMonitoring()) {
     pollTick();
   } else {
     statusPolling = false;

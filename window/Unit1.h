@@ -40,7 +40,10 @@ class QAction;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
+class QTableView;
 class QTableWidget;
+class QChartView;
+class MonitorState;
 class QStatusBar;
 class QTcpSocket;
 class TComm;
@@ -269,6 +272,31 @@ class TForm1 : public QMainWindow {
 #undef PARAM_DECLARE_ROW2
 #undef PARAM_DECLARE_SHARED
 
+  // ---- alarm journal, trends and recording (pages/Monitor.cpp)
+  QCheckBox *CheckBoxMonitor = nullptr;     // "后台监视", unticked at start
+  QCheckBox *CheckBoxAlarmSound = nullptr;  // "告警提示音", ticked at start
+  QWidget *TabSheetAlarms = nullptr, *TabSheetTrend = nullptr;
+  QTableView *AlarmJournal = nullptr;
+  QChartView *TrendChart = nullptr;
+  QComboBox *ComboBoxTrendWindow = nullptr;
+  QPushButton *ButtonRecord = nullptr;
+  QAction *actionRecordCsv = nullptr;
+  // "后台监视" is ticked: status polling goes on whichever page is shown.
+  bool backgroundMonitoring() const;
+  // Hooks: a status or AC answer has been shown (boxes, lamps, state texts); a polling cycle
+  // has read its last module; the link was lost (up false) or is back, with the message that
+  // says why. Each feeds the journal, the trends and the recording.
+  void monitorStatusShown(StatusAnswer answer);
+  void monitorModulesShown();
+  void monitorLinkEvent(bool up, const QString &message);
+  // PC time for the journal, trends and recording, ms since 1970 UTC; tests replace it.
+  std::function<qint64()> monitorClock;
+  // A new alarm: a beep (when sound, "告警提示音" ticked) and the taskbar entry flashing.
+  std::function<void(bool sound)> alarmAlert;
+  // Starts or stops the recording to CSV (ButtonRecord, actionRecordCsv).
+  void ButtonRecordClick();
+  bool recording() const;
+
   // ---- parameter page 1 (pages/)
   void Button24Click();
   void mcu_shaxincs_option();
@@ -402,6 +430,10 @@ class TForm1 : public QMainWindow {
   std::vector<QLineEdit *> statusBoxes_;  // by row of status::measurements()
   std::vector<TShape *> statusLamps_;     // by row of status::lamps()
   std::array<std::optional<status::ModuleRecord>, status::kModules + 1> gridShown_;  // as the grid shows it
+  // alarm journal, trends and recording internals (pages/Monitor.cpp)
+  void buildMonitorPages();
+  MonitorState *monitor_ = nullptr;
+  friend class MonitorState;
   // history records internals
   void buildRecordsPage();
   void requestRecord();

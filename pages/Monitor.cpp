@@ -1,0 +1,453 @@
+// What happened while nobody was looking: the alarm journal ("告警记录"), the trends ("趋势")
+// and the recording to CSV, with the two check boxes beside the protocol log. The status
+// page calls the hooks after it has shown an answer; the links call monitorLinkEvent. The
+// logic is in pages/AlarmJournal, pages/TrendStore and pages/Recorder; this is the window's
+// side: reading what the page shows, the tabs, the chart, the menus and the file dialogs.
+#include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QValueAxis>
+
+#include <algorithm>
+
+#include "pages/AlarmJournal.h"
+#include "pages/Recorder.h"
+#include "pages/Status.h"
+#include "pages/TrendStore.h"
+#include "window/Controls.h"
+#include "window/HandlerSupport.h"
+#include "window/TableExport.h"
+#include "window/Unit1.h"
+#include "window/WholeFile.h"
+
+namespace {
+
+const QColor kAlarm(255, 0, 0);
+const QColor kQuiet(0, 255, 0);
+
+const QString kRecordIdle = QStringLiteral("记录到CSV…");
+const QString kRecordRunning = QStringLiteral("停止记录");
+
+// The window choices of the trend chart, in milliseconds.
+struct TrendWindow {
+  const char *text;
+  qint64 msecs;
+  const char *axisFormat;
+};
+const TrendWindow kTrendWindows[] = {
+    {"10分钟", 10LL * 60 * 1000, "HH:mm"},
+    {"1小时", 60LL * 60 * 1000, "HH:mm"},
+    {"24小时", 24LL * 60 * 60 * 1000, "MM-dd HH:mm"},
+};
+
+// The samples of the AC answer and the module phase belong to the cycle whose status answer
+// came last, when that was this recently.
+constexpr qint64 kCycleSpanMs = 5000;
+
+// A lamp's colour as an alarm state: red raised, bright green clear, anything else unknown.
+std::optional<bool> lampState(const TShape *lamp) {
+  if (lamp->BrushColor() == kAlarm) return true;
+  if (lamp->BrushColor() == kQuiet) return false;
+  return std::nullopt;
+}
+
+}  // namespace
+
+// Everything the journal, the trends and the recording keep, owned by the window.
+class MonitorState : public QObject {
+ public:
+  explicit MonitorState(TForm1 *form) : QObject(form), form_(form), model(new journal::JournalModel(this)) {}
+
+  void addEvents(const std::vector<journal::Event> &events);
+  void addSample(int quantity, qint64 msecs, double value);
+  // The chart after new samples: drawn now when shown and not drawn within the last second,
+  // otherwise at the next redraw tick or when the tab is shown.
+  void trendChanged();
+  void redraw();
+  qint64 windowMs() const;
+  void record();
+  void stopRecording(const QString &why);
+  void exportJournal();
+  void exportTrendCsv();
+  void exportTrendPng();
+  void updateRecordTexts();
+
+  TForm1 *form_;
+  journal::Detector detector;
+  journal::JournalModel *model;
+  std::array<trend::Series, trend::kQuantities> series;
+  std::array<QLineSeries *, trend::kQuantities> lines{};
+  std::array<int, trend::kQuantities> boxOf{};  // index into the status boxes, -1 for the module sum
+  QDateTimeAxis *axisX = nullptr;
+  QValueAxis *axisY = nullptr;
+  SteadyTimer *redrawTimer = nullptr;
+  qint64 drawnAt = std::numeric_limits<qint64>::min();
+  bool dirty = false;
+  qint64 cycleTime = -1;  // PC time of the last status answer, -1 when the cycle has ended
+  recording::RecordFile file;
+};
+
+// ---------------------------------------------------------------- layout
+
+void TForm1::buildMonitorPages() {
+  monitor_ = new MonitorState(this);
+  MonitorState &m = *monitor_;
+  monitorClock = [] { return QDateTime::currentMSecsSinceEpoch(); };
+  alarmAlert = [this](bool sound) {
+    if (sound) QApplication::beep();
+    QApplication::alert(this);
+  };
+
+  QWidget *client = centralWidget();
+  CheckBoxMonitor = placeControl<QCheckBox>(client, "CheckBoxMonitor", QStringLiteral("后台监视"), 862, 14, 80, 20);
+  CheckBoxAlarmSound =
+      placeControl<QCheckBox>(client, "CheckBoxAlarmSound", QStringLiteral("告警提示音"), 946, 14, 96, 20);
+  CheckBoxAlarmSound->setChecked(true);
+
+  // ---- "告警记录"
+  TabSheetAlarms = new QWidget;
+  TabSheetAlarms->setObjectName(QStringLiteral("TabSheetAlarms"));
+  PageControl1->addTab(TabSheetAlarms, QStringLiteral("告警记录"));
+  AlarmJournal = placeControl<QTableView>(TabSheetAlarms, "AlarmJournal", 8, 8, 561, 530);
+  AlarmJournal->setModel(m.model);
+  AlarmJournal->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  AlarmJournal->setSelectionBehavior(QAbstractItemView::SelectRows);
+  AlarmJournal->verticalHeader()->setDefaultSectionSize(18);
+  AlarmJournal->verticalHeader()->hide();
+  AlarmJournal->horizontalHeader()->setStretchLastSection(true);
+  const int widths[3] = {130, 110, 50};
+  for (int c = 0; c < 3; ++c) AlarmJournal->setColumnWidth(c, widths[c]);
+  auto *exportAlarms = new QAction(QStringLiteral("导出CSV…"), AlarmJournal);
+  exportAlarms->setObjectName(QStringLiteral("actionExportAlarms"));
+  AlarmJournal->addAction(exportAlarms);
+  AlarmJournal->setContextMenuPolicy(Qt::ActionsContextMenu);
+  connect(exportAlarms, &QAction::triggered, this, [this] { guarded([this] { monitor_->exportJournal(); }); });
+
+  // ---- "趋势"
+  TabSheetTrend = new QWidget;
+  TabSheetTrend->setObjectName(QStringLiteral("TabSheetTrend"));
+  PageControl1->addTab(TabSheetTrend, QStringLiteral("趋势"));
+  ComboBoxTrendWindow = placeControl<QComboBox>(TabSheetTrend, "ComboBoxTrendWindow", 8, 8, 90, 22);
+  for (const TrendWindow &w : kTrendWindows) ComboBoxTrendWindow->addItem(QString::fromUtf8(w.text));
+  ButtonRecord = placeControl<QPushButton>(TabSheetTrend, "ButtonRecord", kRecordIdle, 108, 6, 100, 25);
+  onButton(ButtonRecord, &TForm1::ButtonRecordClick);
+
+  auto *chart = new QChart;
+  chart->setObjectName(QStringLiteral("TrendChartChart"));
+  chart->legend()->setAlignment(Qt::AlignBottom);
+  chart->setMargins(QMargins(4, 4, 4, 4));
+  m.axisX = new QDateTimeAxis(chart);
+  m.axisY = new QValueAxis(chart);
+  m.axisX->setTickCount(6);
+  chart->addAxis(m.axisX, Qt::AlignBottom);
+  chart->addAxis(m.axisY, Qt::AlignLeft);
+  const auto measurements = status::measurements();
+  for (size_t q = 0; q < trend::quantities().size(); ++q) {
+    const trend::Quantity &quantity = trend::quantities()[q];
+    auto *line = new QLineSeries(chart);
+    line->setName(QString::fromUtf8(quantity.name));
+    chart->addSeries(line);
+    QPen pen = line->pen();  // the theme's colour, a thin line: it strokes and paints faster
+    pen.setWidth(1);
+    line->setPen(pen);
+    line->attachAxis(m.axisX);
+    line->attachAxis(m.axisY);
+    m.lines[q] = line;
+    m.boxOf[q] = -1;
+    for (size_t i = 0; quantity.box && i < measurements.size(); ++i)
+      if (qstrcmp(measurements[i].box, quantity.box) == 0) m.boxOf[q] = int(i);
+  }
+  // a legend entry hides and shows its series
+  for (QLegendMarker *marker : chart->legend()->markers()) {
+    connect(marker, &QLegendMarker::clicked, this, [this, marker] {
+      QAbstractSeries *s = marker->series();
+      s->setVisible(!s->isVisible());
+      marker->setVisible(true);
+      QColor label = marker->labelBrush().color();
+      label.setAlphaF(s->isVisible() ? 1.0 : 0.4);
+      marker->setLabelBrush(label);
+      monitor_->redraw();
+    });
+  }
+  TrendChart = new QChartView(chart, TabSheetTrend);
+  TrendChart->setObjectName(QStringLiteral("TrendChart"));
+  TrendChart->setGeometry(8, 40, 561, 500);
+  TrendChart->setRenderHint(QPainter::Antialiasing, false);
+  auto addChartAction = [this](const QString &text, const char *name, void (MonitorState::*what)()) {
+    auto *action = new QAction(text, TrendChart);
+    action->setObjectName(QString::fromLatin1(name));
+    TrendChart->addAction(action);
+    connect(action, &QAction::triggered, this, [this, what] { guarded([&] { (monitor_->*what)(); }); });
+    return action;
+  };
+  addChartAction(QStringLiteral("导出PNG…"), "actionExportTrendPng", &MonitorState::exportTrendPng);
+  addChartAction(QStringLiteral("导出CSV…"), "actionExportTrendCsv", &MonitorState::exportTrendCsv);
+  actionRecordCsv = new QAction(kRecordIdle, TrendChart);
+  actionRecordCsv->setObjectName(QStringLiteral("actionRecordCsv"));
+  TrendChart->addAction(actionRecordCsv);
+  connect(actionRecordCsv, &QAction::triggered, this, [this] { guarded([this] { ButtonRecordClick(); }); });
+  TrendChart->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+  m.redrawTimer = new SteadyTimer(this, QStringLiteral("TrendRedrawTimer"), 1000, false);
+  m.redrawTimer->OnTimer = [this] {
+    monitor_->redrawTimer->SetEnabled(false);
+    if (monitor_->dirty) monitor_->trendChanged();
+  };
+  connect(ComboBoxTrendWindow, &QComboBox::currentIndexChanged, this, [this] { guarded([this] { monitor_->redraw(); }); });
+  connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+    if (PageControl1->currentWidget() == TabSheetTrend && monitor_->dirty) guarded([this] { monitor_->redraw(); });
+  });
+  m.redraw();
+
+  using F = Follower;
+  followers_.push_back({CheckBoxMonitor, CheckBoxMonitor->geometry(), F::RightOfPages});
+  followers_.push_back({CheckBoxAlarmSound, CheckBoxAlarmSound->geometry(), F::RightOfPages});
+  followers_.push_back({AlarmJournal, AlarmJournal->geometry(), F::WiderAsPages | F::Taller});
+  followers_.push_back({TrendChart, TrendChart->geometry(), F::WiderAsPages | F::Taller});
+}
+
+bool TForm1::backgroundMonitoring() const { return CheckBoxMonitor && CheckBoxMonitor->isChecked(); }
+
+bool TForm1::recording() const { return monitor_ && monitor_->file.isOpen(); }
+
+// ---------------------------------------------------------------- the hooks
+
+void TForm1::monitorStatusShown(StatusAnswer answer) {
+  if (!monitor_) return;
+  MonitorState &m = *monitor_;
+  const qint64 now = monitorClock();
+  if (answer == StatusAnswer::System) m.cycleTime = now;
+  const qint64 at = m.cycleTime >= 0 && now - m.cycleTime >= 0 && now - m.cycleTime < kCycleSpanMs ? m.cycleTime : now;
+
+  std::vector<journal::Event> events;
+  const auto lamps = status::lamps();
+  for (size_t i = 0; i < lamps.size() && i < statusLamps_.size(); ++i)
+    if (lamps[i].answer == answer)
+      if (auto e = m.detector.update(int(i), lampState(statusLamps_[i]), QString(), now)) events.push_back(*e);
+  if (answer == StatusAnswer::Ac)
+    if (auto e = m.detector.update(journal::kAcSource, lampState(Shape9), Label68->text(), now)) events.push_back(*e);
+  m.addEvents(events);
+
+  const auto measurements = status::measurements();
+  bool sampled = false;
+  for (size_t q = 0; q < m.boxOf.size(); ++q) {
+    const int box = m.boxOf[q];
+    if (box < 0 || measurements[size_t(box)].answer != answer) continue;
+    bool ok = false;
+    const double value = statusBoxes_[size_t(box)]->text().toDouble(&ok);
+    if (!ok) continue;
+    m.addSample(int(q), at, value);
+    sampled = true;
+  }
+  if (sampled) m.trendChanged();
+}
+
+void TForm1::monitorModulesShown() {
+  if (!monitor_) return;
+  MonitorState &m = *monitor_;
+  const qint64 now = monitorClock();
+  const qint64 at = m.cycleTime >= 0 && now - m.cycleTime >= 0 && now - m.cycleTime < kCycleSpanMs ? m.cycleTime : now;
+
+  std::vector<journal::Event> events;
+  double current = 0;
+  for (int n = 1; n <= status::kModules; ++n) {
+    const status::ModuleRecord &r = moduleTable[size_t(n)];
+    const journal::ModuleAlarm protection = journal::moduleProtection(r), fan = journal::moduleFan(r);
+    if (auto e = m.detector.update(journal::moduleSource(n), protection.raised, protection.detail, now))
+      events.push_back(*e);
+    if (auto e = m.detector.update(journal::moduleFanSource(n), fan.raised, fan.detail, now)) events.push_back(*e);
+    if (r.present) current += status::unsigned16(r.current[0], r.current[1]) / 100.0;
+  }
+  m.addEvents(events);
+  for (size_t q = 0; q < m.boxOf.size(); ++q)
+    if (m.boxOf[q] < 0) m.addSample(int(q), at, current);
+  m.trendChanged();
+  if (m.file.isOpen()) m.record();
+  m.cycleTime = -1;
+}
+
+void TForm1::monitorLinkEvent(bool up, const QString &message) {
+  if (!monitor_ || closed_) return;  // the window closing its link has lost nothing
+  if (auto e = monitor_->detector.update(journal::kLinkSource, !up, message, monitorClock()))
+    monitor_->addEvents({*e});
+}
+
+// ---------------------------------------------------------------- the journal
+
+void MonitorState::addEvents(const std::vector<journal::Event> &events) {
+  if (events.empty()) return;
+  // the view follows the newest row unless the operator has scrolled up
+  QScrollBar *bar = form_->AlarmJournal->verticalScrollBar();
+  const bool follow = bar->value() >= bar->maximum();
+  model->append(events);
+  if (follow) form_->AlarmJournal->scrollToBottom();
+  const bool raised = std::any_of(events.begin(), events.end(),
+                                  [](const journal::Event &e) { return e.kind == journal::Kind::Raised; });
+  if (raised && form_->alarmAlert) form_->alarmAlert(form_->CheckBoxAlarmSound->isChecked());
+}
+
+void MonitorState::exportJournal() {
+  const QString path = AskSaveFileName(QStringLiteral("导出CSV"), QStringLiteral("告警记录.csv"), QStringLiteral("CSV (*.csv)"));
+  if (path.isEmpty()) return;
+  QList<QStringList> rows{journal::JournalModel::headings()};
+  for (int r = 0; r < model->rowCount(); ++r) rows << model->rowTexts(r);
+  const QString error = writeWholeFile(path, csvText(rows));
+  if (!error.isEmpty())
+    ShowMessageBox(QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), error), QStringLiteral("error"));
+}
+
+// ---------------------------------------------------------------- trends
+
+void MonitorState::addSample(int quantity, qint64 msecs, double value) {
+  series[size_t(quantity)].add(msecs, value);
+  dirty = true;
+}
+
+qint64 MonitorState::windowMs() const {
+  const int i = form_->ComboBoxTrendWindow->currentIndex();
+  return kTrendWindows[i >= 0 && i < int(std::size(kTrendWindows)) ? i : 0].msecs;
+}
+
+// The chart moves on by a pixel at a time: it is drawn again once the time of one pixel has
+// passed (a second in the 10-minute window, about 2.5 minutes in the 24-hour one).
+void MonitorState::trendChanged() {
+  if (!form_->TrendChart->isVisible()) return;  // drawn when the tab is shown
+  const qint64 now = form_->monitorClock();
+  const qint64 pixel = std::max<qint64>(1000, windowMs() / std::max(100, int(form_->TrendChart->chart()->plotArea().width())));
+  if (now - drawnAt >= pixel || now < drawnAt) {
+    redraw();
+  } else if (!redrawTimer->Enabled()) {
+    redrawTimer->SetInterval(int(std::clamp<qint64>(pixel - (now - drawnAt), 1, pixel)));
+    redrawTimer->SetEnabled(true);
+  }
+}
+
+void MonitorState::redraw() {
+  const qint64 now = form_->monitorClock();
+  const qint64 span = windowMs();
+  qint64 end = now;
+  for (const trend::Series &s : series)
+    if (!s.empty()) end = std::max(end, s.back().msecs);
+  const qint64 begin = end - span;
+  // min and max per column of two pixels: at most one point per pixel to lay out and paint
+  const int columns = std::max(50, int(form_->TrendChart->chart()->plotArea().width()) / 2);
+  double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
+  std::array<QList<QPointF>, trend::kQuantities> points;
+  for (size_t q = 0; q < series.size(); ++q) {
+    const std::vector<QPointF> drawn = trend::decimate(series[q], begin, end, columns);
+    if (lines[q]->isVisible())
+      for (const QPointF &p : drawn) {
+        low = std::min(low, p.y());
+        high = std::max(high, p.y());
+      }
+    points[q] = QList<QPointF>(drawn.begin(), drawn.end());
+  }
+  if (low > high) {
+    low = 0;
+    high = 1;
+  }
+  const double margin = std::max(0.5, (high - low) * 0.05);
+  // Every change of points or axes lays out each series again: the series are emptied first,
+  // so the axes change over no points and each series is laid out once, with its new points.
+  for (QLineSeries *line : lines) line->clear();
+  for (const TrendWindow &w : kTrendWindows)
+    if (w.msecs == span) axisX->setFormat(QString::fromLatin1(w.axisFormat));
+  axisX->setRange(QDateTime::fromMSecsSinceEpoch(begin), QDateTime::fromMSecsSinceEpoch(end));
+  axisY->setRange(low - margin, high + margin);
+  for (size_t q = 0; q < series.size(); ++q) lines[q]->replace(points[q]);
+  drawnAt = now;
+  dirty = false;
+}
+
+void MonitorState::exportTrendCsv() {
+  const QString path = AskSaveFileName(QStringLiteral("导出CSV"), QStringLiteral("趋势.csv"), QStringLiteral("CSV (*.csv)"));
+  if (path.isEmpty()) return;
+  const qint64 end = axisX->max().toMSecsSinceEpoch(), begin = axisX->min().toMSecsSinceEpoch();
+  const QString error = writeWholeFile(path, csvText(trend::tableRows(series, begin, end)));
+  if (!error.isEmpty())
+    ShowMessageBox(QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), error), QStringLiteral("error"));
+}
+
+void MonitorState::exportTrendPng() {
+  const QString path = AskSaveFileName(QStringLiteral("导出PNG"), QStringLiteral("趋势.png"), QStringLiteral("PNG (*.png)"));
+  if (path.isEmpty()) return;
+  if (dirty) redraw();
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  const QString error = form_->TrendChart->grab().save(&buffer, "PNG") ? writeWholeFile(path, png)
+                                                                        : QStringLiteral("图像无法生成");
+  if (!error.isEmpty())
+    ShowMessageBox(QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), error), QStringLiteral("error"));
+}
+
+// ---------------------------------------------------------------- recording
+
+void TForm1::ButtonRecordClick() {
+  MonitorState &m = *monitor_;
+  if (m.file.isOpen()) {
+    m.file.close();
+    m.updateRecordTexts();
+    return;
+  }
+  const QString path = AskSaveFileName(QStringLiteral("记录到CSV"), QStringLiteral("状态记录.csv"), QStringLiteral("CSV (*.csv)"));
+  if (path.isEmpty()) return;
+  QString error;
+  if (!m.file.open(path, recording::header(), &error)) {
+    m.updateRecordTexts();
+    ShowMessageBox(QStringLiteral("无法记录到 %1：%2").arg(QDir::toNativeSeparators(path), error), QStringLiteral("error"));
+    return;
+  }
+  m.updateRecordTexts();
+}
+
+void MonitorState::updateRecordTexts() {
+  const QString text = file.isOpen() ? kRecordRunning : kRecordIdle;
+  showText(form_->ButtonRecord, text);
+  showText(form_->actionRecordCsv, text);
+}
+
+void MonitorState::record() {
+  recording::Snapshot s;
+  s.msecs = form_->monitorClock();
+  for (const QLineEdit *box : form_->statusBoxes_) s.measurements << box->text();
+  s.batteryState = form_->Label41->text();
+  s.acState = form_->Label68->text();
+  for (const TShape *lamp : form_->statusLamps_) s.lamps.push_back(lampState(lamp) == true);
+  s.lamps.push_back(lampState(form_->Shape9) == true);
+  for (int n = 1; n <= status::kModules; ++n) s.modules[size_t(n - 1)] = form_->moduleTable[size_t(n)];
+  QString error;
+  if (!file.append(recording::row(s), &error)) stopRecording(error);
+}
+
+void MonitorState::stopRecording(const QString &why) {
+  const QString path = file.path();
+  file.close();
+  updateRecordTexts();
+  // told after the decoder that wrote the row has finished
+  QMetaObject::invokeMethod(
+      this,
+      [path, why] {
+        ShowMessageBox(QStringLiteral("记录已停止：写入 %1 失败：%2").arg(QDir::toNativeSeparators(path), why),
+                       QStringLiteral("error"));
+      },
+      Qt::QueuedConnection);
+}

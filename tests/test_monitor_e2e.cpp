@@ -1,0 +1,291 @@
+// The alarm journal, the trends and the recording end to end: the window polls a scripted
+// controller over loopback TCP, the test changes what the controller reports and reads the
+// journal, the chart and the recorded file through the controls.
+#include <QtTest>
+
+#include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeAxis>
+#include <QImage>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QTableView>
+
+#include "pages/Status.h"
+#include "pages/TrendStore.h"
+#include "support/FormFixture.h"
+#include "support/ScriptedPeer.h"
+#include "window/TableExport.h"
+
+using namespace testsupport;
+
+namespace {
+
+// A controller whose every answer the test sets: the status and AC data, the modules listed
+// and each one's status and fault. Status answers stop after statusAnswers of them.
+struct Plant {
+  ScriptedPeer peer;
+  QByteArray status = bytes({0x14, 0xE6, 0, 12, 0, 240, 0, 250, 0, 255, 2, 1, 194, 0, 0, 0, 0x04, 0});
+  QByteArray ac = bytes({0x08, 0x98, 0, 0, 0});
+  QList<int> modules = {1, 2};
+  std::map<int, std::pair<int, int>> moduleState;  // status bits and fault code
+  int statusAnswers = 1 << 30;
+  QStringList requests;
+
+  Plant() {
+    peer.respond = [this](const QByteArray &request) -> QByteArray {
+      const QString what = requestText(request.toStdString());
+      requests << what;
+      if (what == QLatin1String("42/16")) return statusAnswers-- > 0 ? answer(0x42, 0, status) : QByteArray();
+      if (what == QLatin1String("40/01")) return answer(0x40, 0, ac);
+      if (what == QLatin1String("42/17")) {
+        QByteArray list;
+        for (int n : modules) list.append(char(n));
+        return answer(0x42, 0, list);
+      }
+      if (what.startsWith(QLatin1String("41/0E "))) {
+        const int n = what.mid(6).toInt(nullptr, 16);
+        const auto [bits, fault] = moduleState[n];
+        return answer(0x41, 0, bytes({n, 0x14, 0xE6, 0x03, 0x48 + n, 1, 30, 0, 0, bits, fault}));
+      }
+      return {};
+    };
+  }
+  int count(const QString &what) const { return int(requests.count(what)); }
+  // Cycles that have read their last module.
+  int cycles() const { return count(QStringLiteral("41/0E %1").arg(modules.last(), 2, 10, QLatin1Char('0'))); }
+};
+
+// The journal's rows as the view shows them.
+QList<QStringList> journalRows(const TForm1 &f) {
+  QList<QStringList> rows;
+  const QAbstractItemModel *m = f.AlarmJournal->model();
+  for (int r = 0; r < m->rowCount(); ++r) {
+    QStringList row;
+    for (int c = 0; c < m->columnCount(); ++c) row << m->index(r, c).data(Qt::DisplayRole).toString();
+    rows << row;
+  }
+  return rows;
+}
+// 来源, 事件 and 详情 of the journal's rows from `from` on.
+QStringList journalEvents(const TForm1 &f, int from = 0) {
+  QStringList out;
+  const QList<QStringList> rows = journalRows(f);
+  for (int r = from; r < rows.size(); ++r) out << rows[r].mid(1).join(QLatin1Char(' '));
+  return out;
+}
+
+// Answers the next file dialog with path.
+struct SaveAs {
+  explicit SaveAs(const QString &path) {
+    SetSaveFileNameHook([path](const QString &, const QString &) { return path; });
+  }
+  ~SaveAs() { SetSaveFileNameHook({}); }
+};
+
+QAction *action(const TForm1 &f, const char *name) {
+  auto *a = f.findChild<QAction *>(QString::fromLatin1(name));
+  if (!a) qFatal("no action %s", name);
+  return a;
+}
+
+QLineSeries *line(const TForm1 &f, const QString &name) {
+  for (QAbstractSeries *s : f.TrendChart->chart()->series())
+    if (s->name() == name) return qobject_cast<QLineSeries *>(s);
+  return nullptr;
+}
+
+QByteArray fileBytes(const QString &path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class TestMonitorE2E : public QObject {
+  Q_OBJECT
+ private slots:
+  void journalRecordsAlarmsModulesAndTheLink() {
+    MessageRecorder boxes;
+    Plant plant;
+    QList<bool> alerts;  // outlives the window
+    TForm1 f;
+    f.alarmAlert = [&](bool sound) { alerts << sound; };
+    QCOMPARE(f.PageControl1->tabText(5), QStringLiteral("告警记录"));
+    QVERIFY(!f.backgroundMonitoring());
+    QVERIFY(f.CheckBoxAlarmSound->isChecked());
+    QVERIFY(openLan(f, plant.peer.port()));
+    f.PageControl1->setCurrentIndex(1);
+    QVERIFY(waitFor([&] { return plant.cycles() >= 1; }, 5000));
+    QCOMPARE(journalEvents(f), QStringList());  // nothing raised: the first answers make no rows
+
+    // the door alarm rises and clears
+    plant.status[17] = 0x04;
+    QVERIFY(waitFor([&] { return journalEvents(f) == QStringList{"门禁 告警 "}; }, 5000));
+    QCOMPARE(alerts, QList<bool>{true});
+    f.CheckBoxAlarmSound->setChecked(false);
+    plant.status[17] = 0;
+    QVERIFY(waitFor([&] { return journalEvents(f).size() == 2; }, 5000));
+    QCOMPARE(journalEvents(f, 1), QStringList{"门禁 恢复 "});
+    const QString time = journalRows(f)[1][0];
+    QCOMPARE(QDateTime::fromString(time, QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid(), true);
+    QVERIFY(qAbs(QDateTime::fromString(time, QStringLiteral("yyyy-MM-dd HH:mm:ss")).secsTo(QDateTime::currentDateTime())) < 10);
+
+    // module 2 reports a short circuit, then recovers; an AC power failure
+    plant.moduleState[2] = {0x24, 3};
+    plant.ac[4] = 0x01;
+    QVERIFY(waitFor([&] { return journalEvents(f).size() == 4; }, 5000));
+    QStringList raised = journalEvents(f, 2);
+    raised.sort();
+    QCOMPARE(raised, (QStringList{"交流 告警 掉电", "模块2 告警 短路"}));
+    QCOMPARE(alerts, (QList<bool>{true, false, false}));  // muted: no sound, still a notice
+    plant.moduleState[2] = {0, 0};
+    QVERIFY(waitFor([&] { return journalEvents(f).size() == 5; }, 5000));
+    QCOMPARE(journalEvents(f, 4), QStringList{"模块2 恢复 正常"});
+
+    // the link is lost and comes back
+    plant.peer.dropClient();
+    QVERIFY(waitFor([&] { return journalEvents(f).size() == 6; }, 5000));
+    QVERIFY(journalEvents(f, 5).first().startsWith(QStringLiteral("通讯 告警 Asynchronous socket error")));
+    QVERIFY(openLan(f, plant.peer.port()));
+    QVERIFY(waitFor([&] { return journalEvents(f).size() == 7; }, 5000));
+    QVERIFY(journalEvents(f, 6).first().startsWith(QStringLiteral("通讯 恢复 ")));
+    // the AC alarm still set after the link came back makes no second row
+    const int cycles = plant.cycles();
+    QVERIFY(waitFor([&] { return plant.cycles() >= cycles + 2; }, 5000));
+    QCOMPARE(journalEvents(f).size(), 7);
+
+    // the export writes what the view shows
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("告警记录.csv"));
+    {
+      SaveAs answer(path);
+      QVERIFY(f.AlarmJournal->actions().contains(action(f, "actionExportAlarms")));
+      action(f, "actionExportAlarms")->trigger();
+    }
+    QCOMPARE(fileBytes(path), csvText(QList<QStringList>{{"时间", "来源", "事件", "详情"}} + journalRows(f)));
+    QCOMPARE(boxes.boxes.size(), 1);  // the lost link's own message
+  }
+
+  void trendsFollowThePolls() {
+    MessageRecorder boxes;
+    Plant plant;
+    plant.statusAnswers = 3;
+    TForm1 f;
+    QVERIFY(openLan(f, plant.peer.port()));
+    f.PageControl1->setCurrentIndex(1);
+    QVERIFY(waitFor([&] { return plant.cycles() == 3 && plant.count("42/16") > 3; }, 10000));
+
+    f.PageControl1->setCurrentIndex(6);
+    QCOMPARE(f.PageControl1->currentWidget(), f.TabSheetTrend);
+    QCOMPARE(f.PageControl1->tabText(6), QStringLiteral("趋势"));
+    QCOMPARE(f.TrendChart->chart()->series().size(), trend::kQuantities);
+    double moduleSum = 0;
+    for (int n : plant.modules) moduleSum += (0x0300 + 0x48 + n) / 100.0;
+    for (const trend::Quantity &q : trend::quantities()) {
+      QLineSeries *s = line(f, QString::fromUtf8(q.name));
+      QVERIFY2(s, q.name);
+      QVERIFY(waitFor([&] { return s->count() == 3; }, 3000));
+      const double shown = q.box ? text(f, q.box).toDouble() : moduleSum;
+      for (const QPointF &p : s->points()) QCOMPARE(p.y(), shown);
+    }
+    QCOMPARE(line(f, QStringLiteral("-48V输出电压"))->at(0).y(), 53.5);
+
+    // the window choice sets the time axis
+    auto *axis = qobject_cast<QDateTimeAxis *>(f.TrendChart->chart()->axes(Qt::Horizontal).first());
+    QVERIFY(axis);
+    const QList<qint64> spans = {10 * 60, 60 * 60, 24 * 60 * 60};
+    for (int i : {2, 1, 0}) {
+      f.ComboBoxTrendWindow->setCurrentIndex(i);
+      QCOMPARE(axis->min().secsTo(axis->max()), spans[i]);
+    }
+    QCOMPARE(f.ComboBoxTrendWindow->itemText(1), QStringLiteral("1小时"));
+
+    // a legend entry hides its series
+    QLineSeries *ac = line(f, QStringLiteral("交流输入"));
+    f.TrendChart->chart()->legend()->markers(ac).first()->clicked();
+    QVERIFY(!ac->isVisible());
+
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("趋势.png"));
+    {
+      SaveAs answer(png);
+      action(f, "actionExportTrendPng")->trigger();
+    }
+    QVERIFY(!QImage(png).isNull());
+    const QString csv = dir.filePath(QStringLiteral("趋势.csv"));
+    {
+      SaveAs answer(csv);
+      action(f, "actionExportTrendCsv")->trigger();
+    }
+    const QList<QByteArray> lines = fileBytes(csv).split('\n');
+    QCOMPARE(lines.size(), 1 + 3 + 1);  // heading, one row per poll, nothing after the last CR LF
+    QVERIFY(lines[1].contains(",220,53.5,24,1.2,25,25.5,45,"));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  void recordingWritesARowPerCycle() {
+    MessageRecorder boxes;
+    Plant plant;
+    plant.modules = {1, 3};
+    TForm1 f;
+    QVERIFY(openLan(f, plant.peer.port()));
+    f.PageControl1->setCurrentIndex(1);
+    QVERIFY(waitFor([&] { return plant.cycles() >= 1; }, 5000));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("状态记录.csv"));
+    QCOMPARE(f.ButtonRecord->text(), QStringLiteral("记录到CSV…"));
+    QCOMPARE(f.actionRecordCsv->text(), QStringLiteral("记录到CSV…"));
+    {
+      SaveAs answer(path);
+      click(f, "ButtonRecord");
+    }
+    QCOMPARE(f.ButtonRecord->text(), QStringLiteral("停止记录"));
+    const int from = plant.cycles();
+    QVERIFY(waitFor([&] { return plant.cycles() >= from + 2; }, 5000));
+    f.actionRecordCsv->trigger();  // the second click stops
+    QVERIFY(!f.recording());
+    QCOMPARE(f.ButtonRecord->text(), QStringLiteral("记录到CSV…"));
+    const int recorded = plant.cycles() - from;
+    const QByteArray written = fileBytes(path);
+    QVERIFY(waitFor([&] { return plant.cycles() >= from + recorded + 1; }, 5000));
+    QCOMPARE(fileBytes(path), written);  // closed: nothing more
+
+    QVERIFY(written.startsWith("\xEF\xBB\xBF"));
+    QList<QByteArray> lines = written.mid(3).split('\n');
+    QCOMPARE(lines.takeLast(), QByteArray());
+    QCOMPARE(lines.size(), 1 + recorded);
+    QVERIFY(lines[0].startsWith("时间,-48V输出电压,电池电流,"));
+    for (int i = 1; i < lines.size(); ++i) {
+      const QStringList fields = QString::fromUtf8(lines[i].trimmed()).split(QLatin1Char(','));
+      QCOMPARE(fields.size(), 1 + 8 + 2 + 19 + 60);
+      QStringList shown;
+      for (const status::Measurement &m : status::measurements()) shown << text(f, m.box);
+      QCOMPARE(fields.mid(1, 8), shown);
+      QCOMPARE(fields.mid(9, 2), (QStringList{"浮充", "正常"}));
+      QCOMPARE(fields.mid(30, 5), (QStringList{"1", "开机", "53.5", "8.41", "正常"}));
+      QCOMPARE(fields.mid(35, 5), (QStringList{"0", "不在位", "0", "0", "正常"}));
+      QCOMPARE(fields.mid(40, 5), (QStringList{"1", "开机", "53.5", "8.43", "正常"}));
+    }
+
+    // a device that takes nothing: recording stops, and the operator is told
+    {
+      SaveAs answer(QStringLiteral("/dev/full"));
+      click(f, "ButtonRecord");
+    }
+    QVERIFY(waitFor([&] { return !boxes.boxes.isEmpty(); }, 5000));
+    QVERIFY(!f.recording());
+    QCOMPARE(f.ButtonRecord->text(), QStringLiteral("记录到CSV…"));
+    QVERIFY2(boxes.boxes.first().first.contains(QStringLiteral("/dev/full")), qPrintable(boxes.boxes.first().first));
+    QCOMPARE(boxes.boxes.first().second, QStringLiteral("error"));
+  }
+};
+
+QTEST_MAIN(TestMonitorE2E)
+#include "test_monitor_e2e.moc"
