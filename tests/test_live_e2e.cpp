@@ -119,7 +119,8 @@ class TestLiveE2e : public QObject {
     QCOMPARE(f.Button29->text(), QStringLiteral("OPEN"));
     QVERIFY(!f.panelText(0).contains(QStringLiteral("重连")));
     const int lines = memoLines(f).size();
-    QTest::qWait(2500);
+    QVERIFY(!f.findChild<SteadyTimer *>(QStringLiteral("ReconnectTimer"))->Enabled());  // no try is due
+    QCoreApplication::processEvents();
     QCOMPARE(memoLines(f).size(), lines);  // no more tries
     QVERIFY(boxes.boxes.isEmpty());
   }
@@ -197,7 +198,9 @@ class TestLiveE2e : public QObject {
     QVERIFY2(f.panelText(0).contains(QStringLiteral("停在")) && f.panelText(0).endsWith(QStringLiteral("已取消")),
              qPrintable(f.panelText(0)));
     const int sent = peer.requests;
-    QTest::qWait(500);
+    // the request on the line is answered, and nothing follows it
+    QVERIFY(waitFor([&] { return f.exchange().idle(); }, 3000));
+    QCoreApplication::processEvents();
     QCOMPARE(peer.requests, sent);
     QVERIFY(!f.page1Refresh);
   }
