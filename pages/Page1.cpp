@@ -50,7 +50,8 @@ std::span<const ParamRow> params::page1Rows() { return kRows; }
 #define WRITE_ONLY(write) void TForm1::write() { page1Write(params::rowIndex(kRows, &TForm1::write)); }
 #define DECODER(decoder) void TForm1::decoder(QObject *) { page1Decode(params::decoderRow(kRows, &TForm1::decoder)); }
 #define NO_DECODER
-#define PAGE1_DEFINE(pos, label, kind, control, rb, wb, rc1, rc2, wc1, wc2, shown, enc, err, handlers, decoder, confirm) \
+#define PAGE1_DEFINE(pos, label, kind, control, rb, wb, rc1, rc2, wc1, wc2, shown, enc, err, handlers, decoder, \
+                     confirm)                                                                               \
   handlers decoder
 PAGE1_ROWS(PAGE1_DEFINE)
 #undef PAGE1_DEFINE
@@ -137,9 +138,10 @@ void TForm1::page1SetClock() {
                  hex2(t.wMonth) + hex2(t.wYear % 100));
   auto n = [](int v) { return QString::number(v); };
   if (const int clock = rowIndex(25); clock >= 0)
-    static_cast<QLineEdit *>(page1Controls_[clock])->setText(QStringLiteral("20") + n(t.wYear % 100) + QLatin1Char('-') + n(t.wMonth) + QLatin1Char('-') +
-                n(t.wDay) + QLatin1Char(' ') + n(t.wHour) + QLatin1Char(':') + n(t.wMinute) + QLatin1Char(':') +
-                n(t.wSecond));
+    static_cast<QLineEdit *>(page1Controls_[clock])
+        ->setText(QStringLiteral("20") + n(t.wYear % 100) + QLatin1Char('-') + n(t.wMonth) + QLatin1Char('-') +
+                  n(t.wDay) + QLatin1Char(' ') + n(t.wHour) + QLatin1Char(':') + n(t.wMinute) + QLatin1Char(':') +
+                  n(t.wSecond));
   Button1Click();
   if (lastBuildOk()) Button2Click();
 }

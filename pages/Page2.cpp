@@ -21,7 +21,8 @@ using params::Shown;
 #define SHARED_DECODER(decoder) &TForm1::decoder
 #define PAGE2_ROW(step, label, kind, control, rb, wb, rc1, rc2, wc1, wc2, shown, enc, err, contact, handlers, decoder, \
                   confirm)                                                                                         \
-  {step, label, C::kind, control, rb, wb, rc1, rc2, wc1, wc2, S::shown, E::enc, err, contact, handlers, decoder, confirm},
+  {step, label, C::kind, control, rb, wb, rc1, rc2, wc1, wc2,                                                   \
+   S::shown, E::enc, err, contact, handlers, decoder, confirm},
 const ParamRow kRows[] = {PAGE2_ROWS(PAGE2_ROW)};
 #undef PAGE2_ROW
 #undef READ_WRITE

@@ -56,6 +56,9 @@ bool boxesEnabled(const TForm1 &f) { return f.findChild<QLineEdit *>("Edit16")->
 class TestLiveE2e : public QObject {
   Q_OBJECT
  private slots:
+  // The window's timers run at a quarter of their periods (polling, the time-out and the reconnect delays).
+  void init() { SteadyTimer::setTimeScale(0.25); }
+  void cleanup() { SteadyTimer::setTimeScale(1.0); }
   void valuesGoStaleAndComeBack() {
     MessageRecorder boxes;
     TForm1 f;

@@ -110,6 +110,9 @@ QByteArray fileBytes(const QString &path) {
 class TestMonitorE2E : public QObject {
   Q_OBJECT
  private slots:
+  // The window's timers run at a quarter of their periods (polling and the time-out).
+  void init() { SteadyTimer::setTimeScale(0.25); }
+  void cleanup() { SteadyTimer::setTimeScale(1.0); }
   void journalRecordsAlarmsModulesAndTheLink() {
     MessageRecorder boxes;
     Plant plant;

@@ -91,7 +91,8 @@ class TestParamRows : public QObject {
     std::set<std::pair<int, int>> pairs;
     for (const Route &r : allRoutes()) {
       QVERIFY(r.decoder);
-      QVERIFY2(pairs.insert({r.cid1, r.cid2}).second, qPrintable(QStringLiteral("%1/%2").arg(r.cid1, 0, 16).arg(r.cid2, 0, 16)));
+      const QString pair = QStringLiteral("%1/%2").arg(r.cid1, 0, 16).arg(r.cid2, 0, 16);
+      QVERIFY2(pairs.insert({r.cid1, r.cid2}).second, qPrintable(pair));
     }
     QCOMPARE(findDecoder(0x42, 0xEE), Decoder(nullptr));
     QCOMPARE(findDecoder(0x00, 0x00), Decoder(nullptr));
