@@ -20,9 +20,18 @@ ensure_packages() {
 # qt6-charts-dev: the trend chart; prometheus: promtool and the server, for the exporter's tests
 BUILD_PACKAGES=(g++ cmake make qt6-base-dev qt6-charts-dev libgl-dev fonts-noto-cjk fontconfig prometheus)
 
+# A compiler cache, when the machine has one, with paths taken relative to the tree so that
+# clones of it share what was compiled before. Nothing installs it: without it builds are as
+# they were.
+CACHE_OPTS=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="$ROOT"
+  CACHE_OPTS=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+
 # Configures build/ and builds the given targets (all of them when none are given).
 build_all() {
-  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${CACHE_OPTS[@]}" >/dev/null
   local targets=()
   [ $# -gt 0 ] && targets=(--target "$@")
   cmake --build "$BUILD" -j"$(nproc)" "${targets[@]}"
@@ -39,7 +48,7 @@ build_checked() {
   local opts=() targets=()
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do opts+=("$1"); shift; done
   if [ "${1:-}" = "--" ]; then shift; targets=("$@"); fi
-  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${CACHE_OPTS[@]}" \
     -DPOWERHOST_SANITIZE="$sanitizers" "${opts[@]}" >/dev/null
   if [ ${#targets[@]} -gt 0 ]; then
     cmake --build "$dir" -j"$(nproc)" --target "${targets[@]}"

@@ -17,17 +17,6 @@
 #include "support/Powersim.h"
 #include "support/TestSupport.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressChecked = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressChecked = true;
-#else
-constexpr bool kAddressChecked = false;
-#endif
-#else
-constexpr bool kAddressChecked = false;
-#endif
 
 namespace {
 

@@ -207,11 +207,14 @@ class TestWindow : public QObject {
     QCOMPARE(f.Memo1->lineCount(), store.size());
     QCOMPARE(store.line(store.size() - 1), proto::hexLogLine(chunk));  // the newest is kept
     const long full = rssKiB();
-    QVERIFY2(full - before < 200 * 1024, qPrintable(QStringLiteral("RSS grew by %1 KiB").arg(full - before)));
+    // memory is judged in the plain build only
+    QVERIFY2(kAddressChecked || full - before < 200 * 1024,
+             qPrintable(QStringLiteral("RSS grew by %1 KiB").arg(full - before)));
     f.Button4->click();
     QCOMPARE(store.bytes(), std::size_t(0));
     const long after = rssKiB();
-    QVERIFY2(after - before < 32 * 1024, qPrintable(QStringLiteral("RSS still %1 KiB up").arg(after - before)));
+    QVERIFY2(kAddressChecked || after - before < 32 * 1024,
+             qPrintable(QStringLiteral("RSS still %1 KiB up").arg(after - before)));
   }
 
   void logFollowsSelectsCopiesAndSaves() {

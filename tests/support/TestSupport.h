@@ -1,5 +1,19 @@
 // Helpers shared by the test programs.
 #pragma once
+
+// Built with the address checker: it holds freed memory back and shadows all of it, so memory
+// figures mean nothing there and tests judge them only in the plain build.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressChecked = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressChecked = true;
+#else
+inline constexpr bool kAddressChecked = false;
+#endif
+#else
+inline constexpr bool kAddressChecked = false;
+#endif
 #include <QString>
 
 namespace testsupport {
