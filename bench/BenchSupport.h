@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
@@ -12,6 +14,8 @@
 #include <QRadioButton>
 
 #include <algorithm>
+
+#include <sys/resource.h>
 #include <vector>
 
 #include "sim/launch/Powersim.h"
@@ -76,5 +80,28 @@ inline long procStatus(const QByteArray &name, qint64 pid = 0) {
 
 // Resident memory of this process in KiB.
 inline long rssKiB() { return procStatus("VmRSS"); }
+
+// CPU time of this process so far, user and system, in seconds.
+inline double cpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Lets the event loop run for seconds; returns the CPU share of one core per 10 s window.
+inline std::vector<double> cpuWindows(int seconds) {
+  std::vector<double> shares;
+  for (int done = 0; done < seconds; done += 10) {
+    const int span = std::min(10, seconds - done);
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QEventLoop loop;
+    QTimer::singleShot(span * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    shares.push_back(100.0 * (cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9));
+  }
+  return shares;
+}
 
 }  // namespace bench

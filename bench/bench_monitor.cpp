@@ -33,26 +33,7 @@ using bench::rssKiB;
 
 namespace {
 
-double cpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-std::vector<double> cpuWindows(int seconds) {
-  std::vector<double> shares;
-  for (int done = 0; done < seconds; done += 10) {
-    const int span = std::min(10, seconds - done);
-    const double cpu0 = cpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    QEventLoop loop;
-    QTimer::singleShot(span * 1000, &loop, &QEventLoop::quit);
-    loop.exec();
-    shares.push_back(100.0 * (cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9));
-  }
-  return shares;
-}
+using bench::cpuWindows;
 
 void memory() {
   {
