@@ -17,7 +17,7 @@ namespace exporter {
 namespace {
 std::vector<std::string> namesOf(const Options &o) {
   std::vector<std::string> names;
-  for (const ControllerSpec &c : o.controllers) names.push_back(c.name);
+  for (const ControllerEntry &c : o.controllers) names.push_back(c.name);
   return names;
 }
 
@@ -180,11 +180,11 @@ class Line : public QObject {
 Exporter::Exporter(const Options &options, QObject *parent)
     : QObject(parent), options_(options), page_(namesOf(options)), http_([this] { return page_.text(); }, this) {
   std::map<std::string, Line *> byKey;
-  for (const ControllerSpec &spec : options_.controllers) {
-    auto c = std::make_unique<Controller>(spec, controllers_.size());
-    Line *&line = byKey[spec.target.lineKey()];
+  for (const ControllerEntry &entry : options_.controllers) {
+    auto c = std::make_unique<Controller>(entry, controllers_.size());
+    Line *&line = byKey[entry.target.lineKey()];
     if (!line) {
-      line = new Line(spec.target, *this, this);
+      line = new Line(entry.target, *this, this);
       lines_.push_back(line);
     }
     line->add(c.get());
@@ -215,12 +215,12 @@ bool Exporter::start(std::string &error) {
 void Exporter::pollEnded(Controller &c, const PollError *error) {
   if (error) {
     c.state.failed(*error);
-    if (!c.saidDown) say(c.spec.name + ": down (" + pollErrorName(*error) + ")");
+    if (!c.saidDown) say(c.entry.name + ": down (" + pollErrorName(*error) + ")");
     c.saidDown = true;
   } else {
     c.state.completed(c.cycle.reading(), c.started.nsecsElapsed() / 1e9,
                       QDateTime::currentMSecsSinceEpoch() / 1000.0);
-    if (c.saidDown || c.state.polls == 1) say(c.spec.name + ": up");
+    if (c.saidDown || c.state.polls == 1) say(c.entry.name + ": up");
     c.saidDown = false;
   }
   page_.update(c.index, c.state);

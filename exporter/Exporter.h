@@ -36,7 +36,7 @@ class Exporter : public QObject {
 
   // One controller: what it is, its poll, and what its polls have left.
   struct Controller {
-    ControllerSpec spec;
+    ControllerEntry entry;
     std::size_t index = 0;  // in the metrics page
     PollCycle cycle;
     ControllerState state;
@@ -44,7 +44,7 @@ class Exporter : public QObject {
     QTimer tick;
     Line *line = nullptr;
     bool saidDown = false;  // "down" was logged and "up" was not since
-    Controller(const ControllerSpec &s, std::size_t i) : spec(s), index(i), cycle(uint8_t(s.target.address)) {}
+    Controller(const ControllerEntry &s, std::size_t i) : entry(s), index(i), cycle(uint8_t(s.target.address)) {}
   };
   // A poll ended: completed when error is null.
   void pollEnded(Controller &c, const PollError *error);

@@ -188,7 +188,7 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
         error = "--controller " + name + ": " + why;
         return std::nullopt;
       }
-      for (const ControllerSpec &c : o.controllers) {
+      for (const ControllerEntry &c : o.controllers) {
         if (c.target.lineKey() != t->lineKey()) continue;
         if (c.target.address == t->address) {
           error = "--controller " + name + ": " + c.name + " is already address " + std::to_string(t->address) +

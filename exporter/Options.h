@@ -26,7 +26,8 @@ struct Target {
   std::string lineKey() const;
 };
 
-struct ControllerSpec {
+// One --controller NAME=URL: the name its metrics carry and where it is reached.
+struct ControllerEntry {
   std::string name;
   Target target;
 };
@@ -35,7 +36,7 @@ struct Options {
   std::string listenHost = "127.0.0.1";
   int listenPort = 9479;
   double intervalSeconds = 5;
-  std::vector<ControllerSpec> controllers;
+  std::vector<ControllerEntry> controllers;
   bool help = false;
 };
 

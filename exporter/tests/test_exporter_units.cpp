@@ -137,7 +137,7 @@ class TestExporterUnits : public QObject {
     QVERIFY2(o, why.c_str());
     QStringList got{QStringLiteral("%1:%2").arg(QString::fromStdString(o->listenHost)).arg(o->listenPort),
                     QString::number(o->intervalSeconds)};
-    for (const ControllerSpec &c : o->controllers) {
+    for (const ControllerEntry &c : o->controllers) {
       got << QString::fromStdString(c.name) << QString::fromStdString(c.target.lineKey())
           << QString::number(c.target.address);
       if (c.target.kind == Target::Kind::Serial) got << QString::number(c.target.baud);
