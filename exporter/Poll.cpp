@@ -27,8 +27,7 @@ std::string pollRequest(uint8_t address, PollCommand command, int module) {
 
 Reading firstReading() {
   Reading r;
-  r.modules[0] = status::ModuleRecord{};
-  for (int n = 1; n <= status::kModules; ++n) r.modules[n] = status::absentModule();
+  r.modules = status::noModules();
   return r;
 }
 

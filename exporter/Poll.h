@@ -33,7 +33,7 @@ std::string pollRequest(uint8_t address, PollCommand command, int module = 0);
 struct Reading {
   std::array<uint8_t, 18> system{};
   std::array<uint8_t, 5> ac{};
-  std::array<status::ModuleRecord, status::kModules + 1> modules;  // record 0 unused
+  status::ModuleTable modules;  // record 0 unused
   status::BatteryState battery = status::BatteryState::Float;     // the page's first text, "浮充"
 };
 // Before the first poll: every module absent, the battery floating.

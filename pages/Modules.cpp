@@ -46,8 +46,7 @@ void TForm1::buildModuleControls() {
 }
 
 void TForm1::resetModuleTable() {
-  moduleTable[0] = status::ModuleRecord{};
-  for (int n = 1; n <= status::kModules; ++n) moduleTable[n] = status::absentModule();
+  moduleTable = status::noModules();
   currentModule = 0;
 }
 
@@ -87,7 +86,7 @@ void TForm1::mcu_get_dymostatus() {
     if (!moduleTable[n].present) continue;
     currentModule = n;
     // the answer names no module: the request carries its number to the decoder
-    SendingAs as(*this, sending_.tag, n, sending_.automatic, sending_.background);
+    SendingAs as(*this, n);
     sendRequest(QStringLiteral("41"), QStringLiteral("0e"), status::moduleDataByte(n));
     return;
   }

@@ -120,7 +120,7 @@ void TForm1::page2Read(int i) {
   // A dry-contact read names its contact; the answer fills that contact's box, which the
   // request carries to its decoder.
   page2Position = row.contact;
-  SendingAs as(*this, sending_.tag, row.contact, sending_.automatic, sending_.background);
+  SendingAs as(*this, row.contact);
   sendRequest(cid1, cid2, proto::hex2(row.contact));
 }
 

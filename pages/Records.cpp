@@ -132,7 +132,7 @@ void TForm1::requestRecord() {
   if (recordIndex >= recordCount) recordCount = recordIndex + 1;
   recordsRead = recordCount - recordIndex;
   chainStep(QStringLiteral("records"), recordsRead, recordCount);
-  SendingAs as(*this, sending_.tag, recordIndex, sending_.automatic, sending_.background);
+  SendingAs as(*this, recordIndex);
   sendRequest(QStringLiteral("42"), QStringLiteral("8f"), proto::intto4char(recordIndex));
 }
 

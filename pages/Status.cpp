@@ -147,9 +147,9 @@ void TForm1::statusShow(StatusAnswer answer) {
 
 // ---------------------------------------------------------------- live or stale
 
-bool TForm1::statusPagePolls() const {
-  return linkOpen && (PageControl1->currentIndex() == 1 || backgroundMonitoring());
-}
+bool TForm1::pollingWanted() const { return PageControl1->currentIndex() == 1 || backgroundMonitoring(); }
+
+bool TForm1::statusPagePolls() const { return linkOpen && pollingWanted(); }
 
 // Runs with the clock: values that are no longer current are shown as unknown.
 void TForm1::showFreshness() {

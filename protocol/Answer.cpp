@@ -15,10 +15,9 @@ const char *answerFaultName(AnswerFault f) {
   return "?";
 }
 
-int Answer::dataAvailable() const {
-  const int carried = payloadLength - 5;  // ADR, CID1, RTN, LEN ... checksum
-  return std::max(0, std::min<int>(payload[3], carried));
-}
+int carriedDataBytes(uint8_t lengthByte, int paired) { return std::max(0, std::min<int>(lengthByte, paired - 5)); }
+
+int Answer::dataAvailable() const { return carriedDataBytes(payload[3], payloadLength); }
 
 Answer checkAnswer(std::string_view chunk) {
   Answer a;

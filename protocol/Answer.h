@@ -30,6 +30,10 @@ enum class AnswerFault {
 };
 const char *answerFaultName(AnswerFault f);  // "damaged", "too_long", "refused", "short", "none"
 
+// Data bytes an answer really carried: its length byte, bounded by the bytes paired (ADR, CID1,
+// RTN, LEN and the checksum are not data).
+int carriedDataBytes(uint8_t lengthByte, int paired);
+
 struct Answer {
   AnswerFault fault = AnswerFault::Damaged;  // None or Damaged/TooLong after checkAnswer
   std::array<uint8_t, kBufferSize> payload{};  // ADR CID1 RTN LEN DATA... CHKSUM

@@ -13,6 +13,12 @@ ModuleRecord absentModule() {
   return m;
 }
 
+ModuleTable noModules() {
+  ModuleTable t;
+  for (int n = 1; n <= kModules; ++n) t[n] = absentModule();
+  return t;
+}
+
 std::vector<int> listedModules(const uint8_t *data, int count) {
   std::vector<int> listed;
   for (int k = 0; k < count; ++k) {

@@ -93,6 +93,9 @@ struct ModuleRecord {
 constexpr int kModules = 12;  // modules 1..12; record 0 is never asked for or shown
 // A module the controller did not list: not present, 0 V, 0 A, status "not present".
 ModuleRecord absentModule();
+// The table of modules 1..12 before anything was heard: every one absent; record 0 unused.
+using ModuleTable = std::array<ModuleRecord, kModules + 1>;
+ModuleTable noModules();
 
 // The modules a module list names, in its order: numbers 1..12, each once; any other
 // number names nothing.

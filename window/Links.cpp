@@ -204,8 +204,7 @@ void TForm1::showLinkOpen() {
 
 // Closing ends whatever ran on the link: a chain says the link was closed.
 void TForm1::closeLink() {
-  const bool chainRan = exchange_->has(Page1Chain) || exchange_->has(Page2Chain) || exchange_->has(RecordsChain) ||
-                        page1Refresh || page2Refresh;
+  const bool chainRan = chainWaiting() || page1Refresh || page2Refresh;
   // flags first: closing the socket reports a disconnection, which is not an error here
   linkOpen = serialLink = lanConnected = false;
   link_ = nullptr;
@@ -272,10 +271,7 @@ void TForm1::linkLost(const QString &what) {
   const bool first = !reconnectLink_;
   closeLink();
   reconnectLink_ = link;
-  // the link button stops the tries
-  Button29->setText(kClose);
-  RadioButton1->setEnabled(false);
-  RadioButton2->setEnabled(false);
+  showLinkOpen();  // the link button stops the tries
   const int delay = reconnectDelay(reconnectTries_);
   const QString next = QDateTime::currentDateTime().addSecs(delay).toString(QStringLiteral("HH:mm:ss"));
   reconnectNote_ = QStringLiteral("断开（%1），%2 重连").arg(what, next);

@@ -126,6 +126,10 @@ void TForm1::chainStopped(ChainStop why) {
   showOperatorPanel();
 }
 
+bool TForm1::chainWaiting() const {
+  return exchange_->has(Page1Chain) || exchange_->has(Page2Chain) || exchange_->has(RecordsChain);
+}
+
 void TForm1::endChain(int tag, ChainStop why) {
   switch (tag) {
     case Page1Chain: page1Refresh = false; break;
@@ -139,7 +143,7 @@ void TForm1::endChain(int tag, ChainStop why) {
 // Runs with the clock, when no handler is half-way: a running chain with no request
 // outstanding has ended.
 void TForm1::updateOperatorPanel() {
-  chainProgress_.settle(exchange_->has(Page1Chain) || exchange_->has(Page2Chain) || exchange_->has(RecordsChain));
+  chainProgress_.settle(chainWaiting());
   showOperatorPanel();
 }
 

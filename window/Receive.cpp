@@ -9,6 +9,13 @@
 #include "link/Link.h"
 
 namespace {
+// A chunk's log line; a chunk kept to its first bytes says how many more there were.
+QString chunkLine(std::string_view chunk, qint64 leftOut) {
+  QString line = QString::fromLatin1(proto::hexLogLine(chunk));
+  if (leftOut > 0) line += QStringLiteral(" ... (%1 bytes left out)").arg(leftOut);
+  return line;
+}
+
 const QString kChecksumError = QStringLiteral("返回数据校验错！！");
 
 // A damaged answer is not decoded: the chain that waited for it goes no further.
@@ -63,7 +70,7 @@ void TForm1::decodeAnswer(const Exchange::Request &r, std::string_view chunk, qi
   if (leftOut > 0 || chunk.size() > static_cast<size_t>(proto::kBufferSize)) {
     // No answer is this long: it is refused like a damaged frame, never copied. The log
     // shows its beginning and how much more there was.
-    log(QString::fromLatin1(proto::hexLogLine(chunk)) + QStringLiteral(" ... (%1 bytes left out)").arg(leftOut));
+    log(chunkLine(chunk, leftOut));
     refuseDamaged(*this);
     return;
   }
@@ -77,9 +84,7 @@ void TForm1::decodeAnswer(const Exchange::Request &r, std::string_view chunk, qi
 
 // A late answer, or bytes nobody asked for: logged as they came, never decoded.
 void TForm1::strayChunk(std::string_view chunk, qint64 leftOut, Exchange::Stray kind) {
-  QString line = QString::fromLatin1(proto::hexLogLine(chunk));
-  if (leftOut > 0) line += QStringLiteral(" ... (%1 bytes left out)").arg(leftOut);
-  log(line);
+  log(chunkLine(chunk, leftOut));
   log(kind == Exchange::Stray::Late ? QStringLiteral("迟到的应答，不解码") : QStringLiteral("无请求的数据，不解码"));
 }
 
@@ -110,10 +115,7 @@ void TForm1::comm_fenjie(QObject *Sender, int length) {
   if (Decoder d = findDecoder(answering_->cid1, answering_->cid2)) (this->*d)(Sender);
 }
 
-int TForm1::dataAvailable() const {
-  const int carried = payloadWritten - 5;  // ADR, CID1, RTN, LEN ... checksum
-  return std::max(0, std::min<int>(payload[3], carried));
-}
+int TForm1::dataAvailable() const { return proto::carriedDataBytes(payload[3], payloadWritten); }
 
 bool TForm1::answerHolds(int bytes, bool errorToPanel) {
   if (returnCode() == 0 && dataAvailable() >= bytes) return true;

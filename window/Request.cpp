@@ -137,6 +137,10 @@ SendingAs::SendingAs(TForm1 &form, int tag, int context, bool automatic, bool ba
   form.sending_ = {tag, context, automatic, background};
 }
 
+SendingAs::SendingAs(TForm1 &form, int context) : form_(form), saved_(form.sending_) {
+  form.sending_.context = context;
+}
+
 SendingAs::~SendingAs() { form_.sending_ = saved_; }
 
 int TForm1::answeringTag() const { return answering_ ? answering_->tag : OperatorRequest; }

@@ -367,7 +367,7 @@ void TForm1::Timer2Timer() {
     return;
   }
   // the status page polls while it is shown, or on any page with "后台监视" ticked
-  if (PageControl1->currentIndex() == 1 || backgroundMonitoring()) {
+  if (pollingWanted()) {
     pollTick();
   } else {
     statusPolling = false;

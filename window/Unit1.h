@@ -137,6 +137,8 @@ class TForm1 : public QMainWindow {
   // The request of chain `tag` (a RequestTag) cannot go on: the chain ends there. Requests of
   // the operator and of polling end nothing.
   void endChain(int tag, ChainStop why);
+  // Whether a request of a chain (refresh or record read-out) is on the line or waits.
+  bool chainWaiting() const;
   // Esc: the running chain (refresh or record read-out) goes no further.
   void cancelChain();
   // Settles a chain that has ended and rewrites the panel; runs with the clock.
@@ -236,7 +238,7 @@ class TForm1 : public QMainWindow {
   QComboBox *ComboBox31;
   QPushButton *Button114, *Button115;
   bool statusPolling = false;  // the polling cycle may go on to its next request
-  std::array<status::ModuleRecord, status::kModules + 1> moduleTable;
+  status::ModuleTable moduleTable;
   int currentModule = 0;        // the module whose readings were asked for last, 0 for none
   bool moduleSwitchOn = false;  // the on/off buttons' choice, sent 500 ms later
   int moduleSwitchNumber = 0;   // the module it is for (as clicked), 0 for none
@@ -422,6 +424,7 @@ class TForm1 : public QMainWindow {
   void showFreshness();
   void greyStatusPage();
   bool statusPagePolls() const;
+  bool pollingWanted() const;  // the status page shown, or "后台监视" ticked
   StatusFreshness freshness_;
   QElapsedTimer freshnessClock_;
   bool statusShownLive_ = false;
@@ -469,6 +472,8 @@ class TForm1 : public QMainWindow {
 // context their decoder needs; what was in force before comes back when the scope ends.
 struct SendingAs {
   SendingAs(TForm1 &form, int tag, int context, bool automatic, bool background = false);
+  // As the requests in force are sent, with another context.
+  SendingAs(TForm1 &form, int context);
   ~SendingAs();
   SendingAs(const SendingAs &) = delete;
   SendingAs &operator=(const SendingAs &) = delete;
