@@ -102,6 +102,10 @@ class MonitorState : public QObject {
   qint64 drawnAt = std::numeric_limits<qint64>::min();
   bool dirty = false;
   qint64 cycleTime = -1;  // PC time of the last status answer, -1 when the cycle has ended
+  // The time a sample taken now belongs to: its cycle's, when that began lately.
+  qint64 sampleTime(qint64 now) const {
+    return cycleTime >= 0 && now - cycleTime >= 0 && now - cycleTime < kCycleSpanMs ? cycleTime : now;
+  }
   recording::RecordFile file;
 };
 
@@ -235,15 +239,19 @@ void TForm1::monitorStatusShown(StatusAnswer answer) {
   MonitorState &m = *monitor_;
   const qint64 now = monitorClock();
   if (answer == StatusAnswer::System) m.cycleTime = now;
-  const qint64 at = m.cycleTime >= 0 && now - m.cycleTime >= 0 && now - m.cycleTime < kCycleSpanMs ? m.cycleTime : now;
+  const qint64 at = m.sampleTime(now);
 
+  // the alarms as the answer just decoded carries them
   std::vector<journal::Event> events;
   const auto lamps = status::lamps();
-  for (size_t i = 0; i < lamps.size() && i < statusLamps_.size(); ++i)
+  for (size_t i = 0; i < lamps.size(); ++i)
     if (lamps[i].answer == answer)
-      if (auto e = m.detector.update(int(i), lampState(statusLamps_[i]), QString(), now)) events.push_back(*e);
-  if (answer == StatusAnswer::Ac)
-    if (auto e = m.detector.update(journal::kAcSource, lampState(Shape9), Label68->text(), now)) events.push_back(*e);
+      if (auto e = m.detector.update(int(i), (dataByte(lamps[i].offset) & lamps[i].mask) != 0, QString(), now))
+        events.push_back(*e);
+  if (answer == StatusAnswer::Ac) {
+    const status::AcState ac = status::acState(dataByte(4));
+    if (auto e = m.detector.update(journal::kAcSource, ac.alarm, ac.text, now)) events.push_back(*e);
+  }
   m.addEvents(events);
 
   const auto measurements = status::measurements();
@@ -264,7 +272,7 @@ void TForm1::monitorModulesShown() {
   if (!monitor_) return;
   MonitorState &m = *monitor_;
   const qint64 now = monitorClock();
-  const qint64 at = m.cycleTime >= 0 && now - m.cycleTime >= 0 && now - m.cycleTime < kCycleSpanMs ? m.cycleTime : now;
+  const qint64 at = m.sampleTime(now);
 
   std::vector<journal::Event> events;
   double current = 0;
