@@ -20,7 +20,7 @@
 
 #include "sim/launch/Powersim.h"
 #include "window/ProtocolLog.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 namespace bench {
 
@@ -44,7 +44,7 @@ bool waitFor(P pred, int timeoutMs) {
 }
 
 // Chooses LAN to 127.0.0.1:port and presses OPEN; the connection completes later.
-inline void openLan(TForm1 &form, quint16 port) {
+inline void openLan(TestForm &form, quint16 port) {
   form.RadioButton2->click();
   form.Edit13->setText(QStringLiteral("127.0.0.1"));
   form.Edit12->setText(QString::number(port));
@@ -60,7 +60,7 @@ inline double percentile(std::vector<double> v, double p) {
 }
 
 // The protocol log's lines, once everything logged so far is shown.
-inline QStringList logLines(TForm1 &form) {
+inline QStringList logLines(TestForm &form) {
   form.Memo1->flush();
   QStringList lines;
   for (int i = 0; i < form.Memo1->lineCount(); ++i) lines << form.Memo1->lineText(i);

@@ -22,7 +22,7 @@
 #include <unistd.h>
 
 #include "window/HandlerSupport.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 #include "bench/BenchSupport.h"
 
@@ -83,7 +83,7 @@ int main(int argc, char **argv) {
     close(c);
   });
 
-  TForm1 form;
+  TestForm form;
   bench::openLan(form, ntohs(addr.sin_port));
   if (!bench::waitFor([&] { return form.lanConnected; }, 5000)) return std::fprintf(stderr, "no connection\n"), 1;
   QCoreApplication::processEvents();

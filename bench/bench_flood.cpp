@@ -35,7 +35,7 @@
 #include "link/Comm.h"
 #include "protocol/Frame.h"
 #include "window/HandlerSupport.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 namespace {
 
@@ -103,7 +103,7 @@ SerialRun serialFlood(const QByteArray &block, double seconds, double rate) {
   SerialRun r;
   Line line;
   if (!line.open()) return r;
-  TForm1 form;
+  TestForm form;
   form.ComboBox1->setEditText(line.slave);
   form.Edit12->setText(QStringLiteral("9600"));
   form.Button29->click();

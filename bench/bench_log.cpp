@@ -11,7 +11,7 @@
 #include "bench/BenchSupport.h"
 #include "protocol/Frame.h"
 #include "window/ProtocolLog.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 using bench::rssKiB;
 
@@ -19,7 +19,7 @@ int main(int argc, char **argv) {
   bench::choosePlatform();
   QApplication app(argc, argv);
   const int lines = argc > 1 ? std::max(1, atoi(argv[1])) : 1200000;
-  TForm1 form;
+  TestForm form;
   form.show();
   QCoreApplication::processEvents();
   const QString exchange[3] = {

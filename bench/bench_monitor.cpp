@@ -27,7 +27,7 @@
 #include "pages/TrendStore.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 using bench::rssKiB;
 
@@ -81,7 +81,7 @@ void memory() {
 }
 
 // Feeds the window a day of polling through its hooks, one cycle a second, the boxes changing.
-void fillDay(TForm1 &form, qint64 &now) {
+void fillDay(TestForm &form, qint64 &now) {
   QLineEdit *boxes[8];
   const char *names[8] = {"Edit16", "Edit17", "Edit15", "Edit32", "Edit18", "Edit33", "Edit19", "Edit14"};
   for (int i = 0; i < 8; ++i) boxes[i] = form.findChild<QLineEdit *>(QString::fromLatin1(names[i]));
@@ -96,7 +96,7 @@ void fillDay(TForm1 &form, qint64 &now) {
 
 // One new sample stepMs later (the time of a pixel, after which the chart moves on), the chart updated and painted in full (grabbed into an
 // image, so the paint is never skipped or put off): milliseconds per redraw.
-std::vector<double> redraws(TForm1 &form, qint64 &now, int count, qint64 stepMs) {
+std::vector<double> redraws(TestForm &form, qint64 &now, int count, qint64 stepMs) {
   std::vector<double> ms;
   for (int i = 0; i < count; ++i) {
     now += stepMs;
@@ -133,7 +133,7 @@ int main(int argc, char **argv) {
   memory();
 
   {
-    TForm1 form;
+    TestForm form;
     form.show();
     qint64 now = QDateTime::currentMSecsSinceEpoch() - 86'400'000LL;
     form.monitorClock = [&now] { return now; };
@@ -157,7 +157,7 @@ int main(int argc, char **argv) {
   simlaunch::Powersim sim({QStringLiteral("--modules"), QStringLiteral("1,2,3,4,5,6,7,8,9,10,11,12")});
   const quint16 port = sim.port();
   if (!sim.ok()) return std::fprintf(stderr, "powersim did not start\n"), 1;
-  TForm1 form;
+  TestForm form;
   form.show();
   bench::openLan(form, port);
   if (!bench::waitFor([&] { return form.lanConnected; }, 5000)) return std::fprintf(stderr, "no connection\n"), 1;

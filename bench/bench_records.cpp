@@ -13,7 +13,7 @@
 #include "bench/BenchSupport.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 using bench::percentile;
 using bench::waitFor;
@@ -25,7 +25,7 @@ double perRecordMs(int records, int runs) {
   simlaunch::Powersim sim({QStringLiteral("--records"), QString::number(records)});
   const quint16 port = sim.port();
   if (!sim.ok()) return std::fprintf(stderr, "powersim did not start\n"), -1;
-  TForm1 form;
+  TestForm form;
   bench::openLan(form, port);
   if (!waitFor([&] { return form.lanConnected; }, 5000)) return std::fprintf(stderr, "no connection\n"), -1;
   std::vector<double> ms;

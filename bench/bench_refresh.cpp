@@ -26,7 +26,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 #include "window/HandlerSupport.h"
 #include "bench/BenchSupport.h"
 
@@ -37,7 +37,7 @@ namespace {
 
 // The request frames of one chain, as the log shows them (every third line of a chain:
 // request, answer, checksum, next request ...).
-std::vector<QByteArray> requestFrames(TForm1 &form) {
+std::vector<QByteArray> requestFrames(TestForm &form) {
   std::vector<QByteArray> frames;
   const QStringList lines = bench::logLines(form);
   for (int i = 0; i < lines.size(); i += 3) frames.push_back(QByteArray::fromHex(lines[i].toLatin1()));
@@ -93,7 +93,7 @@ int main(int argc, char **argv) {
   const quint16 port = sim.port(), barePort = bareSim.port();
   if (!sim.ok() || !bareSim.ok()) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
-  TForm1 form;
+  TestForm form;
   form.show();
   bench::openLan(form, port);
   if (!waitFor([&] { return form.lanConnected; }, 5000)) return std::fprintf(stderr, "no connection\n"), 1;
@@ -110,7 +110,7 @@ int main(int argc, char **argv) {
   std::vector<double> bareMs;
 
   // The wall times of the runs of one page's refresh; empty when a run failed.
-  auto measure = [&](void (TForm1::*start)(), bool TForm1::*running) {
+  auto measure = [&](void (TestForm::*start)(), bool TestForm::*running) {
     std::vector<double> ms;
     for (int i = 0; i < runs + 3; ++i) {
       form.Button4Click();  // keep the log from growing across runs
@@ -123,7 +123,7 @@ int main(int argc, char **argv) {
         return std::vector<double>();
       }
       if (i >= 3) ms.push_back(t.nsecsElapsed() / 1e6);
-      if (start != &TForm1::Button24Click) continue;
+      if (start != &TestForm::Button24Click) continue;
       // page 1: the bare client sends the same frames right after each run of the window
       if (frames.empty()) frames = requestFrames(form);
       const double bare = bareChain(fd, frames);
@@ -132,8 +132,8 @@ int main(int argc, char **argv) {
     }
     return ms;
   };
-  const std::vector<double> page1 = measure(&TForm1::Button24Click, &TForm1::page1Refresh);
-  const std::vector<double> page2 = measure(&TForm1::Button88Click, &TForm1::page2Refresh);
+  const std::vector<double> page1 = measure(&TestForm::Button24Click, &TestForm::page1Refresh);
+  const std::vector<double> page2 = measure(&TestForm::Button88Click, &TestForm::page2Refresh);
   if (page1.empty() || page2.empty()) return 1;
 
   ::close(fd);

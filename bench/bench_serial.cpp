@@ -19,7 +19,7 @@
 
 #include "link/Comm.h"
 #include "window/HandlerSupport.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 #include "bench/BenchSupport.h"
 
@@ -36,7 +36,7 @@ int main(int argc, char **argv) {
   const QString pty = sim.ptyPath();
   if (!sim.ok()) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
-  TForm1 form;
+  TestForm form;
   form.ComboBox1->setEditText(pty);
   form.Edit12->setText(QString::number(baud));
   form.Button29->click();

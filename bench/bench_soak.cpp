@@ -23,7 +23,7 @@
 #include <cstdlib>
 
 #include "window/HandlerSupport.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 #include "bench/BenchSupport.h"
 
@@ -74,7 +74,7 @@ int main(int argc, char **argv) {
   simlaunch::Powersim sim(args);
   if (!sim.ok()) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
-  TForm1 form;
+  TestForm form;
   form.show();
   form.PageControl1->setCurrentWidget(form.TabSheet2);  // the status page, polled every second
 

@@ -24,7 +24,7 @@
 #include "bench/BenchSupport.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 using bench::waitFor;
 
@@ -58,7 +58,7 @@ int main(int argc, char **argv) {
   const quint16 port = sim.port();
   if (!sim.ok()) return std::fprintf(stderr, "powersim did not start\n"), 1;
 
-  TForm1 form;
+  TestForm form;
   form.show();
   if (hideLog) form.Memo1->hide();
   bench::openLan(form, port);

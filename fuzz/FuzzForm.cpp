@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "window/HandlerSupport.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 namespace fuzz {
 
@@ -33,8 +33,8 @@ void report() {
 }
 }  // namespace
 
-TForm1 &form() {
-  static TForm1 *window = [] {
+TestForm &form() {
+  static TestForm *window = [] {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     new QApplication(argc, argv);  // lives as long as the process
     SetMessageBoxHook([](const QString &text, const QString &caption) {
@@ -43,7 +43,7 @@ TForm1 &form() {
         std::abort();
       }
     });
-    return new TForm1;
+    return new TestForm;
   }();
   return *window;
 }

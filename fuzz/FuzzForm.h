@@ -4,14 +4,14 @@
 
 #include <QString>
 
-class TForm1;
+class TestForm;
 
 namespace fuzz {
 
 // The window every input goes to. Message boxes are counted, never shown; a box with the
 // default error display's caption is an exception that escaped a handler, and when
 // exceptionsAreFaults is set that ends the run as a crash.
-TForm1 &form();
+TestForm &form();
 extern bool exceptionsAreFaults;
 
 // Runs what the last input posted (deferred deletions, queued signals, timers that are due).

@@ -23,7 +23,7 @@
 #include "protocol/Conversions.h"
 #include "protocol/Frame.h"
 #include "window/HandlerSupport.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 namespace {
 unsigned long long inputs = 0;
@@ -33,7 +33,7 @@ unsigned long long inputs = 0;
   std::abort();
 }
 
-void checkBuilt(TForm1 &f) {
+void checkBuilt(TestForm &f) {
   if (f.txLength <= 0 || f.txLength > proto::kSendAreaSize) fault("frame length out of bounds");
   const std::string_view frame(f.txBuffer, static_cast<std::size_t>(f.txLength));
   const proto::FrameParse p = proto::parseFrame(frame);
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   if (size < 1) return 0;
   ++inputs;
-  TForm1 &f = fuzz::form();
+  TestForm &f = fuzz::form();
   static const int kScales[3] = {1, 10, 100};
   const int scale = kScales[data[0] % 3];
 

@@ -24,7 +24,7 @@
 #include "protocol/Frame.h"
 #include "window/Routing.h"
 #include "window/HandlerSupport.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 namespace {
 unsigned long long chunks = 0;
@@ -33,13 +33,13 @@ unsigned long long inputs = 0;
 // the input ends goes on as the quiet gap hands it over.
 ChunkCutter lanStream(proto::kEndMark, proto::kSendAreaSize);
 
-void dispatchLan(TForm1 &f, const ChunkCutter::Chunk &c) {
+void dispatchLan(TestForm &f, const ChunkCutter::Chunk &c) {
   ++chunks;
   guarded([&] { f.receiveChunk(f.ClientSocket1, c.head.constData(), c.head.size(), proto::kSendAreaSize, c.leftOut); });
 }
 
 // One piece of received bytes, handed over the way its link hands it.
-void deliver(TForm1 &f, bool lan, const char *bytes, std::size_t n) {
+void deliver(TestForm &f, bool lan, const char *bytes, std::size_t n) {
   if (!lan) {
     ++chunks;
     f.Comm1->OnReceiveData(f.Comm1, bytes, static_cast<uint16_t>(n));
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   if (size < 2) return 0;
-  TForm1 &f = fuzz::form();
+  TestForm &f = fuzz::form();
   const auto routes = allRoutes();
   const Route &route = routes[data[0] % routes.size()];
   const uint8_t flags = data[1];
@@ -84,12 +84,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   Exchange::Request r;
   r.cid1 = route.cid1;
   r.cid2 = route.cid2;
-  r.tag = flags & 0x04   ? TForm1::StatusPoll
-          : flags & 0x01 ? TForm1::Page1Chain
-          : flags & 0x02 ? TForm1::Page2Chain
-                         : TForm1::OperatorRequest;
+  r.tag = flags & 0x04   ? TestForm::StatusPoll
+          : flags & 0x01 ? TestForm::Page1Chain
+          : flags & 0x02 ? TestForm::Page2Chain
+                         : TestForm::OperatorRequest;
   r.context = data[0] % 14;  // a module, a contact or a record index, sometimes out of range
-  r.background = r.tag == TForm1::StatusPoll;
+  r.background = r.tag == TestForm::StatusPoll;
   f.exchange().submit(std::move(r));
 
   lanStream.clear();

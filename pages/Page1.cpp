@@ -115,10 +115,10 @@ void TForm1::page1Read(int i) {
   const ParamRow &row = kRows[i];
   if (sending_.tag == Page1Chain) {
     page1Position = row.pos;
-    if (page1Refresh) chainStep(QStringLiteral("page1"), row.pos, 31);
+    if (page1Refresh) chainStep(Chain::Page1, row.pos, 31);
   }
   if (page2Refresh && sending_.tag == Page2Chain)
-    if (const int step = page2StepOf(row.read)) chainStep(QStringLiteral("page2"), step, 30);
+    if (const int step = page2StepOf(row.read)) chainStep(Chain::Page2, step, 30);
   sendRequest(proto::hex2(row.readCid1), proto::hex2(row.readCid2));
 }
 
@@ -143,7 +143,7 @@ void TForm1::page1SetClock() {
                   n(t.wDay) + QLatin1Char(' ') + n(t.wHour) + QLatin1Char(':') + n(t.wMinute) + QLatin1Char(':') +
                   n(t.wSecond));
   Button1Click();
-  if (lastBuildOk()) Button2Click();
+  if (lastBuildOk_) Button2Click();
 }
 
 void TForm1::page1Decode(int i) {

@@ -114,7 +114,7 @@ void TForm1::buildPage2() {
 void TForm1::page2Read(int i) {
   if (!params::validRow(kRows, i)) return;
   const ParamRow &row = kRows[i];
-  if (page2Refresh && row.pos > 0 && sending_.tag == Page2Chain) chainStep(QStringLiteral("page2"), row.pos, kSteps);
+  if (page2Refresh && row.pos > 0 && sending_.tag == Page2Chain) chainStep(Chain::Page2, row.pos, kSteps);
   const QString cid1 = proto::hex2(row.readCid1), cid2 = proto::hex2(row.readCid2);
   if (!row.contact) return sendRequest(cid1, cid2);
   // A dry-contact read names its contact; the answer fills that contact's box, which the

@@ -131,7 +131,7 @@ void TForm1::Button41Click() {
 void TForm1::requestRecord() {
   if (recordIndex >= recordCount) recordCount = recordIndex + 1;
   recordsRead = recordCount - recordIndex;
-  chainStep(QStringLiteral("records"), recordsRead, recordCount);
+  chainStep(Chain::Records, recordsRead, recordCount);
   SendingAs as(*this, recordIndex);
   sendRequest(QStringLiteral("42"), QStringLiteral("8f"), proto::intto4char(recordIndex));
 }

@@ -1,4 +1,4 @@
-// Named entry points of the system status page and its rectifier modules. Each is a
+// The requests and decoders of the system status page and its rectifier modules. Each is a
 // one-line call into the page's tables (pages/Status.cpp, pages/Modules.cpp).
 #pragma once
 
@@ -14,11 +14,3 @@
   X(mcuread_acstatus, Ac)                  \
   X(rec_get_dymo, ModuleList)              \
   X(rec_get_dymostatus, ModuleReadings)
-
-// Handlers of the module phase, the grid, and the on/off buttons and their delay.
-#define STATUS_HANDLERS(X) \
-  X(mcu_get_dymostatus)    \
-  X(Timer4Timer)           \
-  X(Button21Click)         \
-  X(Button22Click)         \
-  X(Timer5Timer)

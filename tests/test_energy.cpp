@@ -60,7 +60,7 @@ class TestEnergy : public QObject {
     QFETCH(int, currentMonth);
     QFETCH(int, row);
     QFETCH(QString, heading);
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     QList<QStringList> expected = shownRows(*f.StringGrid1);
     click(f, "Button97");
@@ -82,7 +82,7 @@ class TestEnergy : public QObject {
     QFETCH(QString, button);
     QFETCH(int, cid2);
     QFETCH(int, row);
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     QList<QStringList> expected = shownRows(*f.StringGrid1);
     click(f, button.toLatin1().constData());
@@ -99,7 +99,7 @@ class TestEnergy : public QObject {
   }
 
   void monthRequestCarriesBcd() {
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     QCOMPARE(f.ComboBox2->currentText(), QStringLiteral("1"));
     QCOMPARE(f.ComboBox2->count(), 12);

@@ -12,7 +12,7 @@
 #include "support/Powersim.h"
 #include "support/ScriptedPeer.h"
 #include "window/Controls.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 using namespace testsupport;
 
@@ -62,7 +62,7 @@ class TestExchangeE2e : public QObject {
 
   void readsClickedTogetherEachFillTheirOwnBox() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     SlowController c;
     QVERIFY(openLan(f, c.peer.port()));
     click(f, "Button5");  // 40/06
@@ -93,7 +93,7 @@ class TestExchangeE2e : public QObject {
     QFETCH(QString, end);
     QFETCH(QStringList, boxes);
     MessageRecorder recorder;
-    TForm1 f;
+    TestForm f;
     SlowController c;
     QVERIFY(openLan(f, c.peer.port()));
     click(f, start.constData());
@@ -113,7 +113,7 @@ class TestExchangeE2e : public QObject {
   // moment.
   void aLateAnswerIsNeverShown() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     SlowController c;
     QVERIFY(openLan(f, c.peer.port()));
     QStringList shown;
@@ -138,7 +138,7 @@ class TestExchangeE2e : public QObject {
   // Polls carry no data whatever the data box holds, and nobody is asked about it.
   void pollsIgnoreTheDataBox() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     SlowController c;
     c.delayMs = 5;
     QVERIFY(openLan(f, c.peer.port()));
@@ -164,7 +164,7 @@ class TestExchangeE2e : public QObject {
   void closingTheLinkEndsARefreshWithItsOwnReason() {
     MessageRecorder boxes;
     {
-      TForm1 f;
+      TestForm f;
       SlowController c;
       QVERIFY(openLan(f, c.peer.port()));
       click(f, "Button24");
@@ -184,7 +184,7 @@ class TestExchangeE2e : public QObject {
   // never decoded.
   void tricklesTimeOutAndUnaskedAnswersAreNotDecoded() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     ScriptedPeer peer;
     peer.respond = [](const QByteArray &) { return QByteArray(); };
     QVERIFY(openLan(f, peer.port()));
@@ -207,7 +207,7 @@ class TestExchangeE2e : public QObject {
     MessageRecorder boxes;
     Powersim sim({QStringLiteral("--pty"), QStringLiteral("--baud"), QStringLiteral("9600")});
     QVERIFY(sim.ok());
-    TForm1 f;
+    TestForm f;
     f.RadioButton1->click();
     f.ComboBox1->setEditText(sim.ptyPath());
     click(f, "Button29");

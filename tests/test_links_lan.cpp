@@ -27,7 +27,7 @@ class TestLinksLan : public QObject {
   // The kernel's state of the window's connection (TCP_INFO reads it without taking any
   // pending error away), -1 without a connection: what has reached this end before the
   // event loop has seen it.
-  static int tcpState(const TForm1 &f) {
+  static int tcpState(const TestForm &f) {
     const qintptr fd = f.ClientSocket1->socketDescriptor();
     tcp_info info{};
     socklen_t size = sizeof info;
@@ -47,7 +47,7 @@ class TestLinksLan : public QObject {
   void exchangesFramesByteForByte() {
     MessageRecorder boxes;
     TimeScale fast(0.25);  // the silent controller's time-out in 250 ms
-    TForm1 f;
+    TestForm f;
     ScriptedPeer peer;
     peer.respond = [](const QByteArray &req) {
       return req.startsWith("~014006") ? answer(0x40, 0, QByteArray("\x08\x98", 2)) : QByteArray();
@@ -87,7 +87,7 @@ class TestLinksLan : public QObject {
 
   void peerClosingEndsTheLink() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     ScriptedPeer peer;
     QVERIFY(openLan(f, peer.port()));
     QVERIFY(waitFor([&] { return peer.connected(); }, 5000));
@@ -107,7 +107,7 @@ class TestLinksLan : public QObject {
   // and the link closes with the error, as when the peer's closing is seen first.
   void sendingToAVanishedPeerClosesTheLink() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     ScriptedPeer peer;
     QVERIFY(openLan(f, peer.port()));
     QVERIFY(waitFor([&] { return peer.connected() && f.lanConnected; }, 5000));
@@ -130,7 +130,7 @@ class TestLinksLan : public QObject {
 
   void refusedConnectionShowsTheError() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     quint16 dead;
     {
       QTcpServer s;
@@ -150,7 +150,7 @@ class TestLinksLan : public QObject {
 
   void anErrorInsideConnectClosesTheLink() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     // The system refuses a connection to the broadcast address inside the call itself.
     f.RadioButton2->click();
     setText(f, "Edit13", QStringLiteral("255.255.255.255"));
@@ -168,7 +168,7 @@ class TestLinksLan : public QObject {
   void theStreamIsCutIntoAnswers() {
     MessageRecorder boxes;
     TimeScale fast(0.25);
-    TForm1 f;
+    TestForm f;
     ScriptedPeer peer;
     // Rows 1 and 2 of the refresh: the peer sends both answers in one write when the first
     // request comes, and nothing after that.
@@ -209,7 +209,7 @@ class TestLinksLan : public QObject {
   // longest answer, each logged and none decoded, and the link goes on working.
   void aFloodIsRefusedInBoundedPieces() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     ScriptedPeer peer;
     QVERIFY(openLan(f, peer.port()));
     QVERIFY(waitFor([&] { return peer.connected(); }, 5000));
@@ -240,7 +240,7 @@ class TestLinksLan : public QObject {
 
   void badPortTextChangesNothing() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     f.RadioButton2->click();
     setText(f, "Edit12", QStringLiteral("50x1"));
     click(f, "Button29");

@@ -21,7 +21,7 @@ class TestLinksSerial : public QObject {
  private slots:
   void exchangesFramesOverTheLine() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     PtyPair line;
     QVERIFY(line.open());
     QVERIFY(f.RadioButton1->isChecked());
@@ -53,7 +53,7 @@ class TestLinksSerial : public QObject {
     QCOMPARE(text(f, "Edit6"), QStringLiteral("0"));
 
     // a second OPEN of the same device elsewhere is refused while this one holds it
-    TForm1 other;
+    TestForm other;
     other.ComboBox1->setEditText(line.slavePath);
     click(other, "Button29");
     QVERIFY(boxes.saw(QStringLiteral("Error opening serial port\n设备忙（已被其他程序占用）"), QStringLiteral("powerhost")));
@@ -68,7 +68,7 @@ class TestLinksSerial : public QObject {
 
   void theWindowSetsTheWholeLineItself() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     PtyPair line;
     QVERIFY(line.open(false));  // left as the kernel makes it: echo, line editing, XON/XOFF
     f.ComboBox1->setEditText(line.slavePath);
@@ -96,7 +96,7 @@ class TestLinksSerial : public QObject {
 
   void aVanishedDeviceClosesTheLink() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     auto line = std::make_unique<PtyPair>();
     QVERIFY(line->open());
     const QString port = line->slavePath;
@@ -122,7 +122,7 @@ class TestLinksSerial : public QObject {
   }
 
   void choosingTheChosenLinkAgainChangesNothing() {
-    TForm1 f;
+    TestForm f;
     setText(f, "Edit12", QStringLiteral("19200"));
     f.RadioButton1->click();
     QCOMPARE(text(f, "Edit12"), QStringLiteral("19200"));
@@ -137,7 +137,7 @@ class TestLinksSerial : public QObject {
 
   void openFailuresLeaveTheLinkClosed() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     f.ComboBox1->setEditText(QStringLiteral("/dev/does-not-exist"));
     click(f, "Button29");
     QVERIFY(boxes.saw(QStringLiteral("Error opening serial port\n设备不存在"), QStringLiteral("powerhost")));

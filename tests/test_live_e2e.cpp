@@ -18,7 +18,7 @@
 #include "support/Powersim.h"
 #include "support/ScriptedPeer.h"
 #include "window/Controls.h"
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 
 using namespace testsupport;
 
@@ -44,12 +44,12 @@ struct StatusController {
   }
 };
 
-bool allLamps(const TForm1 &f, const QColor &c) {
+bool allLamps(const TestForm &f, const QColor &c) {
   for (const TShape *s : f.TabSheet2->findChildren<TShape *>())
     if (s->BrushColor() != c) return false;
   return true;
 }
-bool boxesEnabled(const TForm1 &f) { return f.findChild<QLineEdit *>("Edit16")->isEnabled(); }
+bool boxesEnabled(const TestForm &f) { return f.findChild<QLineEdit *>("Edit16")->isEnabled(); }
 
 }  // namespace
 
@@ -61,7 +61,7 @@ class TestLiveE2e : public QObject {
   void cleanup() { SteadyTimer::setTimeScale(1.0); }
   void valuesGoStaleAndComeBack() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     QVERIFY(allLamps(f, kGrey) && !boxesEnabled(f));  // nothing known at start-up
     StatusController c;
     c.fault = 3;
@@ -96,7 +96,7 @@ class TestLiveE2e : public QObject {
 
   void aDroppedLinkReconnectsWhenAsked() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     auto c = std::make_unique<StatusController>();
     QVERIFY(!f.findChild<QCheckBox *>("CheckBoxAutoReconnect")->isChecked());
     f.findChild<QCheckBox *>("CheckBoxAutoReconnect")->setChecked(true);
@@ -132,7 +132,7 @@ class TestLiveE2e : public QObject {
   // polls that wait.
   void backgroundMonitoringPollsBehindTheOperator() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     StatusController c;
     QList<QByteArray> seen;
     auto respond = c.peer.respond;
@@ -165,7 +165,7 @@ class TestLiveE2e : public QObject {
     const QString path = dir.filePath(QStringLiteral("ctrl"));
     auto sim = std::make_unique<Powersim>(QStringList{QStringLiteral("--link"), path});
     QVERIFY(sim->ok());
-    TForm1 f;
+    TestForm f;
     f.findChild<QCheckBox *>("CheckBoxAutoReconnect")->setChecked(true);
     f.RadioButton1->click();
     f.ComboBox1->setEditText(path);
@@ -184,7 +184,7 @@ class TestLiveE2e : public QObject {
 
   void escapeCancelsARefresh() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     ScriptedPeer peer;
     peer.respond = [&](const QByteArray &req) {
       const auto p = proto::parseFrame(req.toStdString()).frame;
@@ -212,7 +212,7 @@ class TestLiveE2e : public QObject {
     MessageRecorder boxes;
     Powersim sim({QStringLiteral("--records"), QStringLiteral("12")});
     QVERIFY(sim.ok());
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, sim.port()));
     f.Button4Click();
     click(f, "Button40");

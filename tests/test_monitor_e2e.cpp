@@ -62,7 +62,7 @@ struct Plant {
 };
 
 // The journal's rows as the view shows them.
-QList<QStringList> journalRows(const TForm1 &f) {
+QList<QStringList> journalRows(const TestForm &f) {
   QList<QStringList> rows;
   const QAbstractItemModel *m = f.AlarmJournal->model();
   for (int r = 0; r < m->rowCount(); ++r) {
@@ -73,7 +73,7 @@ QList<QStringList> journalRows(const TForm1 &f) {
   return rows;
 }
 // 来源, 事件 and 详情 of the journal's rows from `from` on.
-QStringList journalEvents(const TForm1 &f, int from = 0) {
+QStringList journalEvents(const TestForm &f, int from = 0) {
   QStringList out;
   const QList<QStringList> rows = journalRows(f);
   for (int r = from; r < rows.size(); ++r) out << rows[r].mid(1).join(QLatin1Char(' '));
@@ -88,13 +88,13 @@ struct SaveAs {
   ~SaveAs() { SetSaveFileNameHook({}); }
 };
 
-QAction *action(const TForm1 &f, const char *name) {
+QAction *action(const TestForm &f, const char *name) {
   auto *a = f.findChild<QAction *>(QString::fromLatin1(name));
   if (!a) qFatal("no action %s", name);
   return a;
 }
 
-QLineSeries *line(const TForm1 &f, const QString &name) {
+QLineSeries *line(const TestForm &f, const QString &name) {
   for (QAbstractSeries *s : f.TrendChart->chart()->series())
     if (s->name() == name) return qobject_cast<QLineSeries *>(s);
   return nullptr;
@@ -117,7 +117,7 @@ class TestMonitorE2E : public QObject {
     MessageRecorder boxes;
     Plant plant;
     QList<bool> alerts;  // outlives the window
-    TForm1 f;
+    TestForm f;
     f.alarmAlert = [&](bool sound) { alerts << sound; };
     QCOMPARE(f.PageControl1->tabText(5), QStringLiteral("告警记录"));
     QVERIFY(!f.backgroundMonitoring());
@@ -179,7 +179,7 @@ class TestMonitorE2E : public QObject {
     MessageRecorder boxes;
     Plant plant;
     plant.statusAnswers = 3;
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, plant.peer.port()));
     f.PageControl1->setCurrentIndex(1);
     QVERIFY(waitFor([&] { return plant.cycles() == 3 && plant.count("42/16") > 3; }, 10000));
@@ -236,7 +236,7 @@ class TestMonitorE2E : public QObject {
     MessageRecorder boxes;
     Plant plant;
     plant.modules = {1, 3};
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, plant.peer.port()));
     f.PageControl1->setCurrentIndex(1);
     QVERIFY(waitFor([&] { return plant.cycles() >= 1; }, 5000));

@@ -47,7 +47,7 @@ QList<QStringList> exportAndReadBack(QAction *action, const QString &path) {
 }
 
 // Panel 0's texts, each once as it changed, until one matches end; empty when none did in time.
-QStringList panelTextsUntil(const TForm1 &f, const QString &end) {
+QStringList panelTextsUntil(const TestForm &f, const QString &end) {
   const QRegularExpression re(end);
   QStringList seen;
   const bool matched = waitFor(
@@ -60,7 +60,7 @@ QStringList panelTextsUntil(const TForm1 &f, const QString &end) {
   return matched ? seen : QStringList();
 }
 
-QMap<QString, QRect> namedGeometries(const TForm1 &f) {
+QMap<QString, QRect> namedGeometries(const TestForm &f) {
   QMap<QString, QRect> out;
   for (const QWidget *w : f.findChildren<QWidget *>())
     if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
@@ -108,10 +108,11 @@ class TestOperator : public QObject {
     const QMap<QString, ChainStop> stops = {{"timeout", ChainStop::TimeOut},
                                             {"damaged", ChainStop::DamagedAnswer},
                                             {"nolink", ChainStop::NoLink}};
+    const QMap<QString, Chain> chains = {{"page1", Chain::Page1}, {"page2", Chain::Page2}, {"records", Chain::Records}};
     ChainProgress p;
     for (const QString &e : events) {
       const QStringList w = e.split(QLatin1Char(' '));
-      if (w[0] == QLatin1String("step")) p.step(w[1], w[2].toInt(), w[3].toInt());
+      if (w[0] == QLatin1String("step")) p.step(chains.value(w[1]), w[2].toInt(), w[3].toInt());
       if (w[0] == QLatin1String("stop")) p.stop(stops.value(w[1]));
       if (w[0] == QLatin1String("readerror")) p.readError();
       if (w[0] == QLatin1String("linkopened")) p.linkOpened();
@@ -125,7 +126,7 @@ class TestOperator : public QObject {
     MessageRecorder boxes;
     Powersim sim({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--pty")});
     QVERIFY(sim.ok() && sim.port() && !sim.ptyPath().isEmpty());
-    TForm1 f;
+    TestForm f;
     QCOMPARE(f.panelText(0), QStringLiteral("未连接"));
 
     const QString lan = QStringLiteral("LAN 127.0.0.1:%1").arg(sim.port());
@@ -172,7 +173,7 @@ class TestOperator : public QObject {
     Powersim sim({QStringLiteral("--fault-silent"), QStringLiteral("0.1"), QStringLiteral("--seed"), QStringLiteral("1")});
     QVERIFY(sim.ok());
     TimeScale fast(0.25);  // the time-out in 250 ms
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, sim.port()));
     f.Button4Click();
     click(f, "Button24");
@@ -194,7 +195,7 @@ class TestOperator : public QObject {
 
   void theLastReadErrorKeepsItsTime() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     f.clockSource = [] { return QDateTime(QDate(2030, 6, 7), QTime(1, 2, 3), Qt::UTC); };
     click(f, "Button5");  // no link open: nothing is sent, and the panel says so
     QCOMPARE(f.panelText(0), QStringLiteral("未连接 | 未发送：未打开连接"));
@@ -225,7 +226,7 @@ class TestOperator : public QObject {
   void exportsTheEnergyGridAsShown() {
     MessageRecorder boxes;
     QTemporaryDir dir;
-    TForm1 f;
+    TestForm f;
     f.StringGrid1->SetCells(1, 13, QStringLiteral("12.5"));
     f.StringGrid1->SetCells(4, 16, QStringLiteral("1234.5"));
     auto *action = f.StringGrid1->findChild<QAction *>(QStringLiteral("actionExportEnergy"));
@@ -263,7 +264,7 @@ class TestOperator : public QObject {
     QTemporaryDir dir;
     Powersim sim({QStringLiteral("--records"), QStringLiteral("12")});
     QVERIFY(sim.ok());
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, sim.port()));
     click(f, "Button146");
     QVERIFY(waitFor([&] { return !f.Timer1->Enabled() && f.recordIndex == 11; }, 5000));
@@ -283,13 +284,13 @@ class TestOperator : public QObject {
   // ---- resizing
   void growsBeyondTheDesignSizeAndKeepsItAtIt() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     // the design size, whatever room the test platform's screen offers
-    f.resize(TForm1::kDesignClientWidth, TForm1::kDesignClientHeight + TForm1::kStatusBarHeight);
+    f.resize(TestForm::kDesignClientWidth, TestForm::kDesignClientHeight + TestForm::kStatusBarHeight);
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
-    QCOMPARE(f.centralWidget()->size(), QSize(TForm1::kDesignClientWidth, TForm1::kDesignClientHeight));
-    QCOMPARE(f.clientArea()->size(), QSize(TForm1::kDesignClientWidth, TForm1::kDesignClientHeight));
+    QCOMPARE(f.centralWidget()->size(), QSize(TestForm::kDesignClientWidth, TestForm::kDesignClientHeight));
+    QCOMPARE(f.clientArea()->size(), QSize(TestForm::kDesignClientWidth, TestForm::kDesignClientHeight));
     QCOMPARE(f.Memo1->geometry(), QRect(600, 40, 433, 577));
     QCOMPARE(f.PageControl1->geometry(), QRect(8, 80, 585, 585));
     QCOMPARE(f.Button4->geometry(), QRect(616, 624, 97, 25));

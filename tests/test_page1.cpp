@@ -20,7 +20,7 @@ class TestPage1 : public QObject {
 
   void decodersShowTheirFamilies() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     readAndAnswer(f, "Button5", 0, bytes({0x08, 0x98}));  // 2200 at /10
     QCOMPARE(text(f, "Edit5"), QStringLiteral("220"));
     readAndAnswer(f, "Button7", 0, bytes({0x08, 0x9D}));  // 2205 at /10
@@ -69,7 +69,7 @@ class TestPage1 : public QObject {
 
   void readErrorsKeepTheControl() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     setText(f, "Edit5", QStringLiteral("12.5"));
     readAndAnswer(f, "Button5", 1, bytes({0x08, 0x98}));
     QCOMPARE(text(f, "Edit5"), QStringLiteral("12.5"));
@@ -96,7 +96,7 @@ class TestPage1 : public QObject {
 
   void writesEncodeTheirRows() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     setText(f, "Edit36", QStringLiteral("53.5"));
     click(f, "Button59");
@@ -154,7 +154,7 @@ class TestPage1 : public QObject {
 
   void refreshChainReadsAllRowsInOrder() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     setText(f, "Edit23", QStringLiteral("47"));
     QList<QPair<int, int>> requests;
@@ -186,7 +186,7 @@ class TestPage1 : public QObject {
 
   void timeOutAbandonsTheChain() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     click(f, "Button24");
     feed(f, answer(0x40, 0, bytes({0, 1})));
@@ -206,7 +206,7 @@ class TestPage1 : public QObject {
 
   void sharedRowsFollowThePageTwoChain() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     f.page2Refresh = true;
     readAndAnswer(f, "Button120", 0, bytes({0, 100}));  // row 27 goes on to row 28
@@ -231,7 +231,7 @@ class TestPage1 : public QObject {
 
   void clockCalibrationSendsTheSnapshot() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     f.clockSource = [] { return QDateTime(QDate(2024, 3, 5), QTime(1, 7, 2), Qt::UTC); };
     f.Timer6Timer();  // 09:07:02 at UTC+8

@@ -39,7 +39,7 @@ class TestPage1E2E : public QObject {
     MessageRecorder boxes;
     Powersim sim;
     QVERIFY(sim.ok());
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, sim.port()));
     f.Button4Click();
     click(f, "Button24");
@@ -105,7 +105,7 @@ class TestPage1E2E : public QObject {
         return answer(0x42, 1, {});
       return QByteArray::fromStdString(controller.answer(request.toStdString()).value_or(std::string()));
     };
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, peer.port()));
     setText(f, "Edit23", QStringLiteral("41.5"));
     f.Button4Click();
@@ -130,7 +130,7 @@ class TestPage1E2E : public QObject {
       if (parsed.frame.cid1 == 0x42 && parsed.frame.cid2OrRtn == 0x23) return hostile;
       return {};
     };
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, peer.port()));
 
     const QByteArray rows[] = {
@@ -182,7 +182,7 @@ class TestPage1E2E : public QObject {
     MessageRecorder boxes;
     Powersim sim({QStringLiteral("--fault-silent"), QStringLiteral("1")});
     QVERIFY(sim.ok());
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, sim.port()));
     f.Button4Click();
     click(f, "Button24");

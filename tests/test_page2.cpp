@@ -19,10 +19,10 @@ using namespace testsupport;
 
 namespace {
 
-QComboBox *combo(TForm1 &f, const char *name) { return f.findChild<QComboBox *>(QString::fromLatin1(name)); }
+QComboBox *combo(TestForm &f, const char *name) { return f.findChild<QComboBox *>(QString::fromLatin1(name)); }
 
 // Answers every request the window sends until it sends no more; returns the requests.
-QList<Built> answerAll(TForm1 &f, const std::function<QByteArray(int index)> &answerFor) {
+QList<Built> answerAll(TestForm &f, const std::function<QByteArray(int index)> &answerFor) {
   QList<Built> out;
   while (f.Timer1->Enabled() && out.size() < 80) {
     out.append(built(f));
@@ -85,7 +85,7 @@ class TestPage2 : public QObject {
         {"模块数量配置：", "Edit31", "Button99", "Button108", 0x61, 0x60},
     };
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     QWidget *page = f.TabSheet3;
     for (const Row &r : rows) {
@@ -160,7 +160,7 @@ class TestPage2 : public QObject {
         {"Button116", bytes({0xFF, 0xFF}), "Edit54", "65535"},
     };
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     for (const Case &c : cases) {
       readAndAnswer(f, c.button, 0, c.data);
       QCOMPARE(text(f, c.edit), QString::fromLatin1(c.shown));
@@ -174,7 +174,7 @@ class TestPage2 : public QObject {
 
   void dryContacts() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     click(f, "Button46");  // type of contact 2
     QCOMPARE(built(f).cid2, 0x88);
@@ -258,7 +258,7 @@ class TestPage2 : public QObject {
         {"Edit31", "abc", "Button108", QStringLiteral("'abc' is not a valid integer value\n模块数量配置：0–65535"), app},
     };
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     for (const Good &g : goods) {
       setText(f, g.edit, QString::fromLatin1(g.text));
@@ -291,7 +291,7 @@ class TestPage2 : public QObject {
 
   void refreshReadsThirtyRowsInOrder() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     click(f, "Button88");
     QVERIFY(f.page2Refresh);
@@ -321,7 +321,7 @@ class TestPage2 : public QObject {
     MessageRecorder boxes;
     for (int failed = 0; failed < 30; ++failed) {
       const bool shortAnswer = failed % 2;
-      TForm1 f;
+      TestForm f;
       pretendOpen(f);
       click(f, "Button88");
       const QList<Built> upTo = answerAll(f, [&](int i) {
@@ -342,7 +342,7 @@ class TestPage2 : public QObject {
       QVERIFY(!f.page2Refresh);
     }
     // the failed row need not be the one read again: after step 12, "负载电流增益：" reads 23 to 30
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     click(f, "Button88");
     answerAll(f, [](int i) { return answer(0x42, i == 11 ? 1 : 0, bytes({0, 1})); });
@@ -356,7 +356,7 @@ class TestPage2 : public QObject {
 
   void pageOneRefreshCrossesIntoPageTwo() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     click(f, "Button88");  // sets the page-2 flag; without a link nothing goes out
     pretendOpen(f);
     click(f, "Button24");

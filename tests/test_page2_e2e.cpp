@@ -19,10 +19,10 @@ QStringList expectedRequestLines() {
   return lines;
 }
 
-QComboBox *combo(TForm1 &f, const char *name) { return f.findChild<QComboBox *>(QString::fromLatin1(name)); }
+QComboBox *combo(TestForm &f, const char *name) { return f.findChild<QComboBox *>(QString::fromLatin1(name)); }
 
 // Waits for the answer to the request just sent.
-bool answered(TForm1 &f) {
+bool answered(TestForm &f) {
   return waitFor([&] { return !f.Timer1->Enabled(); }, 3000) && f.panelText(1) != QStringLiteral("通讯超时");
 }
 
@@ -44,7 +44,7 @@ class TestPage2E2E : public QObject {
     MessageRecorder messages;
     Powersim sim;
     QVERIFY(sim.ok());
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, sim.port()));
     for (auto [edit, shown] : edits) setText(f, edit, QStringLiteral("?"));
     for (const char *check : {"CheckBox7", "CheckBox8", "CheckBox2"})

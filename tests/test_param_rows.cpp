@@ -49,7 +49,7 @@ class TestParamRows : public QObject {
         QVERIFY2(!row.decoder, name);
       }
       if (row.write) {
-        QVERIFY2(findDecoder(row.writeCid1, row.writeCid2) == &TForm1::mcu_set_option, name);
+        QVERIFY2(findDecoder(row.writeCid1, row.writeCid2) == &TestForm::mcu_set_option, name);
         QCOMPARE(params::rowIndex(rows, row.write), int(&row - rows.data()));
       }
       // a decoder of its own finds this row (the dry contacts share two, found by contact)
@@ -63,7 +63,7 @@ class TestParamRows : public QObject {
     QFETCH(std::span<const ParamRow>, rows);
     QFETCH(QString, page);
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     auto *sheet = f.findChild<QWidget *>(page);
     QVERIFY(sheet);
@@ -97,9 +97,9 @@ class TestParamRows : public QObject {
     QCOMPARE(findDecoder(0x42, 0xEE), Decoder(nullptr));
     QCOMPARE(findDecoder(0x00, 0x00), Decoder(nullptr));
     // a handler or decoder that is not a row's is found nowhere, and nothing dereferences it
-    QCOMPARE(params::rowIndex(params::page1Rows(), &TForm1::Button24Click), -1);
-    QCOMPARE(params::rowIndex(params::page2Rows(), TForm1::Handler(nullptr)), -1);
-    QCOMPARE(params::decoderRow(params::page1Rows(), &TForm1::mcu_read_record), -1);
+    QCOMPARE(params::rowIndex(params::page1Rows(), &TestForm::Button24Click), -1);
+    QCOMPARE(params::rowIndex(params::page2Rows(), TestForm::Handler(nullptr)), -1);
+    QCOMPARE(params::decoderRow(params::page1Rows(), &TestForm::mcu_read_record), -1);
     QCOMPARE(params::rowIndex(params::page2Rows(), 99), -1);
     QVERIFY(!params::validRow(params::page1Rows(), -1));
   }

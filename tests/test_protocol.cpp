@@ -14,8 +14,8 @@ using namespace testsupport;
 class TestProtocol : public QObject {
   Q_OBJECT
 
-  QString tx(const TForm1 &f) { return QString::fromLatin1(f.txBuffer, f.txLength); }
-  void build(TForm1 &f, const char *adr, const char *c1, const char *c2, const char *data) {
+  QString tx(const TestForm &f) { return QString::fromLatin1(f.txBuffer, f.txLength); }
+  void build(TestForm &f, const char *adr, const char *c1, const char *c2, const char *data) {
     setText(f, "Edit1", QString::fromLatin1(adr));
     setText(f, "Edit2", QString::fromLatin1(c1));
     setText(f, "Edit3", QString::fromLatin1(c2));
@@ -26,7 +26,7 @@ class TestProtocol : public QObject {
  private slots:
   void buildsTheWorkedExamples() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     QVERIFY(!f.Button2->isEnabled());
     build(f, "1", "40", "06", "");
     QCOMPARE(tx(f), QStringLiteral("~014006008;\r"));
@@ -45,7 +45,7 @@ class TestProtocol : public QObject {
 
   void refusedBuildsKeepTheLastFrame() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     build(f, "1", "40", "06", "");
     const QString good = tx(f);
     const int lines = memoLines(f).size();
@@ -89,7 +89,7 @@ class TestProtocol : public QObject {
 
   void sendingWithNoLinkLeavesEverything() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     build(f, "1", "40", "07", "021C");
     setText(f, "Edit4", QStringLiteral("021C"));
     f.Button2Click();
@@ -99,7 +99,7 @@ class TestProtocol : public QObject {
 
   void conversions() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     struct Case {
       const char *text;
       int scale, result;
@@ -150,7 +150,7 @@ class TestProtocol : public QObject {
 
   void dispatchesByTheLastRequest() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     build(f, "1", "40", "07", "021C");
     feed(f, QByteArray("~0140000085\r"));
     QCOMPARE(memoLines(f).mid(1), (QStringList{QStringLiteral(" 7E 30 31 34 30 30 30 30 30 38 35 0D"),
@@ -206,7 +206,7 @@ class TestProtocol : public QObject {
 
   void dataAvailableNeverTrustsStaleBytes() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     build(f, "1", "42", "20", "");
     feed(f, answer(0x42, 0, QByteArray("\x12\x34\x56", 3)));
     QCOMPARE(f.dataAvailable(), 3);

@@ -14,12 +14,12 @@ namespace {
 const QString kReadError = QStringLiteral("读错误！！");
 
 // The index the last record request asked for.
-int requestedIndex(const TForm1 &f) {
+int requestedIndex(const TestForm &f) {
   const Built b = built(f);
   return b.cid2 == 0x8F && b.data.size() == 2 ? uint8_t(b.data[0]) * 256 + uint8_t(b.data[1]) : -1;
 }
 
-void answerCount(TForm1 &f, int count) {
+void answerCount(TestForm &f, int count) {
   click(f, "Button146");
   feed(f, answer(0x42, 0, bytes({count >> 8, count & 0xFF})));
 }
@@ -74,7 +74,7 @@ class TestRecords : public QObject {
   // Count 3: indices 2, 1, 0, each sent by the decoder of the answer before; duplicates kept;
   // answers too short for a record add no row, are reported and do not stop the read-out.
   void readOutGoesDownToZero() {
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     click(f, "Button146");
     QCOMPARE(built(f).data, bytes({0x00, 0x01, 0x01, 0x01, 0x01, 0x01}));
@@ -106,7 +106,7 @@ class TestRecords : public QObject {
 
   // A refusal stops the read-out at the failed index; "获取记录" resumes there, list emptied.
   void refusalStopsAndResumes() {
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     answerCount(f, 5);
     click(f, "Button40");
@@ -127,7 +127,7 @@ class TestRecords : public QObject {
   }
 
   void countFailuresAndNoRecords() {
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     answerCount(f, 4);
     for (auto [rtn, data] : {std::pair{1, bytes({0x00, 0x09})}, {0, bytes({0x09})}}) {  // refused, short

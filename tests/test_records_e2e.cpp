@@ -26,7 +26,7 @@ QString requestLine(uint8_t cid2, const std::vector<uint8_t> &data) {
   return QString::fromLatin1(proto::hexLogLine(proto::encodeFrame(1, 0x42, cid2, data)));
 }
 
-bool idle(const TForm1 &f) { return !f.Timer1->Enabled(); }
+bool idle(const TestForm &f) { return !f.Timer1->Enabled(); }
 
 }  // namespace
 
@@ -43,7 +43,7 @@ class TestRecordsE2E : public QObject {
     Powersim sim(historyOptions({"240517083015:1:1", "241231235958:3:5", "250101000000:9:1", "250102120500:4:2",
                                  "250203101010:2:6"}));
     QVERIFY(sim.ok());
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, sim.port()));
     f.Button4Click();
     click(f, "Button146");
@@ -86,7 +86,7 @@ class TestRecordsE2E : public QObject {
   void energyRowsFromTheController() {
     Powersim sim;
     QVERIFY(sim.ok());
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, sim.port()));
     const QRegularExpression cell(QStringLiteral("^(\\d+(\\.\\d)?)度(\\d+)%$"));
     for (auto [button, row] : {std::pair{"Button94", 13}, {"Button95", 14}, {"Button96", 15}, {"Button98", 16}}) {

@@ -31,10 +31,10 @@ using namespace testsupport;
 
 namespace {
 
-QString sentText(const TForm1 &f) { return requestText(std::string_view(f.txBuffer, static_cast<size_t>(f.txLength))); }
+QString sentText(const TestForm &f) { return requestText(std::string_view(f.txBuffer, static_cast<size_t>(f.txLength))); }
 
 // The request lines of the protocol log (frames start with the start mark's code).
-QStringList frameLines(const TForm1 &f) {
+QStringList frameLines(const TestForm &f) {
   QStringList out;
   for (const QString &line : memoLines(f))
     if (line.startsWith(QLatin1String(" 7E"))) out << line;
@@ -74,9 +74,9 @@ QByteArray contents(const QString &path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-QSize designWindow() { return {TForm1::kDesignClientWidth, TForm1::kDesignClientHeight + TForm1::kStatusBarHeight}; }
+QSize designWindow() { return {TestForm::kDesignClientWidth, TestForm::kDesignClientHeight + TestForm::kStatusBarHeight}; }
 
-QMap<QString, QRect> clientGeometries(const TForm1 &f) {
+QMap<QString, QRect> clientGeometries(const TestForm &f) {
   QMap<QString, QRect> out;
   for (const QWidget *w : f.clientArea()->findChildren<QWidget *>())
     if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
@@ -122,7 +122,7 @@ class TestSafety : public QObject {
     QFETCH(QString, question);
     QFETCH(QString, frame);
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     f.Timer2->SetEnabled(false);  // no polling tick in between
     f.statusPolling = true;
@@ -235,7 +235,7 @@ class TestSafety : public QObject {
     QFETCH(QString, message);
     QFETCH(QString, caption);
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     setText(f, box.constData(), typed);
     click(f, button.constData());
@@ -305,7 +305,7 @@ class TestSafety : public QObject {
     QFETCH(QString, shown);
     QFETCH(QByteArray, data);
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     setText(f, box.constData(), typed);
     click(f, write.constData());
@@ -327,7 +327,7 @@ class TestSafety : public QObject {
     peer.respond = [](const QByteArray &request) {
       return answer(uint8_t(request.mid(3, 2).toInt(nullptr, 16)), 0, {});  // every command acknowledged
     };
-    TForm1 f;
+    TestForm f;
     f.PageControl1->setCurrentIndex(0);  // no status polling in between
     QVERIFY(openLan(f, peer.port()));
     auto frame = [](uint8_t cid1, uint8_t cid2, std::vector<uint8_t> data) {
@@ -462,7 +462,7 @@ class TestSafety : public QObject {
       QSKIP("no device nodes here");
     const Node before = node(path);
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     f.log(QStringLiteral("设置成功"));
     f.saveLogPath = [&] { return path; };
     f.actionSaveLog->trigger();
@@ -503,17 +503,17 @@ class TestSafety : public QObject {
   void opensWithinTheScreen() {
     QFETCH(QRect, available);
     QFETCH(QRect, window);
-    const QRect r = TForm1::initialGeometry(available);
+    const QRect r = TestForm::initialGeometry(available);
     QCOMPARE(r, window);
-    const QSize frame(TForm1::kFrameAllowanceWidth, TForm1::kFrameAllowanceHeight);
-    if (available.width() >= TForm1::kMinimumWidth + frame.width() &&
-        available.height() >= TForm1::kMinimumHeight + frame.height())
+    const QSize frame(TestForm::kFrameAllowanceWidth, TestForm::kFrameAllowanceHeight);
+    if (available.width() >= TestForm::kMinimumWidth + frame.width() &&
+        available.height() >= TestForm::kMinimumHeight + frame.height())
       QVERIFY(available.contains(QRect(r.topLeft(), r.size() + frame)));  // title bar and borders included
   }
 
   void scrollsBelowTheDesignSize() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     f.resize(designWindow());
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
@@ -522,7 +522,7 @@ class TestSafety : public QObject {
     QCOMPARE(scroll->widget(), f.clientArea());
     QCOMPARE(f.clientArea()->objectName(), QStringLiteral("ClientArea"));
     QCOMPARE(f.minimumSize(), QSize(800, 600));
-    const QSize designClient(TForm1::kDesignClientWidth, TForm1::kDesignClientHeight);
+    const QSize designClient(TestForm::kDesignClientWidth, TestForm::kDesignClientHeight);
     QCOMPARE(f.clientArea()->size(), designClient);
     QVERIFY(!scroll->horizontalScrollBar()->isVisible() && !scroll->verticalScrollBar()->isVisible());
     const QMap<QString, QRect> design = clientGeometries(f);

@@ -35,38 +35,38 @@ QByteArray readings(int module, int centivolts, int centiamps, int statusBits, i
 }
 
 // The CID1/CID2 and data of the frame last built.
-QString lastRequest(const TForm1 &f) { return requestText(std::string_view(f.txBuffer, size_t(f.txLength))); }
+QString lastRequest(const TestForm &f) { return requestText(std::string_view(f.txBuffer, size_t(f.txLength))); }
 
 // Answers the request last built, as the controller would.
-void reply(TForm1 &f, const QByteArray &data, uint8_t rtn = 0) { feed(f, answer(uint8_t(f.pendingCid1), rtn, data)); }
+void reply(TestForm &f, const QByteArray &data, uint8_t rtn = 0) { feed(f, answer(uint8_t(f.pendingCid1), rtn, data)); }
 
 // The request at cid1/cid2 is on the line, as if the cycle had just sent it (for module
 // readings, of module `module`).
-void pending(TForm1 &f, int cid1, int cid2, int module = 0) {
+void pending(TestForm &f, int cid1, int cid2, int module = 0) {
   f.pendingCid1 = cid1;
   f.pendingCid2 = cid2;
   f.exchange().clear();
   Exchange::Request r;
   r.cid1 = static_cast<uint8_t>(cid1);
   r.cid2 = static_cast<uint8_t>(cid2);
-  r.tag = TForm1::StatusPoll;
+  r.tag = TestForm::StatusPoll;
   r.context = module;
   r.background = true;
   f.exchange().submit(std::move(r));
 }
 
-QColor lamp(const TForm1 &f, const char *name) {
+QColor lamp(const TestForm &f, const char *name) {
   return f.findChild<TShape *>(QString::fromLatin1(name))->BrushColor();
 }
-QString labelText(const TForm1 &f, const char *name) {
+QString labelText(const TestForm &f, const char *name) {
   return f.findChild<QLabel *>(QString::fromLatin1(name))->text();
 }
-QStringList comboItems(const TForm1 &f) {
+QStringList comboItems(const TestForm &f) {
   QStringList items;
   for (int i = 0; i < f.ComboBox31->count(); ++i) items << f.ComboBox31->itemText(i);
   return items;
 }
-QStringList gridRow(TForm1 &f, int row) {
+QStringList gridRow(TestForm &f, int row) {
   f.Timer4Timer();
   QStringList cells;
   for (int c = 0; c < 7; ++c) cells << f.StringGrid2->Cells(c, row);
@@ -81,7 +81,7 @@ class TestStatus : public QObject {
   void init() { SetMessageBoxHook([](const QString &, const QString &) {}); }
 
   void pageHasEveryControl() {
-    TForm1 f;
+    TestForm f;
     QCOMPARE(f.TabSheet2->objectName(), QStringLiteral("TabSheet2"));
     for (const char *box : {"Edit14", "Edit15", "Edit16", "Edit17", "Edit18", "Edit19", "Edit32", "Edit33"}) {
       QCOMPARE(text(f, box), QStringLiteral("0"));
@@ -110,7 +110,7 @@ class TestStatus : public QObject {
   }
 
   void gridRowsAreFifteenPixelsAndAllInView() {
-    TForm1 f;
+    TestForm f;
     for (int r = 0; r < 13; ++r) QCOMPARE(f.StringGrid2->rowHeight(r), 15);
     for (int r = 0; r < 17; ++r) QCOMPARE(f.StringGrid1->rowHeight(r), 25);
     f.show();
@@ -130,7 +130,7 @@ class TestStatus : public QObject {
         {6, 0x80, 0xFA, "Edit32", "-25"},  {8, 0x01, 0x05, "Edit18", "26.1"}, {11, 0x01, 0xC2, "Edit19", "45"},
         {11, 0xFF, 0xFF, "Edit19", "6553.5"},
     };
-    TForm1 f;
+    TestForm f;
     for (const Row &r : rows) {
       pending(f, 0x42, 0x16);
       reply(f, statusData({{r.offset, r.high}, {r.offset + 1, r.low}}));
@@ -158,7 +158,7 @@ class TestStatus : public QObject {
         {0x42, 0x16, 15, 0x20, "Shape6"},  {0x42, 0x16, 17, 0x08, "Shape26"}, {0x42, 0x16, 17, 0x04, "Shape18"},
         {0x42, 0x16, 17, 0x02, "Shape17"}, {0x42, 0x16, 17, 0x01, "Shape16"}, {0x40, 0x01, 4, 0x20, "Shape22"},
     };
-    TForm1 f;
+    TestForm f;
     const auto lamps = f.TabSheet2->findChildren<TShape *>();
     for (const Row &r : rows) {
       // every lamp green first, then only this row's bit set
@@ -181,7 +181,7 @@ class TestStatus : public QObject {
   }
 
   void batteryAndAcState() {
-    TForm1 f;
+    TestForm f;
     for (auto [bits, shown] : {std::pair{0x14, "均充"}, {0x01, "电池测试"}, {0x03, "快充"}, {0x07, "浮充"},
                                {0x08, "浮充"}, {0x00, "浮充"}, {0x02, "快充"}, {0x00, "快充"}}) {
       pending(f, 0x42, 0x16);
@@ -204,7 +204,7 @@ class TestStatus : public QObject {
   }
 
   void theCycleGoesOnWhilePollingAndStopsOnAFailedRead() {
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     f.PageControl1->setCurrentIndex(1);  // the tick: status read, polling on
     QCOMPARE(lastRequest(f), QStringLiteral("42/16"));
@@ -261,7 +261,7 @@ class TestStatus : public QObject {
   }
 
   void moduleListAndReadingsFillTheGrid() {
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     f.statusPolling = true;
     f.Timer2->SetEnabled(false);
@@ -324,7 +324,7 @@ class TestStatus : public QObject {
   void switchingAModuleOnAndOff() {
     MessageRecorder boxes;
     TimeScale fast(0.25);
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     f.Timer2->SetEnabled(true);
     f.statusPolling = true;
@@ -361,7 +361,7 @@ class TestStatus : public QObject {
   }
 
   void theTimeOutFiresOncePerUnansweredSend() {
-    TForm1 f;
+    TestForm f;
     pretendOpen(f);
     f.mcu_read_dystatus();
     QVERIFY(f.Timer1->Enabled());

@@ -45,7 +45,7 @@ struct Controller {
   int count(const QString &what) const { return int(requests.count(what)); }
 };
 
-QStringList gridRow(const TForm1 &f, int row) {
+QStringList gridRow(const TestForm &f, int row) {
   QStringList cells;
   for (int c = 0; c < 7; ++c) cells << f.StringGrid2->Cells(c, row);
   return cells;
@@ -68,7 +68,7 @@ class TestStatusE2E : public QObject {
     cfg.alarms.ac = 0x20;               // AC breaker
     cfg.moduleFaults[3] = {3, 0x20};    // module 3: short circuit
     Controller c(cfg);
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, c.peer.port()));
     f.PageControl1->setCurrentIndex(1);
     QVERIFY(waitFor([&] { return c.count("42/16") >= 3; }, 15000));
@@ -123,7 +123,7 @@ class TestStatusE2E : public QObject {
     MessageRecorder boxes;
     TimeScale fast(kScale);
     Controller c(sim::ControllerConfig{1, {1, 3, 7}, 0, 5});
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, c.peer.port()));
     f.PageControl1->setCurrentIndex(1);
     QVERIFY(waitFor([&] { return c.count("42/16") >= 2; }, 10000));
@@ -175,7 +175,7 @@ class TestStatusE2E : public QObject {
     TimeScale fast(kScale);
     Powersim sim({QStringLiteral("--modules"), QStringLiteral("1,3,7,12")});
     QVERIFY(sim.ok());
-    TForm1 f;
+    TestForm f;
     QVERIFY(openLan(f, sim.port()));
     f.PageControl1->setCurrentIndex(1);
     QVERIFY(waitFor([&] { return f.StringGrid2->Cells(1, 12) == QStringLiteral("开机"); }, 10000));

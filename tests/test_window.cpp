@@ -43,7 +43,7 @@ class TestWindow : public QObject {
  private slots:
   void startsAsDesigned() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     QCOMPARE(f.windowTitle(), QStringLiteral("系统电源上位机软件"));
     QCOMPARE(f.PageControl1->count(), 7);
     const QStringList captions = {"参数1设置", "系统状态", "参数2设置", "历史记录", "用电量信息", "告警记录", "趋势"};
@@ -61,7 +61,7 @@ class TestWindow : public QObject {
     QCOMPARE(f.Button4->text(), QStringLiteral("清除协议信息"));
     QCOMPARE(f.Button3->text(), QStringLiteral("关闭"));
     QCOMPARE(f.Memo1->editTriggers(), QAbstractItemView::NoEditTriggers);
-    QCOMPARE(f.Memo1->capacity(), TForm1::kMemoMaxLines);
+    QCOMPARE(f.Memo1->capacity(), TestForm::kMemoMaxLines);
 
     QCOMPARE(f.StringGrid1->rowCount(), 17);
     QCOMPARE(f.StringGrid1->columnCount(), 5);
@@ -82,7 +82,7 @@ class TestWindow : public QObject {
 
   void logShowsItsLinesInBatches() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     const int rowsBefore = f.Memo1->model()->rowCount();
     // frame lines are kept compactly; every line reads back as it was written
     const QStringList written = {QStringLiteral("a"), QStringLiteral("读错误！！"), QStringLiteral(" 7E 30 3F 0D"),
@@ -188,7 +188,7 @@ class TestWindow : public QObject {
   // bound, and "清除协议信息" gives the memory back.
   void logFloodIsBoundedInBytesAndClearingFreesIt() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     QCOMPARE(f.Memo1->store().byteCapacity(), LogStore::kMaxBytes);
     const long before = rssKiB();
     std::string chunk(2048, '\0');
@@ -219,7 +219,7 @@ class TestWindow : public QObject {
 
   void logFollowsSelectsCopiesAndSaves() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
     QScrollBar *bar = f.Memo1->verticalScrollBar();
@@ -271,7 +271,7 @@ class TestWindow : public QObject {
   // always painted.
   void repaintsArePacedAndNoneIsLost() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
     QTest::qWait(3 * PaintPacer::kIntervalMs);
@@ -331,7 +331,7 @@ class TestWindow : public QObject {
 
   void clockShowsUtcPlusEightWithTheDate() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     QDateTime now = QDateTime(QDate(2024, 3, 5), QTime(15, 59, 59), Qt::UTC);
     f.clockSource = [&] { return now; };
     f.Timer6Timer();
@@ -354,7 +354,7 @@ class TestWindow : public QObject {
 
   void pollingTickWithoutALinkSendsNothing() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     f.PageControl1->setCurrentIndex(1);  // runs the tick at once
     QVERIFY(memoLines(f).isEmpty());
     QVERIFY(f.Timer2->Enabled());
@@ -375,7 +375,7 @@ class TestWindow : public QObject {
 
   void linkChoiceSwitchesTheFields() {
     MessageRecorder boxes;
-    TForm1 f;
+    TestForm f;
     QCOMPARE(f.RadioButton1->text(), QStringLiteral("RS232/485"));
     QCOMPARE(f.RadioButton2->text(), QStringLiteral("LAN"));
     QVERIFY(f.RadioButton1->isChecked());

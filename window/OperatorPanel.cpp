@@ -26,11 +26,14 @@ QString chainStopText(ChainStop why) {
   return QStringLiteral("中断");
 }
 
-QString chainTitle(const QString &chain) {
-  if (chain == QLatin1String("page1")) return QStringLiteral("参数1刷新");
-  if (chain == QLatin1String("page2")) return QStringLiteral("参数2刷新");
-  if (chain == QLatin1String("records")) return QStringLiteral("读取记录");
-  return chain;
+QString chainTitle(Chain chain) {
+  switch (chain) {
+    case Chain::Page1: return QStringLiteral("参数1刷新");
+    case Chain::Page2: return QStringLiteral("参数2刷新");
+    case Chain::Records: return QStringLiteral("读取记录");
+    case Chain::None: break;
+  }
+  return QString();
 }
 
 QString linkText(bool linkOpen, bool serialLink, bool lanConnected, const QString &where) {
@@ -49,7 +52,7 @@ QString operatorPanelText(const QString &link, const QString &chain, const QStri
 
 // ---------------------------------------------------------------- chain progress
 
-void ChainProgress::step(const QString &chain, int position, int length) {
+void ChainProgress::step(Chain chain, int position, int length) {
   phase_ = Phase::Running;
   chain_ = chain;
   position_ = position;
@@ -68,7 +71,7 @@ void ChainProgress::stop(ChainStop why) {
   } else if (why == ChainStop::NoLink) {
     // a single request that went nowhere: say so, outside any chain
     phase_ = Phase::Stopped;
-    chain_.clear();
+    chain_ = Chain::None;
     why_ = why;
   }
 }
@@ -95,7 +98,7 @@ QString ChainProgress::text() const {
     case Phase::Running: return chainTitle(chain_) + QLatin1Char(' ') + progress;
     case Phase::Finished: return chainTitle(chain_) + QLatin1Char(' ') + progress + QStringLiteral(" 完成");
     case Phase::Stopped:
-      if (chain_.isEmpty()) return QStringLiteral("未发送：") + chainStopText(why_);
+      if (chain_ == Chain::None) return QStringLiteral("未发送：") + chainStopText(why_);
       return chainTitle(chain_) + QStringLiteral(" 停在 ") + progress + QStringLiteral("：") + chainStopText(why_);
   }
   return {};
@@ -106,7 +109,7 @@ QString ChainProgress::text() const {
 // Called on the exchange path, between an answer and the next request: a chain's start is
 // shown at once, its later steps with the clock's next tick, so that laying out the status bar
 // never delays the next request.
-void TForm1::chainStep(const QString &chain, int position, int length) {
+void TForm1::chainStep(Chain chain, int position, int length) {
   chainProgress_.step(chain, position, length);
   if (position <= 1) showOperatorPanel();
 }

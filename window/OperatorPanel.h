@@ -17,8 +17,15 @@ enum class ChainStop {
 };
 QString chainStopText(ChainStop why);
 
-// The title a chain is shown with: "page1", "page2", "records"; an unknown name as it is.
-QString chainTitle(const QString &chain);
+// The chains of requests the window runs.
+enum class Chain {
+  None,     // a single request, outside any chain
+  Page1,    // the page-1 refresh
+  Page2,    // the page-2 refresh
+  Records,  // the history read-out
+};
+// The title a chain is shown with: "参数1刷新", "参数2刷新", "读取记录".
+QString chainTitle(Chain chain);
 
 // The link as the operator opened it: "未连接", "LAN 127.0.0.1:5001" (then " 连接中…" until
 // the connection stands), or "/dev/ttyUSB0 9600". `where` is the part after "LAN " or the
@@ -34,7 +41,7 @@ class ChainProgress {
   enum class Phase { Idle, Running, Finished, Stopped };
 
   // The chain is about to send step `position` (from 1) of `length`.
-  void step(const QString &chain, int position, int length);
+  void step(Chain chain, int position, int length);
   // The answer to the current step was a read error (the chain may go on).
   void readError();
   // The chain cannot go on. Outside a chain, a send with no link open is still noted.
@@ -49,7 +56,7 @@ class ChainProgress {
 
  private:
   Phase phase_ = Phase::Idle;
-  QString chain_;
+  Chain chain_ = Chain::None;
   int position_ = 0, length_ = 0;
   bool readErrorAtStep_ = false;
   ChainStop why_ = ChainStop::Interrupted;

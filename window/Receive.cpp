@@ -17,12 +17,12 @@ QString chunkLine(std::string_view chunk, qint64 leftOut) {
 }
 
 const QString kChecksumError = QStringLiteral("返回数据校验错！！");
+}
 
 // A damaged answer is not decoded: the chain that waited for it goes no further.
-void refuseDamaged(TForm1 &form) {
-  form.setPanelText(1, kChecksumError);
-  form.endChain(form.answeringTag(), ChainStop::DamagedAnswer);
-}
+void TForm1::refuseDamaged() {
+  setPanelText(1, kChecksumError);
+  endChain(answeringTag(), ChainStop::DamagedAnswer);
 }
 
 void TForm1::createExchange() {
@@ -71,7 +71,7 @@ void TForm1::decodeAnswer(const Exchange::Request &r, std::string_view chunk, qi
     // No answer is this long: it is refused like a damaged frame, never copied. The log
     // shows its beginning and how much more there was.
     log(chunkLine(chunk, leftOut));
-    refuseDamaged(*this);
+    refuseDamaged();
     return;
   }
   std::memcpy(rxBuffer, chunk.data(), chunk.size());
@@ -90,7 +90,7 @@ void TForm1::strayChunk(std::string_view chunk, qint64 leftOut, Exchange::Stray 
 
 void TForm1::comm_fenjie(QObject *Sender, int length) {
   if (length < 0 || length > proto::kBufferSize || !answering_) {
-    refuseDamaged(*this);
+    refuseDamaged();
     return;
   }
   const proto::Answer a = proto::checkAnswer(std::string_view(rxBuffer, static_cast<size_t>(length)));
@@ -103,7 +103,7 @@ void TForm1::comm_fenjie(QObject *Sender, int length) {
   const char sumText[2] = {kDigits[a.computedChecksum >> 4], kDigits[a.computedChecksum & 0xF]};
   log(QString::fromLatin1(sumText, 2));
   if (!a.intact()) {
-    refuseDamaged(*this);
+    refuseDamaged();
     return;
   }
   // an answer that came through clears what panel 1 said of an earlier failed exchange

@@ -73,145 +73,36 @@ class TForm1 : public QMainWindow {
   ~TForm1() override;
   // A button handler, or a read that a refresh chain calls next.
   using Handler = void (TForm1::*)();
+  // Who sends: the operator, a chain, or status polling. Every request carries it to its
+  // answer, so a chain goes on only from its own answers.
+  enum RequestTag { OperatorRequest, Page1Chain, Page2Chain, RecordsChain, StatusPoll };
 
-  // ---- controls outside the pages
-  QGroupBox *GroupBox1;
-  QRadioButton *RadioButton1, *RadioButton2;
-  QLabel *Label5, *Label6;
-  QComboBox *ComboBox1;
-  QLineEdit *Edit12, *Edit13;
-  QPushButton *Button29;
-  QLabel *Label1, *Label2, *Label3, *Label4, *Label79;
-  QLineEdit *Edit1, *Edit2, *Edit3, *Edit4;
-  QPushButton *Button1, *Button2, *Button3, *Button4, *Button23;
-  TLogView *Memo1;
-  QAction *actionSaveLog;  // in Memo1's context menu
-  QTabWidget *PageControl1;
-  QWidget *TabSheet1, *TabSheet2, *TabSheet3, *TabSheet4, *TabSheet5;
-  TStringGrid *StringGrid1, *StringGrid2;
-  QStatusBar *StatusBar1;
-  PaintPacer *paintPacer;  // the window repaints at most every 20 ms
-  std::array<QLabel *, 3> StatusPanels;
-  SteadyTimer *Timer1, *Timer2, *Timer3, *Timer4, *Timer5, *Timer6;
-  TComm *Comm1;
-  QTcpSocket *ClientSocket1;
+  // The named entry points: the controls' handlers, the reads a chain calls next and the
+  // decoders answers are routed to. Everything else of the window is its own; tests reach it
+  // through TestForm (tests/support/TestForm.h).
 
   // ---- start-up, close, log, status bar, timers (window/)
   void FormCreate();
   void FormClose();
-  void Button3Click();
-  void Button4Click();
+  void Button3Click();  // "清除" the log
+  void Button4Click();  // "保存" the log
   void Button23Click();
-  void Timer1Timer();
-  void Timer2Timer();
-  void Timer3Timer();
+  void Timer1Timer();  // the request's time-out
+  void Timer2Timer();  // the status-bar clock
+  void Timer3Timer();  // the status page's polling
   void Timer6Timer();
   void PageControl1Change();
-  // Adds a line to the protocol log; it shows within the log's batch period.
-  void log(const QString &line);
-  void logFrame(std::string_view chars);  // the hexadecimal line of a frame's or chunk's characters
-  // "保存协议信息…": the whole log as UTF-8 text, one line per line, to the file saveLogPath
-  // names (a file dialog; tests replace it), by writeWholeFile. No name, no file; a failed
-  // or refused save says why.
-  void saveLog();
-  std::function<QString()> saveLogPath;
-  QString panelText(int panel) const;
-  void setPanelText(int panel, const QString &text);
-  // What every decoder does with a non-zero return code or a short answer: "读错误！！" in the
-  // protocol log, or in status panel 2 when toPanel.
-  void reportReadError(bool toPanel);
-  // Every chain (page-1 and page-2 refresh, history read-out) reports the step it is about to
-  // send (position counted from 1) and its length; the status bar shows the progress.
-  void chainStep(const QString &chain, int position, int length);
-  // The status-bar clock's time: UTC + 8 hours.
-  QDateTime clockNow() const;
-  // The protocol log keeps this many newest lines.
-  static constexpr int kMemoMaxLines = 1000000;
-  // Source of the UTC time for the clock; tests replace it.
-  std::function<QDateTime()> clockSource;
-  ClockSnapshot clockSnapshot;
 
-  // ---- status panel 0: link, chain progress, last read error (window/OperatorPanel.cpp)
-  // A chain cannot go on (time-out, damaged answer, no link open).
-  void chainStopped(ChainStop why);
-  // The request of chain `tag` (a RequestTag) cannot go on: the chain ends there. Requests of
-  // the operator and of polling end nothing.
-  void endChain(int tag, ChainStop why);
-  // Whether a request of a chain (refresh or record read-out) is on the line or waits.
-  bool chainWaiting() const;
-  // Esc: the running chain (refresh or record read-out) goes no further.
-  void cancelChain();
-  // Settles a chain that has ended and rewrites the panel; runs with the clock.
-  void updateOperatorPanel();
-
-  // ---- exports and resizing (window/)
-  // Writes a table's texts as shown to a CSV file the operator chooses.
-  void exportTable(const QTableWidget *table, const QString &suggestedName);
-  // The client area's size at the design size of the window; larger, the log and pages grow.
-  static constexpr int kDesignClientWidth = 1062, kDesignClientHeight = 705;
-  // Smaller, down to the window's minimum, the client area keeps the design size and scrolls.
-  static constexpr int kMinimumWidth = 800, kMinimumHeight = 600, kStatusBarHeight = 33;
-  // Room left on the screen for the title bar and borders around the window.
-  static constexpr int kFrameAllowanceWidth = 16, kFrameAllowanceHeight = 40;
-  // Where the window opens on a screen with this free area: the frame's top-left corner and
-  // the size within the frame.
-  static QRect initialGeometry(const QRect &available);
-  // The widget that holds the window's controls (in the central scroll area).
-  QWidget *clientArea() const { return clientArea_; }
-
-  // ---- request builder and sender (protocol/)
-  void Button1Click();
-  void Button2Click();
-  // The exchange every page uses: CID1/CID2 (and data) into the edits, build, and send when
-  // the build succeeded.
-  void sendRequest(const QString &cid1, const QString &cid2);
-  void sendRequest(const QString &cid1, const QString &cid2, const QString &data);
-  bool lastBuildOk() const { return lastBuildOk_; }
-  // The CID1/CID2 of the last request built. The answer on the line is decoded by its own
-  // request's, which the exchange keeps.
-  int pendingCid1 = 0, pendingCid2 = 0;
-  char txBuffer[proto::kBufferSize] = {};
-  int txLength = 0;
-  // Who sends: the operator, a chain, or status polling. Every request carries it to its
-  // answer, so a chain goes on only from its own answers.
-  enum RequestTag { OperatorRequest, Page1Chain, Page2Chain, RecordsChain, StatusPoll };
-  // The request whose answer is being decoded, or nullptr.
-  const Exchange::Request *answering() const { return answering_; }
-  int answeringTag() const;
-  int answeringContext() const;
-  // Whether the answer being decoded carries chain `tag` on: the chain's own answers do; so
-  // does any answer but a poll's while the chain waits for nothing (a stopped chain resumes
-  // from a later read of its row). An answer never carries on a chain that has a request of
-  // its own on the line or waiting.
-  bool carriesOn(int tag) const;
-  Exchange &exchange() { return *exchange_; }
-
-  // ---- conversions with their messages (protocol/)
+  // ---- request builder and sender, answer dispatch (window/Request.cpp, window/Receive.cpp)
+  void Button1Click();  // "生成命令"
+  void Button2Click();  // "发送命令"
+  void comm_fenjie(QObject *Sender, int length);
+  void mcu_set_option(QObject *Sender);
   // Shows the conversion's messages; ok (if given) tells whether the text was a number.
   // detail, when given, is a second line of every message (which box, what it allows).
   int chartofloat(const QString &text, int scale, bool *ok = nullptr, const QString &detail = QString());
 
-  // ---- response dispatch (protocol/)
-  // One chunk from a link: stops the time-out, fills the receive buffer, dispatches.
-  // A chunk longer than limit is logged and refused like a damaged frame; leftOut counts
-  // bytes of the chunk that came after data and were not kept.
-  void receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit = proto::kBufferSize,
-                    qint64 leftOut = 0);
-  void comm_fenjie(QObject *Sender, int length);
-  void mcu_set_option(QObject *Sender);
-  char rxBuffer[proto::kBufferSize] = {};
-  uint8_t payload[proto::kBufferSize] = {};
-  int payloadWritten = 0;  // payload bytes the last frame wrote
-  uint8_t returnCode() const { return payload[2]; }
-  uint8_t dataByte(int k) const { return payload[4 + k]; }
-  // Data bytes the last answer really carried: its length byte, bounded by what it held.
-  int dataAvailable() const;
-  // True when the last answer was accepted and carries at least `bytes` data bytes; otherwise
-  // reports "读错误！！" (in status panel 2 when errorToPanel): nothing is decoded from what an
-  // earlier answer left in the payload.
-  bool answerHolds(int bytes, bool errorToPanel);
-
-  // ---- links (link/)
+  // ---- links (window/Links.cpp)
   void RadioButton1Click();
   void RadioButton2Click();
   void Button29Click();
@@ -220,29 +111,19 @@ class TForm1 : public QMainWindow {
   void ClientSocket1Read();
   void Comm1ReceiveData(QObject *Sender, const char *Buffer, uint16_t BufferLength);
   void Comm1RequestHangup(QObject *Sender);
-  void fillPortList();
-  bool linkOpen = false, serialLink = false, lanConnected = false;
 
-  // ==== system status page and rectifier modules (pages/Status.cpp, pages/Modules.cpp) ====
+  // ---- system status page and rectifier modules (pages/Status.cpp, pages/Modules.cpp)
 #define STATUS_DECLARE_REQUEST(handler, cid1, cid2) void handler();
 #define STATUS_DECLARE_DECODER(decoder, answer) void decoder(QObject *Sender);
-#define STATUS_DECLARE_HANDLER(handler) void handler();
   STATUS_REQUESTS(STATUS_DECLARE_REQUEST)
   STATUS_DECODERS(STATUS_DECLARE_DECODER)
-  STATUS_HANDLERS(STATUS_DECLARE_HANDLER)
 #undef STATUS_DECLARE_REQUEST
 #undef STATUS_DECLARE_DECODER
-#undef STATUS_DECLARE_HANDLER
-  QLabel *Label41, *Label68;
-  TShape *Shape9;
-  QComboBox *ComboBox31;
-  QPushButton *Button114, *Button115;
-  bool statusPolling = false;  // the polling cycle may go on to its next request
-  status::ModuleTable moduleTable;
-  int currentModule = 0;        // the module whose readings were asked for last, 0 for none
-  bool moduleSwitchOn = false;  // the on/off buttons' choice, sent 500 ms later
-  int moduleSwitchNumber = 0;   // the module it is for (as clicked), 0 for none
-  // ==== end of the system status page ====
+  void mcu_get_dymostatus();  // the readings of the next fitted module
+  void Timer4Timer();         // the module phase of the polling cycle
+  void Button21Click();       // "开机"
+  void Button22Click();       // "关机"
+  void Timer5Timer();         // sends the on/off choice, 500 ms after the click
 
   // ---- the named handlers and decoders of the parameter pages' rows (pages/Page1Rows.h,
   // pages/Page2Rows.h)
@@ -274,41 +155,12 @@ class TForm1 : public QMainWindow {
 #undef PARAM_DECLARE_ROW2
 #undef PARAM_DECLARE_SHARED
 
-  // ---- alarm journal, trends and recording (pages/Monitor.cpp)
-  QCheckBox *CheckBoxMonitor = nullptr;     // "后台监视", unticked at start
-  QCheckBox *CheckBoxAlarmSound = nullptr;  // "告警提示音", ticked at start
-  QWidget *TabSheetAlarms = nullptr, *TabSheetTrend = nullptr;
-  QTableView *AlarmJournal = nullptr;
-  QChartView *TrendChart = nullptr;
-  QComboBox *ComboBoxTrendWindow = nullptr;
-  QPushButton *ButtonRecord = nullptr;
-  QAction *actionRecordCsv = nullptr;
-  // "后台监视" is ticked: status polling goes on whichever page is shown.
-  bool backgroundMonitoring() const;
-  // Hooks: a status or AC answer has been shown (boxes, lamps, state texts); a polling cycle
-  // has read its last module; the link was lost (up false) or is back, with the message that
-  // says why. Each feeds the journal, the trends and the recording.
-  void monitorStatusShown(StatusAnswer answer);
-  void monitorModulesShown();
-  void monitorLinkEvent(bool up, const QString &message);
-  // PC time for the journal, trends and recording, ms since 1970 UTC; tests replace it.
-  std::function<qint64()> monitorClock;
-  // A new alarm: a beep (when sound, "告警提示音" ticked) and the taskbar entry flashing.
-  std::function<void(bool sound)> alarmAlert;
-  // Starts or stops the recording to CSV (ButtonRecord, actionRecordCsv).
-  void ButtonRecordClick();
-  bool recording() const;
-
-  // ---- parameter page 1 (pages/)
-  void Button24Click();
+  // ---- parameter page 1 (pages/Page1.cpp)
+  void Button24Click();  // "刷新": the page-1 refresh chain
   void mcu_shaxincs_option();
-  bool page1Refresh = false;
-  int page1Position = 0;
 
-  // ---- parameter page 2 and the dry contacts (pages/)
-  void Button88Click();
-  bool page2Refresh = false;
-  int page2Position = 0;  // the contact (1-4) of the last dry-contact read
+  // ---- parameter page 2 and the dry contacts (pages/Page2.cpp)
+  void Button88Click();  // "刷新": the page-2 refresh chain
 
   // ---- history records, page "历史记录" (pages/Records.cpp)
   void Button146Click();  // "读记录数"
@@ -316,10 +168,6 @@ class TForm1 : public QMainWindow {
   void Button41Click();   // "清除记录"
   void mcu_read_recordnum(QObject *Sender);
   void mcu_read_record(QObject *Sender);
-  TValueListEditor *ValueListEditor1;
-  int recordIndex = 0;  // the next record to request: count - 1 after "读记录数", then down to 0
-  int recordsRead = 0;  // the read-out's position, counted from 1
-  int recordCount = 0;  // the requests the read-out makes in all
 
   // ---- energy statistics, page "用电量信息" (pages/Energy.cpp)
 #define ENERGY_DECLARE_TOTAL(button, caption, decoder, cid2, row) \
@@ -329,24 +177,182 @@ class TForm1 : public QMainWindow {
 #undef ENERGY_DECLARE_TOTAL
   void Button97Click();  // "获取月份"
   void Read_MonthRecord(QObject *Sender);
-  QComboBox *ComboBox2;
+
+  // ---- alarm journal, trends and recording (pages/Monitor.cpp)
+  void ButtonRecordClick();  // starts or stops the recording to CSV (ButtonRecord, actionRecordCsv)
 
  protected:
   void closeEvent(QCloseEvent *e) override;
   bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
+  friend class TestForm;
+  friend struct SendingAs;
+  friend class MonitorState;
+
+  // ---- controls outside the pages
+  QGroupBox *GroupBox1;
+  QRadioButton *RadioButton1, *RadioButton2;
+  QLabel *Label5, *Label6;
+  QComboBox *ComboBox1;
+  QLineEdit *Edit12, *Edit13;
+  QPushButton *Button29;
+  QLabel *Label1, *Label2, *Label3, *Label4, *Label79;
+  QLineEdit *Edit1, *Edit2, *Edit3, *Edit4;
+  QPushButton *Button1, *Button2, *Button3, *Button4, *Button23;
+  TLogView *Memo1;
+  QAction *actionSaveLog;  // in Memo1's context menu
+  QTabWidget *PageControl1;
+  QWidget *TabSheet1, *TabSheet2, *TabSheet3, *TabSheet4, *TabSheet5;
+  TStringGrid *StringGrid1, *StringGrid2;
+  QStatusBar *StatusBar1;
+  PaintPacer *paintPacer;  // the window repaints at most every 20 ms
+  std::array<QLabel *, 3> StatusPanels;
+  SteadyTimer *Timer1, *Timer2, *Timer3, *Timer4, *Timer5, *Timer6;
+  TComm *Comm1;
+  QTcpSocket *ClientSocket1;
+
+  // ---- start-up, close, log, status bar, timers (window/)
+  // Adds a line to the protocol log; it shows within the log's batch period.
+  void log(const QString &line);
+  void logFrame(std::string_view chars);  // the hexadecimal line of a frame's or chunk's characters
+  // "保存协议信息…": the whole log as UTF-8 text, one line per line, to the file saveLogPath
+  // names (a file dialog; tests replace it), by writeWholeFile. No name, no file; a failed
+  // or refused save says why.
+  void saveLog();
+  std::function<QString()> saveLogPath;
+  QString panelText(int panel) const;
+  void setPanelText(int panel, const QString &text);
+  // What every decoder does with a non-zero return code or a short answer: "读错误！！" in the
+  // protocol log, or in status panel 2 when toPanel.
+  void reportReadError(bool toPanel);
+  // Every chain (page-1 and page-2 refresh, history read-out) reports the step it is about to
+  // send (position counted from 1) and its length; the status bar shows the progress.
+  void chainStep(Chain chain, int position, int length);
+  // The status-bar clock's time: UTC + 8 hours.
+  QDateTime clockNow() const;
+  // The protocol log keeps this many newest lines.
+  static constexpr int kMemoMaxLines = 1000000;
+  // Source of the UTC time for the clock; tests replace it.
+  std::function<QDateTime()> clockSource;
+  ClockSnapshot clockSnapshot;
+
+  // ---- status panel 0: link, chain progress, last read error (window/OperatorPanel.cpp)
+  // A chain cannot go on (time-out, damaged answer, no link open).
+  void chainStopped(ChainStop why);
+  // The request of chain `tag` (a RequestTag) cannot go on: the chain ends there. Requests of
+  // the operator and of polling end nothing.
+  void endChain(int tag, ChainStop why);
+  // Whether a request of a chain (refresh or record read-out) is on the line or waits.
+  bool chainWaiting() const;
+  // Esc: the running chain (refresh or record read-out) goes no further.
+  void cancelChain();
+  // Settles a chain that has ended and rewrites the panel; runs with the clock.
+  void updateOperatorPanel();
+  void showOperatorPanel();
+  void rememberLink();
+  ChainProgress chainProgress_;
+  QString linkWhere_;
+  QString lastReadError_;
+
+  // ---- exports and resizing (window/)
+  // Writes a table's texts as shown to a CSV file the operator chooses.
+  void exportTable(const QTableWidget *table, const QString &suggestedName);
+  void addExportAction(QTableWidget *table, const char *name, const QString &suggestedName);
+  // The client area's size at the design size of the window; larger, the log and pages grow.
+  static constexpr int kDesignClientWidth = 1062, kDesignClientHeight = 705;
+  // Smaller, down to the window's minimum, the client area keeps the design size and scrolls.
+  static constexpr int kMinimumWidth = 800, kMinimumHeight = 600, kStatusBarHeight = 33;
+  // Room left on the screen for the title bar and borders around the window.
+  static constexpr int kFrameAllowanceWidth = 16, kFrameAllowanceHeight = 40;
+  // Where the window opens on a screen with this free area: the frame's top-left corner and
+  // the size within the frame.
+  static QRect initialGeometry(const QRect &available);
+  void growWithClientArea(QSize client);
+  // A control that follows the client area's growth beyond the design size.
+  struct Follower {
+    enum How { RightOfPages = 1, Below = 2, WiderAsPages = 4, WiderAsLog = 8, Taller = 16 };
+    QWidget *control;
+    QRect design;
+    int how;
+  };
+  std::vector<Follower> followers_;
+  QWidget *clientArea_ = nullptr;  // holds the window's controls, in the central scroll area
   void buildWindow();
   void buildPages();
-  void buildPage1();
-  void buildPage2();
   void buildLinkGroup();
-  // link internals
+  void onButton(QPushButton *button, void (TForm1::*handler)());
+  bool closed_ = false;
+
+  // ---- request builder and sender (window/Request.cpp)
+  // The exchange every page uses: CID1/CID2 (and data) into the edits, build, and send when
+  // the build succeeded.
+  void sendRequest(const QString &cid1, const QString &cid2);
+  void sendRequest(const QString &cid1, const QString &cid2, const QString &data);
+  bool buildRequest();
+  bool lastBuildOk_ = false;
+  // The CID1/CID2 of the last request built. The answer on the line is decoded by its own
+  // request's, which the exchange keeps.
+  int pendingCid1 = 0, pendingCid2 = 0;
+  char txBuffer[proto::kBufferSize] = {};
+  int txLength = 0;
+  // What the next request is sent as; a chain's continuation is sent as its answer was.
+  struct Sending {
+    int tag = OperatorRequest;
+    int context = 0;
+    bool automatic = false;  // nobody clicked: no message box, the status bar says why
+    bool background = false;
+  };
+  Sending sending_;
+  QString buildError_;  // why the last automatic build was refused
+  QString pollData_;    // the data of the poll being built (never the data box's text)
+
+  // ---- the exchange and answer dispatch (window/Receive.cpp)
+  void createExchange();
+  void decodeAnswer(const Exchange::Request &r, std::string_view chunk, qint64 leftOut);
+  void strayChunk(std::string_view chunk, qint64 leftOut, Exchange::Stray kind);
+  void requestTimedOut(const Exchange::Request &r);
+  void refuseDamaged();
+  std::unique_ptr<Exchange> exchange_;
+  SteadyTimer *graceTimer_ = nullptr;
+  // The request whose answer is being decoded, or nullptr.
+  const Exchange::Request *answering_ = nullptr;
+  int answeringTag() const;
+  int answeringContext() const;
+  // Whether the answer being decoded carries chain `tag` on: the chain's own answers do; so
+  // does any answer but a poll's while the chain waits for nothing (a stopped chain resumes
+  // from a later read of its row). An answer never carries on a chain that has a request of
+  // its own on the line or waiting.
+  bool carriesOn(int tag) const;
+  int cancelledChain_ = OperatorRequest;  // a chain Esc stopped, until it is started again
+  // One chunk from a link: stops the time-out, fills the receive buffer, dispatches.
+  // A chunk longer than limit is logged and refused like a damaged frame; leftOut counts
+  // bytes of the chunk that came after data and were not kept.
+  void receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit = proto::kBufferSize,
+                    qint64 leftOut = 0);
+  char rxBuffer[proto::kBufferSize] = {};
+  uint8_t payload[proto::kBufferSize] = {};
+  int payloadWritten = 0;  // payload bytes the last frame wrote
+  uint8_t returnCode() const { return payload[2]; }
+  uint8_t dataByte(int k) const { return payload[4 + k]; }
+  // Data bytes the last answer really carried: its length byte, bounded by what it held.
+  int dataAvailable() const;
+  // True when the last answer was accepted and carries at least `bytes` data bytes; otherwise
+  // reports "读错误！！" (in status panel 2 when errorToPanel): nothing is decoded from what an
+  // earlier answer left in the payload.
+  bool answerHolds(int bytes, bool errorToPanel);
+
+  // ---- links (window/Links.cpp)
+  void fillPortList();
   void createComm1();
   void createLanLink();
   void showLinkOpen();
   void closeLink();
   void openLink(Link *link);
+  bool linkOpen = false, serialLink = false, lanConnected = false;
+  SerialLink *serialLink_ = nullptr;
+  LanLink *lanLink_ = nullptr;
+  Link *link_ = nullptr;  // the open one
   // Reconnecting after a drop the operator did not ask for, with "自动重连" ticked: tries with
   // back-off until one succeeds or the operator stops it (the link button, or unticking).
   void linkLost(const QString &what);
@@ -358,58 +364,18 @@ class TForm1 : public QMainWindow {
   Link *reconnectLink_ = nullptr;  // the link to open again, while reconnecting
   int reconnectTries_ = 0;
   QString reconnectNote_;  // for panel 0
-  SerialLink *serialLink_ = nullptr;
-  LanLink *lanLink_ = nullptr;
-  Link *link_ = nullptr;  // the open one
-  // the exchange and what it needs of the window
-  void createExchange();
-  void decodeAnswer(const Exchange::Request &r, std::string_view chunk, qint64 leftOut);
-  void strayChunk(std::string_view chunk, qint64 leftOut, Exchange::Stray kind);
-  void requestTimedOut(const Exchange::Request &r);
-  int cancelledChain_ = OperatorRequest;  // a chain Esc stopped, until it is started again
-  bool recordCountKnown_ = false;         // "读记录数" answered on this link
-  bool fetchAfterCount_ = false;          // "获取记录" waits for the count it asked for
-  QLabel *LabelRecordCount = nullptr;
-  void startRecordReadOut();
+
+  // ---- system status page and rectifier modules (pages/Status.cpp, pages/Modules.cpp)
+  QLabel *Label41, *Label68;
+  TShape *Shape9;
+  QComboBox *ComboBox31;
+  QPushButton *Button114, *Button115;
+  bool statusPolling = false;  // the polling cycle may go on to its next request
+  status::ModuleTable moduleTable;
+  int currentModule = 0;        // the module whose readings were asked for last, 0 for none
+  bool moduleSwitchOn = false;  // the on/off buttons' choice, sent 500 ms later
+  int moduleSwitchNumber = 0;   // the module it is for (as clicked), 0 for none
   void pollTick();
-  std::unique_ptr<Exchange> exchange_;
-  SteadyTimer *graceTimer_ = nullptr;
-  const Exchange::Request *answering_ = nullptr;
-  // What the next request is sent as; a chain's continuation is sent as its answer was.
-  struct Sending {
-    int tag = OperatorRequest;
-    int context = 0;
-    bool automatic = false;  // nobody clicked: no message box, the status bar says why
-    bool background = false;
-  };
-  Sending sending_;
-  friend struct SendingAs;
-  QString buildError_;  // why the last automatic build was refused
-  QString pollData_;    // the data of the poll being built (never the data box's text)
-  bool buildRequest();
-  void onButton(QPushButton *button, void (TForm1::*handler)());
-  // what both parameter pages do with a row (pages/ParamTable.cpp)
-  QWidget *placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape);
-  // Shows the answer in the control; false (with the error reported) when it is no good.
-  bool paramDecode(const ParamRow &row, QWidget *control);
-  void paramWrite(const ParamRow &row, QWidget *control);
-  // page 1 internals: rows by their index in the page's table
-  void page1Read(int row);
-  void page1Write(int row);
-  void page1Decode(int row);
-  void page1SetClock();
-  std::vector<QWidget *> page1Controls_;
-  // page 2 internals: rows by their index in the page's table
-  void page2Read(int row);
-  void page2Write(int row);
-  void page2Decode(int row);
-  void page2DecodeContact(bool type);
-  // After a good answer at a step: the next read of the page-2 refresh, or its end.
-  void page2Continue(int step);
-  // The page-2 refresh step (15-17) that a page-1 read is, or 0.
-  int page2StepOf(Handler read) const;
-  std::vector<QWidget *> page2Controls_;
-  // status page internals
   void buildStatusPage();
   void buildModuleControls();
   void resetModuleTable();
@@ -433,39 +399,79 @@ class TForm1 : public QMainWindow {
   std::vector<QLineEdit *> statusBoxes_;  // by row of status::measurements()
   std::vector<TShape *> statusLamps_;     // by row of status::lamps()
   std::array<std::optional<status::ModuleRecord>, status::kModules + 1> gridShown_;  // as the grid shows it
-  // alarm journal, trends and recording internals (pages/Monitor.cpp)
-  void buildMonitorPages();
-  MonitorState *monitor_ = nullptr;
-  friend class MonitorState;
-  // history records internals
+
+  // ---- what both parameter pages do with a row (pages/ParamTable.cpp)
+  QWidget *placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape);
+  // Shows the answer in the control; false (with the error reported) when it is no good.
+  bool paramDecode(const ParamRow &row, QWidget *control);
+  void paramWrite(const ParamRow &row, QWidget *control);
+
+  // ---- parameter page 1: rows by their index in the page's table (pages/Page1.cpp)
+  void buildPage1();
+  void page1Read(int row);
+  void page1Write(int row);
+  void page1Decode(int row);
+  void page1SetClock();
+  std::vector<QWidget *> page1Controls_;
+  bool page1Refresh = false;
+  int page1Position = 0;
+
+  // ---- parameter page 2: rows by their index in the page's table (pages/Page2.cpp)
+  void buildPage2();
+  void page2Read(int row);
+  void page2Write(int row);
+  void page2Decode(int row);
+  void page2DecodeContact(bool type);
+  // After a good answer at a step: the next read of the page-2 refresh, or its end.
+  void page2Continue(int step);
+  // The page-2 refresh step (15-17) that a page-1 read is, or 0.
+  int page2StepOf(Handler read) const;
+  std::vector<QWidget *> page2Controls_;
+  bool page2Refresh = false;
+  int page2Position = 0;  // the contact (1-4) of the last dry-contact read
+
+  // ---- history records (pages/Records.cpp)
   void buildRecordsPage();
   void requestRecord();
-  // energy internals
+  void startRecordReadOut();
+  TValueListEditor *ValueListEditor1;
+  QLabel *LabelRecordCount = nullptr;
+  int recordIndex = 0;  // the next record to request: count - 1 after "读记录数", then down to 0
+  int recordsRead = 0;  // the read-out's position, counted from 1
+  int recordCount = 0;  // the requests the read-out makes in all
+  bool recordCountKnown_ = false;  // "读记录数" answered on this link
+  bool fetchAfterCount_ = false;   // "获取记录" waits for the count it asked for
+
+  // ---- energy statistics (pages/Energy.cpp)
   void buildEnergyPage();
   void energyShowUsers(int row, int firstFigure, int firstPercent);
   void energyShowTotals(int row);
+  QComboBox *ComboBox2;
 
-  // status panel 0
-  void showOperatorPanel();
-  void rememberLink();
-  ChainProgress chainProgress_;
-  QString linkWhere_;
-  QString lastReadError_;
-  // exports and resizing
-  void addExportAction(QTableWidget *table, const char *name, const QString &suggestedName);
-  void growWithClientArea(QSize client);
-  // A control that follows the client area's growth beyond the design size.
-  struct Follower {
-    enum How { RightOfPages = 1, Below = 2, WiderAsPages = 4, WiderAsLog = 8, Taller = 16 };
-    QWidget *control;
-    QRect design;
-    int how;
-  };
-  std::vector<Follower> followers_;
-
-  QWidget *clientArea_ = nullptr;
-  bool lastBuildOk_ = false;
-  bool closed_ = false;
+  // ---- alarm journal, trends and recording (pages/Monitor.cpp)
+  void buildMonitorPages();
+  // "后台监视" is ticked: status polling goes on whichever page is shown.
+  bool backgroundMonitoring() const;
+  // Hooks: a status or AC answer has been shown (boxes, lamps, state texts); a polling cycle
+  // has read its last module; the link was lost (up false) or is back, with the message that
+  // says why. Each feeds the journal, the trends and the recording.
+  void monitorStatusShown(StatusAnswer answer);
+  void monitorModulesShown();
+  void monitorLinkEvent(bool up, const QString &message);
+  bool recording() const;
+  // PC time for the journal, trends and recording, ms since 1970 UTC; tests replace it.
+  std::function<qint64()> monitorClock;
+  // A new alarm: a beep (when sound, "告警提示音" ticked) and the taskbar entry flashing.
+  std::function<void(bool sound)> alarmAlert;
+  QCheckBox *CheckBoxMonitor = nullptr;     // "后台监视", unticked at start
+  QCheckBox *CheckBoxAlarmSound = nullptr;  // "告警提示音", ticked at start
+  QWidget *TabSheetAlarms = nullptr, *TabSheetTrend = nullptr;
+  QTableView *AlarmJournal = nullptr;
+  QChartView *TrendChart = nullptr;
+  QComboBox *ComboBoxTrendWindow = nullptr;
+  QPushButton *ButtonRecord = nullptr;
+  QAction *actionRecordCsv = nullptr;
+  MonitorState *monitor_ = nullptr;
 };
 
 // Requests made in its scope are sent as `tag` (a chain, polling, the operator), with the

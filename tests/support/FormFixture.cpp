@@ -26,7 +26,7 @@ MessageRecorder::~MessageRecorder() {
 }
 bool MessageRecorder::saw(const QString &t, const QString &c) const { return boxes.contains(qMakePair(t, c)); }
 
-QStringList memoLines(const TForm1 &form) {
+QStringList memoLines(const TestForm &form) {
   // the lines logged so far are shown within the log's batch period
   if (!waitFor([&] { return !form.Memo1->hasPending(); }, 5000)) qFatal("the protocol log never showed its lines");
   const QAbstractItemModel *model = form.Memo1->model();
@@ -35,7 +35,7 @@ QStringList memoLines(const TForm1 &form) {
   return lines;
 }
 
-QString lastMemoLine(const TForm1 &form) {
+QString lastMemoLine(const TestForm &form) {
   const QStringList lines = memoLines(form);
   return lines.isEmpty() ? QString() : lines.last();
 }
@@ -47,7 +47,7 @@ QString requestText(std::string_view frame) {
   return s.toUpper();
 }
 
-void feed(TForm1 &form, const QByteArray &chunk) {
+void feed(TestForm &form, const QByteArray &chunk) {
   Exchange &x = form.exchange();
   if (!x.onLine() && !x.inGrace() && x.waiting() == 0 && form.txLength > 0) {
     // the request built last, as if it had been sent
@@ -71,30 +71,30 @@ QByteArray sealed(const QByteArray &text) {
 }
 
 template <class W>
-static W *find(const TForm1 &form, const char *name) {
+static W *find(const TestForm &form, const char *name) {
   W *w = form.findChild<W *>(QString::fromLatin1(name));
   if (!w) qFatal("no control %s", name);
   return w;
 }
 
-QString text(const TForm1 &form, const char *name) { return find<QLineEdit>(form, name)->text(); }
-void setText(TForm1 &form, const char *name, const QString &value) { find<QLineEdit>(form, name)->setText(value); }
-bool checked(const TForm1 &form, const char *name) { return find<QCheckBox>(form, name)->isChecked(); }
-int comboIndex(const TForm1 &form, const char *name) { return find<QComboBox>(form, name)->currentIndex(); }
-void click(TForm1 &form, const char *buttonName) { find<QAbstractButton>(form, buttonName)->click(); }
+QString text(const TestForm &form, const char *name) { return find<QLineEdit>(form, name)->text(); }
+void setText(TestForm &form, const char *name, const QString &value) { find<QLineEdit>(form, name)->setText(value); }
+bool checked(const TestForm &form, const char *name) { return find<QCheckBox>(form, name)->isChecked(); }
+int comboIndex(const TestForm &form, const char *name) { return find<QComboBox>(form, name)->currentIndex(); }
+void click(TestForm &form, const char *buttonName) { find<QAbstractButton>(form, buttonName)->click(); }
 
-void readAndAnswer(TForm1 &form, const char *button, uint8_t rtn, const QByteArray &data) {
+void readAndAnswer(TestForm &form, const char *button, uint8_t rtn, const QByteArray &data) {
   click(form, button);
   feed(form, answer(uint8_t(form.pendingCid1), rtn, data));
 }
 
-Built built(const TForm1 &f) {
+Built built(const TestForm &f) {
   auto p = proto::parseFrame(std::string_view(f.txBuffer, static_cast<size_t>(f.txLength)));
   return {p.frame.cid1, p.frame.cid2OrRtn,
           QByteArray(reinterpret_cast<const char *>(p.frame.data.data()), static_cast<int>(p.frame.data.size()))};
 }
 
-void pretendOpen(TForm1 &f) {
+void pretendOpen(TestForm &f) {
   f.linkOpen = true;
   f.serialLink = false;
   f.lanConnected = false;
@@ -106,7 +106,7 @@ QByteArray bytes(std::initializer_list<int> values) {
   return out;
 }
 
-QStringList requestLines(const TForm1 &form) {
+QStringList requestLines(const TestForm &form) {
   QStringList all = memoLines(form), out;
   for (int i = 0; i < all.size(); i += 3) out << all[i];
   return out;
@@ -118,19 +118,19 @@ QString requestLine(int cid1, int cid2, const QByteArray &data) {
       proto::hexLogLine(proto::encodeFrame(1, static_cast<uint8_t>(cid1), static_cast<uint8_t>(cid2), d)));
 }
 
-void screenshot(TForm1 &form, int page, const char *file) {
+void screenshot(TestForm &form, int page, const char *file) {
   const QString folder = qEnvironmentVariable("POWERHOST_SCREENSHOTS");
   if (folder.isEmpty()) return;
   form.PageControl1->setCurrentIndex(page);
   // at the design size, whatever room the test platform's screen offers
-  form.resize(TForm1::kDesignClientWidth, TForm1::kDesignClientHeight + TForm1::kStatusBarHeight);
+  form.resize(TestForm::kDesignClientWidth, TestForm::kDesignClientHeight + TestForm::kStatusBarHeight);
   form.show();
   QVERIFY(QTest::qWaitForWindowExposed(&form));
   QTest::qWait(200);  // let the page paint
   QVERIFY(form.grab().save(folder + QLatin1Char('/') + QLatin1String(file)));
 }
 
-bool openLan(TForm1 &form, quint16 port) {
+bool openLan(TestForm &form, quint16 port) {
   form.RadioButton2->click();
   setText(form, "Edit13", QStringLiteral("127.0.0.1"));
   setText(form, "Edit12", QString::number(port));

@@ -1,4 +1,4 @@
-// Drives a TForm1 the way an operator would, with message boxes recorded instead of shown.
+// Drives a TestForm the way an operator would, with message boxes recorded instead of shown.
 #pragma once
 
 #include <QByteArray>
@@ -10,7 +10,7 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "window/Unit1.h"
+#include "tests/support/TestForm.h"
 #include "window/HandlerSupport.h"
 
 class QWidget;
@@ -29,44 +29,44 @@ struct MessageRecorder {
 };
 
 // The protocol log as shown, once the lines logged so far have been shown.
-QStringList memoLines(const TForm1 &form);
-QString lastMemoLine(const TForm1 &form);
+QStringList memoLines(const TestForm &form);
+QString lastMemoLine(const TestForm &form);
 // A request frame as "CID1/CID2" and its data bytes, in hexadecimal: "42/16", "41/0E 07".
 QString requestText(std::string_view frame);
 // Hands a chunk to the window as a link's receive handler does. When nothing is on the line,
 // the request built last is put there first, as if it had been sent: for tests of decoders
 // that need no link. Tests of the exchange itself go through a link.
-void feed(TForm1 &form, const QByteArray &chunk);
+void feed(TestForm &form, const QByteArray &chunk);
 // A response frame (address 1, second byte = cid1) with a correct checksum.
 QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr = 1);
 // Any text after a start mark, closed with its checksum (as nibble characters) and a carriage
 // return, whether or not the text is well formed: for answers that are damaged yet pass the sum.
 QByteArray sealed(const QByteArray &text);
 // Text of a named line edit / state of a named check box / index of a named combo box.
-QString text(const TForm1 &form, const char *name);
-void setText(TForm1 &form, const char *name, const QString &value);
-bool checked(const TForm1 &form, const char *name);
-int comboIndex(const TForm1 &form, const char *name);
-void click(TForm1 &form, const char *buttonName);
+QString text(const TestForm &form, const char *name);
+void setText(TestForm &form, const char *name, const QString &value);
+bool checked(const TestForm &form, const char *name);
+int comboIndex(const TestForm &form, const char *name);
+void click(TestForm &form, const char *buttonName);
 // Clicks a read button and answers the request it built.
-void readAndAnswer(TForm1 &form, const char *button, uint8_t rtn, const QByteArray &data);
+void readAndAnswer(TestForm &form, const char *button, uint8_t rtn, const QByteArray &data);
 // CID1, CID2 and data of the request frame last built.
 struct Built {
   int cid1, cid2;
   QByteArray data;
 };
-Built built(const TForm1 &form);
+Built built(const TestForm &form);
 // A link that is "open" but has not connected: frames are built and logged, nothing leaves.
-void pretendOpen(TForm1 &form);
+void pretendOpen(TestForm &form);
 QByteArray bytes(std::initializer_list<int> values);
 // Every third log line of a chain is a request: request, answer, checksum, next request ...
-QStringList requestLines(const TForm1 &form);
+QStringList requestLines(const TestForm &form);
 // The log line of a request frame to address 1.
 QString requestLine(int cid1, int cid2, const QByteArray &data = {});
 // With POWERHOST_SCREENSHOTS set to a folder: shows the window on the page and saves it there.
-void screenshot(TForm1 &form, int page, const char *file);
+void screenshot(TestForm &form, int page, const char *file);
 // Chooses LAN, 127.0.0.1 and the port, presses OPEN and waits for the connection.
-bool openLan(TForm1 &form, quint16 port);
+bool openLan(TestForm &form, quint16 port);
 // While alive, every SteadyTimer made or re-armed runs `factor` times its period (0.1: a
 // second in 100 ms), the window's time-out and grace period included; then the scale is 1.
 // Make it before the window whose timers it is for.
