@@ -32,13 +32,13 @@ double perRecordMs(int records, int runs) {
   for (int i = 0; i < runs + 1; ++i) {
     form.Button4Click();
     form.Button146Click();
-    if (!waitFor([&] { return !form.Timer1->Enabled() && form.recordIndex == records - 1; }, 5000))
+    if (!waitFor([&] { return !form.Timer1->isEnabled() && form.recordIndex == records - 1; }, 5000))
       return std::fprintf(stderr, "no count\n"), -1;
     QElapsedTimer t;
     t.start();
     form.Button40Click();
     const bool done = waitFor([&] {
-      return !form.Timer1->Enabled() && form.recordIndex == 0 && form.ValueListEditor1->rowCount() == records;
+      return !form.Timer1->isEnabled() && form.recordIndex == 0 && form.ValueListEditor1->rowCount() == records;
     }, 120000);
     if (!done) return std::fprintf(stderr, "read-out stalled at %d\n", form.recordIndex), -1;
     if (i >= 1) ms.push_back(t.nsecsElapsed() / 1e6 / records);

@@ -68,18 +68,19 @@ int main(int argc, char **argv) {
   std::vector<double> cycleMs;
   QElapsedTimer cycle;
   bool inCycle = false;
-  auto tick = form.Timer2->OnTimer;
-  form.Timer2->OnTimer = [&, tick] {
+  // the window's own handler of the polling tick, timed
+  QObject::disconnect(form.Timer2, &SteadyTimer::timeout, &form, nullptr);
+  QObject::connect(form.Timer2, &SteadyTimer::timeout, &form, [&] {
     QElapsedTimer started;
     started.start();
-    tick();
+    form.Timer2Timer();
     if (form.statusPolling) {
       cycle = started;
       inCycle = true;
     }
-  };
+  });
   QObject::connect(form.ClientSocket1, &QTcpSocket::readyRead, &form, [&] {
-    if (inCycle && form.Timer2->Enabled()) {
+    if (inCycle && form.Timer2->isEnabled()) {
       cycleMs.push_back(cycle.nsecsElapsed() / 1e6);
       inCycle = false;
     }

@@ -92,8 +92,8 @@ void TForm1::mcu_get_dymostatus() {
   }
   currentModule = 0;
   monitorModulesShown();
-  Timer2->SetInterval(1000);
-  Timer2->SetEnabled(true);
+  Timer2->setInterval(1000);
+  Timer2->setEnabled(true);
 }
 
 void TForm1::moduleReadingsDecode() {
@@ -133,22 +133,22 @@ void TForm1::moduleSwitch(bool on) {
   const std::optional<int> module = status::moduleNumber(ComboBox31->currentText());
   if (!on && module && !AskYesNo(QStringLiteral("确定关闭 %1 号整流模块？").arg(*module))) return;
   moduleSwitchNumber = module.value_or(0);
-  Timer5->SetInterval(500);
-  Timer5->SetEnabled(true);
+  Timer5->setInterval(500);
+  Timer5->setEnabled(true);
   moduleSwitchOn = on;
   statusPolling = false;
-  Timer2->SetEnabled(false);
+  Timer2->setEnabled(false);
 }
 
 void TForm1::Timer5Timer() {
-  Timer5->SetEnabled(false);
+  Timer5->setEnabled(false);
   const std::optional<int> module =
       moduleSwitchNumber ? std::optional<int>(moduleSwitchNumber) : std::nullopt;
   if (module)
     sendRequest(QStringLiteral("41"), moduleSwitchOn ? QStringLiteral("10") : QStringLiteral("11"),
                 status::moduleDataByte(*module));
-  Timer2->SetInterval(1000);
-  Timer2->SetEnabled(true);
+  Timer2->setInterval(1000);
+  Timer2->setEnabled(true);
   if (!module)
     ShowMessageBox(QStringLiteral("模块号“%1”不对：请输入1到12的模块号").arg(ComboBox31->currentText()),
                    QStringLiteral("error"));

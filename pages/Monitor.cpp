@@ -210,11 +210,11 @@ void TForm1::buildMonitorPages() {
   connect(actionRecordCsv, &QAction::triggered, this, [this] { guarded([this] { ButtonRecordClick(); }); });
   TrendChart->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-  m.redrawTimer = new SteadyTimer(this, QStringLiteral("TrendRedrawTimer"), 1000, false);
-  m.redrawTimer->OnTimer = [this] {
-    monitor_->redrawTimer->SetEnabled(false);
+  m.redrawTimer = new SteadyTimer(QStringLiteral("TrendRedrawTimer"), 1000, false, this);
+  onTimer(m.redrawTimer, [this] {
+    monitor_->redrawTimer->setEnabled(false);
     if (monitor_->dirty) monitor_->trendChanged();
-  };
+  });
   connect(ComboBoxTrendWindow, &QComboBox::currentIndexChanged, this, [this] { guarded([this] { monitor_->redraw(); }); });
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
     if (PageControl1->currentWidget() == TabSheetTrend && monitor_->dirty) guarded([this] { monitor_->redraw(); });
@@ -342,9 +342,9 @@ void MonitorState::trendChanged() {
   const qint64 pixel = std::max<qint64>(1000, windowMs() / std::max(100, int(form_->TrendChart->chart()->plotArea().width())));
   if (now - drawnAt >= pixel || now < drawnAt) {
     redraw();
-  } else if (!redrawTimer->Enabled()) {
-    redrawTimer->SetInterval(int(std::clamp<qint64>(pixel - (now - drawnAt), 1, pixel)));
-    redrawTimer->SetEnabled(true);
+  } else if (!redrawTimer->isEnabled()) {
+    redrawTimer->setInterval(int(std::clamp<qint64>(pixel - (now - drawnAt), 1, pixel)));
+    redrawTimer->setEnabled(true);
   }
 }
 

@@ -152,7 +152,7 @@ class TestExchangeE2e : public QObject {
     setText(f, "Edit1", QStringLiteral("abc"));
     QVERIFY(waitFor([&] { return f.panelText(1).startsWith(QStringLiteral("状态轮询暂停：")); }, 5000));
     const int before = c.requests.size();
-    QSignalSpy pollTicks(f.Timer2, &SteadyTimer::ticked);
+    QSignalSpy pollTicks(f.Timer2, &SteadyTimer::timeout);
     QVERIFY(waitFor([&] { return pollTicks.size() >= 2; }, 5000));  // polls were due, and none went out
     QCOMPARE(c.requests.size(), before);
     setText(f, "Edit1", QStringLiteral("1"));

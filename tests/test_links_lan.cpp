@@ -60,7 +60,7 @@ class TestLinksLan : public QObject {
     click(f, "Button5");
     QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("220"); }, 5000));
     QCOMPARE(peer.received, QByteArray("~014006008;\r"));
-    QVERIFY(!f.Timer1->Enabled());
+    QVERIFY(!f.Timer1->isEnabled());
 
     // a silent controller: the time-out reports it
     click(f, "Button7");
@@ -251,7 +251,7 @@ class TestLinksLan : public QObject {
     ScriptedPeer peer;
     f.linkOpen = true;
     click(f, "Button5");
-    QVERIFY(f.Timer1->Enabled());
+    QVERIFY(f.Timer1->isEnabled());
     QCOMPARE(peer.requests, 0);
     f.linkOpen = false;
   }

@@ -122,7 +122,7 @@ class TestLiveE2e : public QObject {
     QCOMPARE(f.Button29->text(), QStringLiteral("OPEN"));
     QVERIFY(!f.panelText(0).contains(QStringLiteral("重连")));
     const int lines = memoLines(f).size();
-    QVERIFY(!f.findChild<SteadyTimer *>(QStringLiteral("ReconnectTimer"))->Enabled());  // no try is due
+    QVERIFY(!f.findChild<SteadyTimer *>(QStringLiteral("ReconnectTimer"))->isEnabled());  // no try is due
     QCoreApplication::processEvents();
     QCOMPARE(memoLines(f).size(), lines);  // no more tries
     QVERIFY(boxes.boxes.isEmpty());

@@ -159,7 +159,7 @@ class TestOperator : public QObject {
     // a new link starts clean: the previous link's refresh is no longer on show
     QCOMPARE(f.panelText(0), sim.ptyPath() + QStringLiteral(" 9600"));
     click(f, "Button5");
-    QVERIFY(waitFor([&] { return !f.Timer1->Enabled(); }, 5000));
+    QVERIFY(waitFor([&] { return !f.Timer1->isEnabled(); }, 5000));
     QCOMPARE(f.panelText(0), sim.ptyPath() + QStringLiteral(" 9600"));
     click(f, "Button29");
     QVERIFY(f.panelText(0).startsWith(QStringLiteral("未连接")));
@@ -267,7 +267,7 @@ class TestOperator : public QObject {
     TestForm f;
     QVERIFY(openLan(f, sim.port()));
     click(f, "Button146");
-    QVERIFY(waitFor([&] { return !f.Timer1->Enabled() && f.recordIndex == 11; }, 5000));
+    QVERIFY(waitFor([&] { return !f.Timer1->isEnabled() && f.recordIndex == 11; }, 5000));
     click(f, "Button40");
     QVERIFY(waitFor([&] { return f.panelText(0).endsWith(QStringLiteral("读取记录 12/12 完成")); }, 15000));
     QCOMPARE(f.ValueListEditor1->rowCount(), 12);

@@ -104,7 +104,7 @@ class TestPage1 : public QObject {
     QCOMPARE(built(f).cid2, 0x3A);
     QCOMPARE(built(f).data, bytes({0x14, 0xE6}));
     QCOMPARE(text(f, "Edit4"), QString());  // every send empties the data box
-    QVERIFY(f.Timer1->Enabled());
+    QVERIFY(f.Timer1->isEnabled());
     setText(f, "Edit5", QStringLiteral("56.55"));
     click(f, "Button6");  // ck
     QCOMPARE(built(f).cid2, 0x05);

@@ -78,7 +78,7 @@ class TestPage1E2E : public QObject {
     QVERIFY(waitFor([&] { return text(f, "Edit36") == QStringLiteral("54.25"); }, 3000));
     f.findChild<QComboBox *>(QStringLiteral("ComboBox3"))->setCurrentIndex(2);
     click(f, "Button37");
-    QVERIFY(waitFor([&] { return !f.Timer1->Enabled(); }, 3000));
+    QVERIFY(waitFor([&] { return !f.Timer1->isEnabled(); }, 3000));
     f.findChild<QComboBox *>(QStringLiteral("ComboBox3"))->setCurrentIndex(0);
     click(f, "Button36");
     QVERIFY(waitFor([&] { return comboIndex(f, "ComboBox3") == 2; }, 3000));
@@ -161,7 +161,7 @@ class TestPage1E2E : public QObject {
     QVERIFY(boxes.saw(QStringLiteral("数据不对"), QStringLiteral("error")));
     const int before = peer.requests;
     click(f, "Button2");
-    QVERIFY(!f.Timer1->Enabled());
+    QVERIFY(!f.Timer1->isEnabled());
     // the same after the address box's integer error
     setText(f, "Edit4", QString());
     click(f, "Button1");

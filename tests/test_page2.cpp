@@ -24,7 +24,7 @@ QComboBox *combo(TestForm &f, const char *name) { return f.findChild<QComboBox *
 // Answers every request the window sends until it sends no more; returns the requests.
 QList<Built> answerAll(TestForm &f, const std::function<QByteArray(int index)> &answerFor) {
   QList<Built> out;
-  while (f.Timer1->Enabled() && out.size() < 80) {
+  while (f.Timer1->isEnabled() && out.size() < 80) {
     out.append(built(f));
     feed(f, answerFor(out.size() - 1));  // stops the time-out; a next request re-arms it
   }
@@ -311,7 +311,7 @@ class TestPage2 : public QObject {
     QVERIFY(f.page2Refresh);
     readAndAnswer(f, "Button99", 0, bytes({0, 9}));
     QCOMPARE(text(f, "Edit31"), QStringLiteral("9"));
-    QVERIFY(!f.page2Refresh && !f.Timer1->Enabled());
+    QVERIFY(!f.page2Refresh && !f.Timer1->isEnabled());
     QVERIFY(boxes.boxes.isEmpty());
   }
 

@@ -23,7 +23,7 @@ QComboBox *combo(TestForm &f, const char *name) { return f.findChild<QComboBox *
 
 // Waits for the answer to the request just sent.
 bool answered(TestForm &f) {
-  return waitFor([&] { return !f.Timer1->Enabled(); }, 3000) && f.panelText(1) != QStringLiteral("通讯超时");
+  return waitFor([&] { return !f.Timer1->isEnabled(); }, 3000) && f.panelText(1) != QStringLiteral("通讯超时");
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ class TestProtocol : public QObject {
     setText(f, "Edit4", QStringLiteral("021C"));
     f.Button2Click();
     QCOMPARE(text(f, "Edit4"), QStringLiteral("021C"));
-    QVERIFY(!f.Timer1->Enabled());
+    QVERIFY(!f.Timer1->isEnabled());
   }
 
   void conversions() {

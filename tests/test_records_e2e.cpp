@@ -26,7 +26,7 @@ QString requestLine(uint8_t cid2, const std::vector<uint8_t> &data) {
   return QString::fromLatin1(proto::hexLogLine(proto::encodeFrame(1, 0x42, cid2, data)));
 }
 
-bool idle(const TestForm &f) { return !f.Timer1->Enabled(); }
+bool idle(const TestForm &f) { return !f.Timer1->isEnabled(); }
 
 }  // namespace
 

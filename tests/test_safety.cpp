@@ -124,14 +124,14 @@ class TestSafety : public QObject {
     MessageRecorder boxes;
     TestForm f;
     pretendOpen(f);
-    f.Timer2->SetEnabled(false);  // no polling tick in between
+    f.Timer2->setEnabled(false);  // no polling tick in between
     f.statusPolling = true;
     if (!tick.isEmpty()) f.findChild<QCheckBox *>(QString::fromLatin1(tick))->setChecked(true);
     f.ComboBox31->setEditText(module);
     f.ValueListEditor1->InsertRow(QStringLiteral("2024-05-17 08:30:15"), QStringLiteral("交流掉电"));
     auto clickAndSettle = [&] {
       click(f, button.constData());
-      QVERIFY(waitFor([&] { return !f.Timer5->Enabled(); }, 5000));  // the module commands go 500 ms later
+      QVERIFY(waitFor([&] { return !f.Timer5->isEnabled(); }, 5000));  // the module commands go 500 ms later
     };
 
     // No: nothing is sent and nothing changes
@@ -339,7 +339,7 @@ class TestSafety : public QObject {
       boxes.answerYes = false;
       click(f, button);
       // refused: nothing is on the line, waiting, or due later
-      QVERIFY(f.exchange().idle() && !f.Timer5->Enabled());
+      QVERIFY(f.exchange().idle() && !f.Timer5->isEnabled());
       QVERIFY(peer.received.isEmpty());
       boxes.answerYes = true;
       click(f, button);

@@ -264,7 +264,7 @@ class TestStatus : public QObject {
     TestForm f;
     pretendOpen(f);
     f.statusPolling = true;
-    f.Timer2->SetEnabled(false);
+    f.Timer2->setEnabled(false);
     f.ComboBox31->setEditText(QStringLiteral("3"));
     pending(f, 0x42, 0x17);
     reply(f, bytes({1, 3, 7}));
@@ -275,9 +275,9 @@ class TestStatus : public QObject {
     QCOMPARE(lastRequest(f), QStringLiteral("41/0E 03"));
     reply(f, readings(3, 5340, 0, 0x24, 3));
     QCOMPARE(lastRequest(f), QStringLiteral("41/0E 07"));
-    QVERIFY(!f.Timer2->Enabled());
+    QVERIFY(!f.Timer2->isEnabled());
     reply(f, readings(7, 5400, 1234, 0x31, 5));
-    QVERIFY(f.Timer2->Enabled());  // the cycle is over
+    QVERIFY(f.Timer2->isEnabled());  // the cycle is over
     QCOMPARE(f.currentModule, 0);
     QCOMPARE(gridRow(f, 1), (QStringList{"模块1", "开机", "53.5V", "8.4A", "正常", "正常", "正常"}));
     QCOMPARE(gridRow(f, 3), (QStringList{"模块3", "关机", "53.4V", "0A", "短路", "正常", "正常"}));
@@ -291,7 +291,7 @@ class TestStatus : public QObject {
 
     // a module that leaves the list shows "不在位" with 0V and 0A; numbers outside 1..12 are
     // ignored; modules 10..12 are asked for by their plain number
-    f.Timer2->SetEnabled(false);
+    f.Timer2->setEnabled(false);
     pending(f, 0x42, 0x17);
     reply(f, bytes({0, 1, 13, 10, 0x10, 11, 12, 0xFF, 1}));
     QCOMPARE(comboItems(f), (QStringList{"1", "10", "11", "12"}));
@@ -308,17 +308,17 @@ class TestStatus : public QObject {
     QCOMPARE(gridRow(f, 11)[4], QStringLiteral("输入告警"));
     QCOMPARE(gridRow(f, 10), (QStringList{"模块10", "开机", "53.1V", "10A", "过温", "正常", "正常"}));
     QCOMPARE(gridRow(f, 12), (QStringList{"模块12", "开机", "53.12V", "12A", "输入掉电", "正常", "正常"}));
-    QVERIFY(f.Timer2->Enabled());
+    QVERIFY(f.Timer2->isEnabled());
 
     // an empty list: every module "不在位", no items, the cycle over at once
-    f.Timer2->SetEnabled(false);
+    f.Timer2->setEnabled(false);
     f.Button4Click();
     pending(f, 0x42, 0x17);
     reply(f, {});
     QCOMPARE(comboItems(f), QStringList());
     for (int n = 1; n <= 12; ++n) QCOMPARE(gridRow(f, n)[1], QStringLiteral("不在位"));
     QCOMPARE(memoLines(f).size(), 2);
-    QVERIFY(f.Timer2->Enabled());
+    QVERIFY(f.Timer2->isEnabled());
   }
 
   void switchingAModuleOnAndOff() {
@@ -326,7 +326,7 @@ class TestStatus : public QObject {
     TimeScale fast(0.25);
     TestForm f;
     pretendOpen(f);
-    f.Timer2->SetEnabled(true);
+    f.Timer2->setEnabled(true);
     f.statusPolling = true;
     for (auto [typed, button, sent] : {std::tuple{"7", "Button115", "41/11 07"}, {"7", "Button114", "41/10 07"},
                                        {" 12", "Button115", "41/11 0C"}, {"10", "Button114", "41/10 0A"}}) {
@@ -334,11 +334,11 @@ class TestStatus : public QObject {
       f.Button4Click();
       click(f, button);
       QVERIFY(!f.statusPolling);
-      QVERIFY(!f.Timer2->Enabled());
+      QVERIFY(!f.Timer2->isEnabled());
       QVERIFY(memoLines(f).isEmpty());  // sent 500 ms later
-      QVERIFY(waitFor([&] { return !f.Timer5->Enabled(); }, 5000));
+      QVERIFY(waitFor([&] { return !f.Timer5->isEnabled(); }, 5000));
       QCOMPARE(lastRequest(f), QString::fromLatin1(sent));
-      QVERIFY(f.Timer2->Enabled());
+      QVERIFY(f.Timer2->isEnabled());
       reply(f, {});
       QCOMPARE(f.panelText(1), QStringLiteral("设置成功"));
       reply(f, {}, 1);
@@ -350,12 +350,12 @@ class TestStatus : public QObject {
       f.ComboBox31->setEditText(QString::fromLatin1(typed));
       f.Button4Click();
       click(f, "Button115");
-      QVERIFY(waitFor([&] { return !f.Timer5->Enabled(); }, 5000));
+      QVERIFY(waitFor([&] { return !f.Timer5->isEnabled(); }, 5000));
       QVERIFY2(memoLines(f).isEmpty(), typed);
       QCOMPARE(boxes.boxes.size(), 1);
       QCOMPARE(boxes.boxes[0].second, QStringLiteral("error"));
       QVERIFY(boxes.boxes[0].first.contains(QStringLiteral("1到12")));
-      QVERIFY(f.Timer2->Enabled());  // polling resumes as after a command
+      QVERIFY(f.Timer2->isEnabled());  // polling resumes as after a command
     }
     f.linkOpen = false;
   }
@@ -364,20 +364,20 @@ class TestStatus : public QObject {
     TestForm f;
     pretendOpen(f);
     f.mcu_read_dystatus();
-    QVERIFY(f.Timer1->Enabled());
+    QVERIFY(f.Timer1->isEnabled());
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 5000));
-    QVERIFY(!f.Timer1->Enabled());
+    QVERIFY(!f.Timer1->isEnabled());
     QCOMPARE(f.pendingCid2, 0);
     // the next send waits for the line to be quiet, then has its full second; a send while it
     // runs does not push it back
     f.mcu_read_dystatus();
-    QVERIFY(!f.Timer1->Enabled());
-    QVERIFY(waitFor([&] { return f.Timer1->Enabled(); }, 3000));
-    QVERIFY(f.Timer1->RemainingTime() > 500);
-    QVERIFY(waitFor([&] { return f.Timer1->RemainingTime() < 700; }, 3000));  // part of it has gone
-    const int left = f.Timer1->RemainingTime();
+    QVERIFY(!f.Timer1->isEnabled());
+    QVERIFY(waitFor([&] { return f.Timer1->isEnabled(); }, 3000));
+    QVERIFY(f.Timer1->remainingTime() > 500);
+    QVERIFY(waitFor([&] { return f.Timer1->remainingTime() < 700; }, 3000));  // part of it has gone
+    const int left = f.Timer1->remainingTime();
     f.mcu_read_acstatus();
-    QVERIFY(f.Timer1->RemainingTime() <= left);
+    QVERIFY(f.Timer1->remainingTime() <= left);
     f.linkOpen = false;
   }
 };

@@ -107,7 +107,7 @@ class TestStatusE2E : public QObject {
     f.PageControl1->setCurrentIndex(0);
     QVERIFY(!f.statusPolling);
     const int before = c.requests.size();
-    QSignalSpy pollTicks(f.Timer2, &SteadyTimer::ticked);
+    QSignalSpy pollTicks(f.Timer2, &SteadyTimer::timeout);
     QVERIFY(pollTicks.wait(10000));  // the poll tick came, after the watchdog, and found another page
     const QStringList after = c.requests.mid(before);
     QVERIFY2(after.count("42/16") == 0, qPrintable(after.join(',')));
@@ -134,7 +134,7 @@ class TestStatusE2E : public QObject {
     c.instead = [] { return answer(0x40, 1, {}); };
     QVERIFY(waitFor([&] { return c.trap.isEmpty(); }, 5000));
     QVERIFY(waitFor([&] { return memoLines(f).contains(QStringLiteral("读错误！！")); }, 3000));
-    QSignalSpy watchdog(f.Timer3, &SteadyTimer::ticked);
+    QSignalSpy watchdog(f.Timer3, &SteadyTimer::timeout);
     QVERIFY(watchdog.wait(10000));                         // the whole watchdog period went by
     QCOMPARE(c.requests.last(), QStringLiteral("40/01"));  // with nothing after the refusal
     c.requests.clear();
@@ -151,7 +151,7 @@ class TestStatusE2E : public QObject {
       return damaged;
     };
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("返回数据校验错！！"); }, 5000));
-    QVERIFY(!f.Timer1->Enabled());
+    QVERIFY(!f.Timer1->isEnabled());
     watchdog.clear();
     QVERIFY(watchdog.wait(10000));
     QCOMPARE(c.requests.last(), QStringLiteral("42/17"));
@@ -164,7 +164,7 @@ class TestStatusE2E : public QObject {
     c.trap = QStringLiteral("41/0E 03");
     c.instead = [] { return QByteArray(); };
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 5000));
-    QVERIFY(!f.Timer1->Enabled());
+    QVERIFY(!f.Timer1->isEnabled());
     c.requests.clear();
     QVERIFY(waitFor([&] { return c.count("41/0E 07") >= 1; }, 5000));
     QCOMPARE(c.requests.mid(0, 6), kCycle);

@@ -112,8 +112,8 @@ void TForm1::buildLinkGroup() {
   connect(CheckBoxAutoReconnect, &QCheckBox::toggled, this, [this](bool on) {
     if (!on && reconnectLink_) guarded([this] { stopReconnecting(); });
   });
-  reconnectTimer_ = new SteadyTimer(this, QStringLiteral("ReconnectTimer"), 1000, false);
-  reconnectTimer_->OnTimer = [this] { guarded([this] { reconnectTry(); }); };
+  reconnectTimer_ = new SteadyTimer(QStringLiteral("ReconnectTimer"), 1000, false, this);
+  onTimer(reconnectTimer_, [this] { reconnectTry(); });
 
   createLanLink();
 }
@@ -280,13 +280,13 @@ void TForm1::linkLost(const QString &what) {
                first ? QStringLiteral("连接断开") : QStringLiteral("重连失败"), what)
           .arg(delay)
           .arg(reconnectTries_ + 1));
-  reconnectTimer_->SetInterval(delay * 1000);
-  reconnectTimer_->SetEnabled(true);
+  reconnectTimer_->setInterval(delay * 1000);
+  reconnectTimer_->setEnabled(true);
   showOperatorPanel();
 }
 
 void TForm1::reconnectTry() {
-  reconnectTimer_->SetEnabled(false);
+  reconnectTimer_->setEnabled(false);
   if (!reconnectLink_) return;
   ++reconnectTries_;
   reconnectNote_ = QStringLiteral("第 %1 次重连…").arg(reconnectTries_);
@@ -325,7 +325,7 @@ void TForm1::stopReconnecting() {
   reconnectLink_ = nullptr;
   reconnectTries_ = 0;
   reconnectNote_.clear();
-  reconnectTimer_->SetEnabled(false);
+  reconnectTimer_->setEnabled(false);
   closeLink();
   log(QStringLiteral("已停止重连"));
 }

@@ -26,11 +26,11 @@ void TForm1::refuseDamaged() {
 }
 
 void TForm1::createExchange() {
-  graceTimer_ = new SteadyTimer(this, QStringLiteral("GraceTimer"), Exchange::kGraceMs, false);
-  graceTimer_->OnTimer = [this] {
-    graceTimer_->SetEnabled(false);
+  graceTimer_ = new SteadyTimer(QStringLiteral("GraceTimer"), Exchange::kGraceMs, false, this);
+  onTimer(graceTimer_, [this] {
+    graceTimer_->setEnabled(false);
     exchange_->timerExpired();
-  };
+  });
   Exchange::Hooks h;
   h.send = [this](const Exchange::Request &r) {
     // a LAN link still connecting sends nothing, yet the time-out runs
@@ -38,12 +38,12 @@ void TForm1::createExchange() {
   };
   h.startTimer = [this](int ms) {
     SteadyTimer *t = exchange_->inGrace() ? graceTimer_ : Timer1;
-    t->SetInterval(ms);
-    t->SetEnabled(true);
+    t->setInterval(ms);
+    t->setEnabled(true);
   };
   h.stopTimer = [this] {
-    Timer1->SetEnabled(false);
-    graceTimer_->SetEnabled(false);
+    Timer1->setEnabled(false);
+    graceTimer_->setEnabled(false);
   };
   h.answer = [this](const Exchange::Request &r, std::string_view chunk, int64_t leftOut) {
     decodeAnswer(r, chunk, leftOut);

@@ -113,8 +113,8 @@ void TForm1::sendRequest(const QString &cid1, const QString &cid2) {
   if (sending_.tag == StatusPoll) {
     setPanelText(1, QStringLiteral("状态轮询暂停：") + buildError_);
     statusPolling = false;
-    Timer2->SetInterval(1000);
-    Timer2->SetEnabled(true);
+    Timer2->setInterval(1000);
+    Timer2->setEnabled(true);
   } else {
     setPanelText(1, QStringLiteral("未发送：") + buildError_);
     endChain(sending_.tag, ChainStop::Interrupted);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "window/ErrorDisplay.h"
 
 namespace {
 double gTimeScale = 1.0;
@@ -15,14 +14,11 @@ void SteadyTimer::setTimeScale(double factor) {
   if (factor > 0) gTimeScale = factor;
 }
 
-SteadyTimer::SteadyTimer(QObject *parent, const QString &name, int interval, bool enabled)
+SteadyTimer::SteadyTimer(const QString &name, int interval, bool enabled, QObject *parent)
     : QObject(parent), interval_(interval), enabled_(enabled) {
   setObjectName(name);
   timer_.setTimerType(Qt::PreciseTimer);
-  connect(&timer_, &QTimer::timeout, this, [this] {
-    if (OnTimer) guarded(OnTimer);
-    emit ticked();
-  });
+  connect(&timer_, &QTimer::timeout, this, &SteadyTimer::timeout);
   restart();
 }
 
@@ -33,18 +29,18 @@ void SteadyTimer::restart() {
     timer_.stop();
 }
 
-int SteadyTimer::RemainingTime() const {
+int SteadyTimer::remainingTime() const {
   if (!timer_.isActive()) return -1;
   return static_cast<int>(std::lround(timer_.remainingTime() / gTimeScale));
 }
 
-void SteadyTimer::SetInterval(int ms) {
+void SteadyTimer::setInterval(int ms) {
   if (ms == interval_) return;
   interval_ = ms;
   restart();
 }
 
-void SteadyTimer::SetEnabled(bool on) {
+void SteadyTimer::setEnabled(bool on) {
   if (on == enabled_) return;
   enabled_ = on;
   restart();

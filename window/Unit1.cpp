@@ -51,6 +51,10 @@ void TForm1::onButton(QPushButton *button, void (TForm1::*handler)()) {
   connect(button, &QPushButton::clicked, this, [this, handler] { guarded([&] { (this->*handler)(); }); });
 }
 
+void TForm1::onTimer(SteadyTimer *timer, std::function<void()> handler) {
+  connect(timer, &SteadyTimer::timeout, this, [handler = std::move(handler)] { guarded(handler); });
+}
+
 void TForm1::buildWindow() {
   setWindowTitle(QStringLiteral("系统电源上位机软件"));
   QFont f(QStringLiteral("Noto Sans CJK SC"));
@@ -141,19 +145,19 @@ void TForm1::buildWindow() {
   connect(esc, &QShortcut::activated, this, [this] { guarded([this] { cancelChain(); }); });
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] { guarded([this] { PageControl1Change(); }); });
 
-  Timer1 = new SteadyTimer(this, QStringLiteral("Timer1"), 1000, false);
-  Timer2 = new SteadyTimer(this, QStringLiteral("Timer2"), 1000, true);
-  Timer3 = new SteadyTimer(this, QStringLiteral("Timer3"), 10000, true);
-  Timer4 = new SteadyTimer(this, QStringLiteral("Timer4"), 100, true);
-  Timer5 = new SteadyTimer(this, QStringLiteral("Timer5"), 500, false);
-  Timer6 = new SteadyTimer(this, QStringLiteral("Timer6"), 100, true);
-  Timer1->OnTimer = [this] { Timer1Timer(); };
+  Timer1 = new SteadyTimer(QStringLiteral("Timer1"), 1000, false, this);
+  Timer2 = new SteadyTimer(QStringLiteral("Timer2"), 1000, true, this);
+  Timer3 = new SteadyTimer(QStringLiteral("Timer3"), 10000, true, this);
+  Timer4 = new SteadyTimer(QStringLiteral("Timer4"), 100, true, this);
+  Timer5 = new SteadyTimer(QStringLiteral("Timer5"), 500, false, this);
+  Timer6 = new SteadyTimer(QStringLiteral("Timer6"), 100, true, this);
+  onTimer(Timer1, [this] { Timer1Timer(); });
   createExchange();
-  Timer2->OnTimer = [this] { Timer2Timer(); };
-  Timer3->OnTimer = [this] { Timer3Timer(); };
-  Timer6->OnTimer = [this] { Timer6Timer(); };
-  Timer4->OnTimer = [this] { Timer4Timer(); };
-  Timer5->OnTimer = [this] { Timer5Timer(); };
+  onTimer(Timer2, [this] { Timer2Timer(); });
+  onTimer(Timer3, [this] { Timer3Timer(); });
+  onTimer(Timer6, [this] { Timer6Timer(); });
+  onTimer(Timer4, [this] { Timer4Timer(); });
+  onTimer(Timer5, [this] { Timer5Timer(); });
 
   // after the link handler: panel 0 shows the link as it was opened
   connect(Button29, &QPushButton::clicked, this, [this] { rememberLink(); });
@@ -273,7 +277,7 @@ void TForm1::FormClose() {
   if (closed_) return;
   closed_ = true;
   reconnectLink_ = nullptr;
-  reconnectTimer_->SetEnabled(false);
+  reconnectTimer_->setEnabled(false);
   closeLink();
 }
 
@@ -323,7 +327,7 @@ void TForm1::setPanelText(int panel, const QString &text) {
 // ---------------------------------------------------------------- timers
 
 void TForm1::Timer1Timer() {
-  Timer1->SetEnabled(false);  // once per unanswered send; the next send starts it afresh
+  Timer1->setEnabled(false);  // once per unanswered send; the next send starts it afresh
   exchange_->timerExpired();  // requestTimedOut follows
 }
 
@@ -331,8 +335,8 @@ void TForm1::Timer1Timer() {
 // back until a late answer has come or the line has been quiet for a while.
 void TForm1::requestTimedOut(const Exchange::Request &r) {
   pendingCid2 = 0;
-  Timer2->SetInterval(1000);
-  Timer2->SetEnabled(true);
+  Timer2->setInterval(1000);
+  Timer2->setEnabled(true);
   setPanelText(1, QStringLiteral("通讯超时"));
   // a chain's step is sent once more before the chain stops
   const bool chain = r.tag == Page1Chain || r.tag == Page2Chain || r.tag == RecordsChain;
@@ -357,13 +361,13 @@ void TForm1::cancelChain() {
 }
 
 void TForm1::Timer2Timer() {
-  Timer3->SetEnabled(false);
-  Timer3->SetInterval(10000);
-  Timer3->SetEnabled(true);
-  Timer2->SetEnabled(false);
+  Timer3->setEnabled(false);
+  Timer3->setInterval(10000);
+  Timer3->setEnabled(true);
+  Timer2->setEnabled(false);
   if (!linkOpen) {
-    Timer2->SetInterval(1000);
-    Timer2->SetEnabled(true);
+    Timer2->setInterval(1000);
+    Timer2->setEnabled(true);
     return;
   }
   // the status page polls while it is shown, or on any page with "后台监视" ticked
@@ -384,8 +388,8 @@ void TForm1::pollTick() {
 }
 
 void TForm1::Timer3Timer() {
-  Timer2->SetInterval(1000);
-  Timer2->SetEnabled(true);
+  Timer2->setInterval(1000);
+  Timer2->setEnabled(true);
 }
 
 void TForm1::PageControl1Change() { Timer2Timer(); }

@@ -88,9 +88,9 @@ class TForm1 : public QMainWindow {
   void Button4Click();  // "保存" the log
   void Button23Click();
   void Timer1Timer();  // the request's time-out
-  void Timer2Timer();  // the status-bar clock
-  void Timer3Timer();  // the status page's polling
-  void Timer6Timer();
+  void Timer2Timer();  // the status polling cycle's next status read
+  void Timer3Timer();  // restarts the polling cycle when it has stalled
+  void Timer6Timer();  // the status-bar clock
   void PageControl1Change();
 
   // ---- request builder and sender, answer dispatch (window/Request.cpp, window/Receive.cpp)
@@ -120,7 +120,7 @@ class TForm1 : public QMainWindow {
 #undef STATUS_DECLARE_REQUEST
 #undef STATUS_DECLARE_DECODER
   void mcu_get_dymostatus();  // the readings of the next fitted module
-  void Timer4Timer();         // the module phase of the polling cycle
+  void Timer4Timer();         // redraws the module grid from the module table
   void Button21Click();       // "开机"
   void Button22Click();       // "关机"
   void Timer5Timer();         // sends the on/off choice, 500 ms after the click
@@ -281,7 +281,9 @@ class TForm1 : public QMainWindow {
   void buildWindow();
   void buildPages();
   void buildLinkGroup();
+  // A button's or a timer's handler, run under the error display.
   void onButton(QPushButton *button, void (TForm1::*handler)());
+  void onTimer(SteadyTimer *timer, std::function<void()> handler);
   bool closed_ = false;
 
   // ---- request builder and sender (window/Request.cpp)

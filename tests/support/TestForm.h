@@ -54,10 +54,10 @@ class TestForm : public TForm1 {
 
   // ---- the timers: fired by hand, or looked at
   using TForm1::Timer1;  // the request's time-out
-  using TForm1::Timer2;  // the clock
-  using TForm1::Timer3;  // status polling
+  using TForm1::Timer2;  // status polling
+  using TForm1::Timer3;  // the polling cycle's restart
   using TForm1::Timer5;  // the module on/off delay
-  using TForm1::Timer6;
+  using TForm1::Timer6;  // the clock
 
   // ---- the links: the serial component and the LAN socket, and what the window thinks of them
   using TForm1::Comm1;
