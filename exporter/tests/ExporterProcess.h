@@ -31,7 +31,8 @@ inline QByteArray httpRequest(quint16 port, const QByteArray &request, int timeo
 }
 
 inline QByteArray get(quint16 port, const QByteArray &path) {
-  return httpRequest(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  // the server closes after its answer, so the answer is whole when the connection ends
+  return httpRequest(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
 }
 
 // The value of one series ("name{labels}") on a metrics page, or a null string.
