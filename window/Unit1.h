@@ -1,10 +1,12 @@
 // TForm1: the one window of the program. It holds the link controls, the protocol edits,
-// the protocol log, the five working pages and the status bar, and all application logic
-// as methods. The methods are defined in the folder of their subsystem:
-//   window/   start-up, close, log, status bar, timers, clock
-//   protocol/ request builder and sender, conversions with their messages, response dispatch
-//   link/     link choice, open/close, receive handlers
-//   pages/    the working pages
+// the protocol log, the working pages and the status bar. Its public part is the named entry
+// points (handlers, chain reads, decoders); the rest is its own. The methods are defined by
+// what they do:
+//   window/   start-up, close, log, status bar, timers, clock (Unit1.cpp), the request
+//             builder and sender (Request.cpp), answer dispatch (Receive.cpp), the links
+//             (Links.cpp), status panel 0 (OperatorPanel.cpp), conversions with their
+//             messages (FormConversions.cpp), table exports (TableExport.cpp)
+//   pages/    the working pages, the journal and the trends
 #pragma once
 
 #include <QDateTime>
