@@ -28,6 +28,7 @@ class TestForm : public TForm1 {
   using TForm1::Edit1;
   using TForm1::Edit2;
   using TForm1::Edit3;
+  using TForm1::Edit4;
   using TForm1::Edit12;
   using TForm1::Edit13;
   using TForm1::Label5;
