@@ -62,7 +62,7 @@ class Line : public QObject {
     connect(&timer_, &QTimer::timeout, this, [this] { exchange_.timerExpired(); });
     connecting_.setSingleShot(true);
     connect(&connecting_, &QTimer::timeout, this, [this] { dropped("no connection within the time-out"); });
-    link_->onChunk = [this](std::string_view chunk, qint64 leftOut) { exchange_.chunk(chunk, leftOut); };
+    link_->onChunk = [this](std::string_view chunk) { exchange_.chunk(chunk); };
     link_->onConnected = [this] {
       connecting_.stop();
       say(link_->where().toStdString() + ": connected");

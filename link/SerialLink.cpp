@@ -4,7 +4,7 @@
 
 SerialLink::SerialLink(TComm *comm, QObject *parent) : Link(parent), comm_(comm) {
   comm_->OnReceiveData = [this](QObject *, const char *buffer, uint16_t length) {
-    if (onChunk) onChunk(std::string_view(buffer, length), 0);
+    if (onChunk) onChunk(std::string_view(buffer, length));
   };
   comm_->OnRequestHangup = [this](QObject *) {
     if (!comm_->Opened()) return;  // left over from a port already closed

@@ -15,7 +15,6 @@ class SerialLink : public Link {
   State state() const override;
   bool send(std::string_view frame) override;
   QString where() const override;
-  TComm *comm() const { return comm_; }
 
  private:
   TComm *comm_;
