@@ -26,40 +26,13 @@ const QString kOpen = QStringLiteral("OPEN");
 const QString kClose = QStringLiteral("COLSE");
 }  // namespace
 
-// Comm1 with every line setting and time-out the window's link runs on, set here and
-// nowhere else, so nothing is left to the component's defaults (its XON/XOFF flow control
-// would stop the line at a stray 0x13 and swallow 0x11 and 0x13 from answers).
+// Comm1 on the controller's line (setControllerLine), the same for the window and the exporter.
 void TForm1::createComm1() {
   Comm1 = new TComm(this);
   Comm1->setObjectName(QStringLiteral("Comm1"));
   Comm1->SetCommName(QStringLiteral("COM2"));  // replaced by the chosen port before opening
   Comm1->SetBaudRate(9600);                    // replaced by the operator's value before opening
-  Comm1->SetByteSize(TByteSize::_8);
-  Comm1->SetParity(TParity::None);
-  Comm1->SetStopBits(TStopBits::_1);
-  Comm1->SetParityCheck(false);
-  Comm1->SetOutx_CtsFlow(false);
-  Comm1->SetOutx_DsrFlow(false);
-  Comm1->SetDtrControl(TDtrControl::DtrEnable);
-  Comm1->SetDsrSensitivity(false);
-  Comm1->SetTxContinueOnXoff(true);
-  Comm1->SetOutx_XonXoffFlow(false);
-  Comm1->SetInx_XonXoffFlow(false);
-  Comm1->SetReplaceWhenParityError(false);
-  Comm1->SetIgnoreNullChar(false);
-  Comm1->SetRtsControl(TRtsControl::RtsEnable);
-  Comm1->SetXonLimit(500);
-  Comm1->SetXoffLimit(500);
-  Comm1->SetXonChar(0x11);
-  Comm1->SetXoffChar(0x13);
-  Comm1->SetReplacedChar(0x00);
-  Comm1->SetReadIntervalTimeout(100);
-  Comm1->SetReadTotalTimeoutMultiplier(0);
-  Comm1->SetReadTotalTimeoutConstant(0);
-  Comm1->SetWriteTotalTimeoutMultiplier(0);
-  Comm1->SetWriteTotalTimeoutConstant(0);
-  // Every answer ends with its end mark: it is handed over then, not a quiet gap later.
-  Comm1->SetEndChar(static_cast<unsigned char>(proto::kEndMark));
+  setControllerLine(*Comm1);
 
   // The two links the window can open, each with the window's named handlers behind it.
   serialLink_ = new SerialLink(Comm1, this);
