@@ -205,6 +205,47 @@ class TestExporterE2e : public QObject {
     QCOMPARE(ex.terminate(), 0);
   }
 
+  // A controller that answers with garbage, answers too late or not at all is down, its errors
+  // counted by reason, and no value is ever shown for it: nothing it sent is taken for an
+  // answer, a late answer not for the next read's.
+  void aHostileControllerShowsNoValue_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("garbage") << "garbage" << "damaged";
+    QTest::newRow("late") << "late" << "timeout";
+    QTest::newRow("silent") << "silent" << "timeout";
+  }
+  void aHostileControllerShowsNoValue() {
+    QFETCH(QString, mode);
+    QFETCH(QString, reason);
+    testsupport::ScriptedPeer peer;
+    peer.respond = [&](const QByteArray &req) -> QByteArray {
+      const auto f = proto::parseFrame(req.toStdString());
+      if (f.error != proto::FrameError::None) return {};
+      if (mode == QLatin1String("garbage")) return QByteArray("~zz\x01\xff") + QByteArray(40, 'G') + "\r";
+      if (mode == QLatin1String("late")) {
+        // The status read is answered soundly 0.8 s after its time-out, while the line must
+        // stay quiet; every other read at once. Taken for the next status read's answer, it
+        // would complete a poll.
+        if (f.frame.cid1 != 0x42 || f.frame.cid2OrRtn != 0x16)
+          return frameBytes(1, f.frame.cid1, 0, f.frame.cid2OrRtn == 0x17 ? std::vector<uint8_t>{} : std::vector<uint8_t>(5, 0));
+        const QByteArray sound = frameBytes(1, 0x42, 0, std::vector<uint8_t>(18, 0x14));
+        QTimer::singleShot(1800, &peer, [&peer, sound] { peer.send(sound); });
+      }
+      return {};
+    };
+    Exporter ex({"--interval", "0.5", "--controller", QStringLiteral("h=tcp://127.0.0.1:%1").arg(peer.port())});
+    QVERIFY(ex.port());
+    const QString errors = QStringLiteral("powerhost_poll_errors_total{controller=\"h\",reason=\"%1\"}").arg(reason);
+    const QByteArray page = ex.waitFor([&](const QByteArray &p) { return seriesValue(p, errors).toInt() >= 2; });
+    QVERIFY2(seriesValue(page, errors).toInt() >= 2, page.constData());
+    QCOMPARE(up(page, "h"), QStringLiteral("0"));
+    for (const char *series : {"powerhost_last_poll_timestamp_seconds", "powerhost_dc_output_voltage_volts",
+                               "powerhost_ac_input_voltage_volts"})
+      QVERIFY2(seriesValue(page, QStringLiteral("%1{controller=\"h\"}").arg(QLatin1String(series))).isNull(), series);
+    QCOMPARE(ex.terminate(), 0);
+  }
+
   // A simulator that stops shows up 0 with its errors counted; once it is back, up 1 again.
   void upFallsAndReturns() {
     QTemporaryDir dir;
