@@ -147,7 +147,7 @@ void TForm1::statusShow(StatusAnswer answer) {
 
 // ---------------------------------------------------------------- live or stale
 
-bool TForm1::pollingWanted() const { return PageControl1->currentIndex() == 1 || backgroundMonitoring(); }
+bool TForm1::pollingWanted() const { return PageControl1->currentWidget() == TabSheet2 || backgroundMonitoring(); }
 
 bool TForm1::statusPagePolls() const { return linkOpen && pollingWanted(); }
 
