@@ -43,9 +43,8 @@ class TestPage2E2E : public QObject {
         {"ComboBox8", "开"},       {"ComboBox6", "开"},         {"ComboBox9", "开"},       {"ComboBox11", "开"}};
     MessageRecorder messages;
     Powersim sim;
-    QVERIFY(sim.ok());
     TestForm f;
-    QVERIFY(openLan(f, sim.port()));
+    QVERIFY(openLan(f, sim));
     for (auto [edit, shown] : edits) setText(f, edit, QStringLiteral("?"));
     for (const char *check : {"CheckBox7", "CheckBox8", "CheckBox2"})
       f.findChild<QCheckBox *>(QString::fromLatin1(check))->setChecked(true);
