@@ -19,8 +19,6 @@ QStringList expectedRequestLines() {
   return lines;
 }
 
-QComboBox *combo(TestForm &f, const char *name) { return f.findChild<QComboBox *>(QString::fromLatin1(name)); }
-
 // Waits for the answer to the request just sent.
 bool answered(TestForm &f) {
   return waitFor([&] { return !f.Timer1->isEnabled(); }, 3000) && f.panelText(1) != QStringLiteral("通讯超时");

@@ -92,6 +92,7 @@ QString text(const TestForm &form, const char *name) { return find<QLineEdit>(fo
 void setText(TestForm &form, const char *name, const QString &value) { find<QLineEdit>(form, name)->setText(value); }
 bool checked(const TestForm &form, const char *name) { return find<QCheckBox>(form, name)->isChecked(); }
 int comboIndex(const TestForm &form, const char *name) { return find<QComboBox>(form, name)->currentIndex(); }
+QComboBox *combo(const TestForm &form, const char *name) { return form.findChild<QComboBox *>(QString::fromLatin1(name)); }
 void click(TestForm &form, const char *buttonName) { find<QAbstractButton>(form, buttonName)->click(); }
 
 void readAndAnswer(TestForm &form, const char *button, uint8_t rtn, const QByteArray &data) {

@@ -15,6 +15,7 @@
 #include "tests/support/TestForm.h"
 #include "window/HandlerSupport.h"
 
+class QComboBox;
 class QWidget;
 namespace simlaunch {
 class Powersim;
@@ -37,8 +38,6 @@ struct MessageRecorder {
 struct SaveAs {
   explicit SaveAs(const QString &path);
   ~SaveAs();
-  SaveAs(const SaveAs &) = delete;
-  SaveAs &operator=(const SaveAs &) = delete;
 };
 
 // The protocol log as shown, once the lines logged so far have been shown.
@@ -62,6 +61,8 @@ QString text(const TestForm &form, const char *name);
 void setText(TestForm &form, const char *name, const QString &value);
 bool checked(const TestForm &form, const char *name);
 int comboIndex(const TestForm &form, const char *name);
+// A named combo box; null when there is none.
+QComboBox *combo(const TestForm &form, const char *name);
 void click(TestForm &form, const char *buttonName);
 // Clicks a read button and answers the request it built.
 void readAndAnswer(TestForm &form, const char *button, uint8_t rtn, const QByteArray &data);

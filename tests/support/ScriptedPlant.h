@@ -2,10 +2,6 @@
 // the status and AC data, the modules listed and each one's status bits, fault code and current.
 #pragma once
 
-#include <QByteArray>
-#include <QList>
-#include <QStringList>
-
 #include <map>
 #include <optional>
 
