@@ -81,15 +81,31 @@ void memory() {
   }
 }
 
-// Feeds the window a day of polling through its hooks, one cycle a second, the boxes changing.
+// An answer as the hooks read it: every measurement of `answer` a value that changes with the
+// cycle i, no alarm bit set.
+void answerOfCycle(TestForm &form, StatusAnswer answer, int i) {
+  std::fill(std::begin(form.payload), std::end(form.payload), uint8_t(0));
+  int b = 0;
+  for (const status::Measurement &m : status::measurements()) {
+    if (m.answer != answer) continue;
+    const int value = 400 + (i * (b + 3)) % 290 + b;
+    if (m.encoding == status::Encoding::Unsigned8) {
+      form.payload[4 + m.offset] = uint8_t(value % 100);
+    } else {
+      form.payload[4 + m.offset] = uint8_t(value >> 8);
+      form.payload[5 + m.offset] = uint8_t(value);
+    }
+    ++b;
+  }
+}
+
+// Feeds the window a day of polling through its hooks, one cycle a second, the values changing.
 void fillDay(TestForm &form, qint64 &now) {
-  QLineEdit *boxes[8];
-  const char *names[8] = {"Edit16", "Edit17", "Edit15", "Edit32", "Edit18", "Edit33", "Edit19", "Edit14"};
-  for (int i = 0; i < 8; ++i) boxes[i] = form.findChild<QLineEdit *>(QString::fromLatin1(names[i]));
   for (int i = 0; i < 86'400; ++i) {
     now += 1000;
-    for (int b = 0; b < 8; ++b) boxes[b]->setText(QString::number(40 + (i * (b + 3)) % 29 + b * 0.1));
+    answerOfCycle(form, StatusAnswer::System, i);
     form.monitorStatusShown(StatusAnswer::System);
+    answerOfCycle(form, StatusAnswer::Ac, i);
     form.monitorStatusShown(StatusAnswer::Ac);
     form.monitorModulesShown();
   }
@@ -101,6 +117,7 @@ std::vector<double> redraws(TestForm &form, qint64 &now, int count, qint64 stepM
   std::vector<double> ms;
   for (int i = 0; i < count; ++i) {
     now += stepMs;
+    answerOfCycle(form, StatusAnswer::System, i);
     QElapsedTimer t;
     t.start();
     form.monitorStatusShown(StatusAnswer::System);

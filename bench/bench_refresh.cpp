@@ -61,20 +61,10 @@ double bareChain(int fd, const std::vector<QByteArray> &frames) {
   return t.nsecsElapsed() / 1e6;
 }
 
-// The simulator's turnaround line ("samples=N median_us=X p99_us=Y"), asked for with SIGUSR1;
-// the simulator is stopped afterwards.
-QByteArray turnaroundOf(QProcess &sim) {
-  ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
-  QByteArray stats;
-  waitFor([&] {
-    sim.waitForReadyRead(10);
-    stats += sim.readAllStandardOutput();
-    return stats.contains("stats turnaround");
-  }, 5000);
-  sim.terminate();
-  sim.waitForFinished(3000);
-  for (const QByteArray &line : stats.split('\n'))
-    if (line.startsWith("stats turnaround")) return line.mid(17).trimmed();
+// The simulator's turnaround line ("samples=N median_us=X p99_us=Y").
+QByteArray turnaroundOf(simlaunch::Powersim &sim) {
+  for (const QString &line : sim.stats())
+    if (line.startsWith(QLatin1String("stats turnaround"))) return line.mid(17).toLatin1();
   return "(no figure)";
 }
 
@@ -138,8 +128,8 @@ int main(int argc, char **argv) {
 
   ::close(fd);
   form.Button29->click();  // close the link before the simulator goes
-  const QByteArray bareTurnaround = turnaroundOf(bareSim.process());
-  const QByteArray windowTurnaround = turnaroundOf(sim.process());
+  const QByteArray bareTurnaround = turnaroundOf(bareSim);
+  const QByteArray windowTurnaround = turnaroundOf(sim);
 
   std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
   for (auto [name, ms, requests] : {std::tuple{"page 1", &page1, 31}, std::tuple{"page 2", &page2, 30}})

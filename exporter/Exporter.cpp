@@ -39,22 +39,9 @@ class Line : public QObject {
       link_ = lan;
     } else {
       auto *comm = new TComm(this);
-      // the window's line: 8N1, no flow control, DTR and RTS on, chunks end at CR or 100 ms
       comm->SetCommName(QString::fromStdString(target.device));
       comm->SetBaudRate(static_cast<uint32_t>(target.baud));
-      comm->SetByteSize(TByteSize::_8);
-      comm->SetParity(TParity::None);
-      comm->SetStopBits(TStopBits::_1);
-      comm->SetParityCheck(false);
-      comm->SetOutx_CtsFlow(false);
-      comm->SetOutx_DsrFlow(false);
-      comm->SetDtrControl(TDtrControl::DtrEnable);
-      comm->SetDsrSensitivity(false);
-      comm->SetOutx_XonXoffFlow(false);
-      comm->SetInx_XonXoffFlow(false);
-      comm->SetRtsControl(TRtsControl::RtsEnable);
-      comm->SetReadIntervalTimeout(100);
-      comm->SetEndChar(static_cast<unsigned char>(proto::kEndMark));
+      setControllerLine(*comm);
       link_ = new SerialLink(comm, this);
     }
     timer_.setSingleShot(true);
@@ -62,7 +49,7 @@ class Line : public QObject {
     connect(&timer_, &QTimer::timeout, this, [this] { exchange_.timerExpired(); });
     connecting_.setSingleShot(true);
     connect(&connecting_, &QTimer::timeout, this, [this] { dropped("no connection within the time-out"); });
-    link_->onChunk = [this](std::string_view chunk, qint64 leftOut) { exchange_.chunk(chunk, leftOut); };
+    link_->onChunk = [this](std::string_view chunk) { exchange_.chunk(chunk); };
     link_->onConnected = [this] {
       connecting_.stop();
       say(link_->where().toStdString() + ": connected");
@@ -126,14 +113,10 @@ class Line : public QObject {
     if (!c.cycle.running() || link_->state() != Link::State::Open) return;
     const int tag = indexOf(c);
     if (exchange_.has(tag)) return;
+    // the answer goes back to the controller by the tag; every request here is a poll
     Exchange::Request r;
     r.frame = c.cycle.request();
-    const PollCommandDef &d = pollCommand(c.cycle.command());
-    r.cid1 = d.cid1;
-    r.cid2 = d.cid2;
     r.tag = tag;
-    r.context = c.cycle.module();
-    r.background = true;
     exchange_.submit(std::move(r));
   }
 

@@ -185,7 +185,7 @@ std::vector<std::string> renderController(const std::string &name, const Control
     bool set = ac.alarm;
     if (a.lamp) {
       const status::Lamp *l = findLamp(a.lamp);
-      set = (answerData(r, l->answer)[l->offset] & l->mask) != 0;
+      set = l->raised(answerData(r, l->answer));
     }
     sample(part[kAlarm], fam[kAlarm].name, name, "alarm", a.alarm, flag(set));
   }

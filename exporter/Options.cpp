@@ -14,6 +14,13 @@ namespace {
 
 constexpr int kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
+// "1200 2400 … 115200"
+std::string baudList() {
+  std::string list;
+  for (int b : kBauds) list += (list.empty() ? "" : " ") + std::to_string(b);
+  return list;
+}
+
 std::optional<long> wholeNumber(const std::string &text, long min, long max) {
   long v = 0;
   const char *end = text.data() + text.size();
@@ -76,9 +83,9 @@ bool parseQuery(const std::string &query, Target &t, const std::string &url, std
       }
       t.address = int(*a);
     } else if (key == "baud" && t.kind == Target::Kind::Serial) {
-      const auto b = wholeNumber(value, 1, 1000000);
+      const auto b = wholeNumber(value, kBauds[0], std::end(kBauds)[-1]);
       if (!b || std::find(std::begin(kBauds), std::end(kBauds), *b) == std::end(kBauds)) {
-        error = "\"" + url + "\": baud \"" + value + "\" is not one of 1200 2400 4800 9600 19200 38400 57600 115200";
+        error = "\"" + url + "\": baud \"" + value + "\" is not one of " + baudList();
         return false;
       }
       t.baud = int(*b);

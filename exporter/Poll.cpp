@@ -76,16 +76,11 @@ bool PollCycle::answer(std::string_view chunk, PollError *error) {
       std::copy_n(data, reading_.ac.size(), reading_.ac.begin());
       command_ = PollCommand::ModuleList;
       break;
-    case PollCommand::ModuleList: {
-      for (auto &m : reading_.modules) m.present = 0;
-      for (int n : status::listedModules(data, a.dataAvailable())) reading_.modules[n].present = 1;
-      for (auto &m : reading_.modules)
-        if (!m.present) m = status::absentModule();
-      reading_.modules[0] = status::ModuleRecord{};
+    case PollCommand::ModuleList:
+      status::applyModuleList(reading_.modules, data, a.dataAvailable());
       module_ = 0;
       nextModule();
       break;
-    }
     case PollCommand::ModuleReadings:
       status::storeReadings(reading_.modules[module_], data);
       nextModule();
@@ -95,13 +90,11 @@ bool PollCycle::answer(std::string_view chunk, PollError *error) {
 }
 
 void PollCycle::nextModule() {
-  for (int n = module_ + 1; n <= status::kModules; ++n) {
-    if (!reading_.modules[n].present) continue;
-    module_ = n;
+  module_ = status::nextPresentModule(reading_.modules, module_);
+  if (module_) {
     command_ = PollCommand::ModuleReadings;
     return;
   }
-  module_ = 0;
   running_ = false;
   done_ = true;
 }

@@ -33,9 +33,9 @@ unsigned long long inputs = 0;
 // the input ends goes on as the quiet gap hands it over.
 ChunkCutter lanStream(proto::kEndMark, proto::kSendAreaSize);
 
-void dispatchLan(TestForm &f, const ChunkCutter::Chunk &c) {
+void dispatchLan(TestForm &f, const QByteArray &c) {
   ++chunks;
-  guarded([&] { f.receiveChunk(f.ClientSocket1, c.head.constData(), c.head.size(), proto::kSendAreaSize, c.leftOut); });
+  guarded([&] { f.receiveChunk(f.ClientSocket1, c.constData(), c.size()); });
 }
 
 // One piece of received bytes, handed over the way its link hands it.
@@ -46,7 +46,7 @@ void deliver(TestForm &f, bool lan, const char *bytes, std::size_t n) {
     return;
   }
   lanStream.add(bytes, static_cast<qsizetype>(n));
-  ChunkCutter::Chunk c;
+  QByteArray c;
   while (lanStream.next(&c)) dispatchLan(f, c);
 }
 }  // namespace

@@ -11,9 +11,9 @@ void ChunkCutter::add(const char *data, qsizetype n) {
   input_.append(data, n);
 }
 
-bool ChunkCutter::next(Chunk *out) {
+bool ChunkCutter::next(QByteArray *out) {
   // a chunk ends at its end mark, or when it holds `keep` bytes without one
-  const qsizetype room = keep_ - current_.head.size();
+  const qsizetype room = keep_ - current_.size();
   const qsizetype available = input_.size() - at_;
   const qsizetype end = input_.indexOf(end_, at_);
   qsizetype take = available;
@@ -25,28 +25,21 @@ bool ChunkCutter::next(Chunk *out) {
     take = room;
     complete = true;
   }
-  keep(input_.constData() + at_, take);
+  current_.append(input_.constData() + at_, take);
   at_ += take;
   if (at_ >= input_.size()) {
     input_.clear();
     at_ = 0;
   }
   if (!complete) return false;
-  *out = std::exchange(current_, Chunk());
+  *out = std::exchange(current_, QByteArray());
   return true;
 }
 
-ChunkCutter::Chunk ChunkCutter::takePartial() { return std::exchange(current_, Chunk()); }
+QByteArray ChunkCutter::takePartial() { return std::exchange(current_, QByteArray()); }
 
 void ChunkCutter::clear() {
   input_.clear();
   at_ = 0;
-  current_ = Chunk();
-}
-
-void ChunkCutter::keep(const char *data, qsizetype n) {
-  const qsizetype room = std::max<qsizetype>(0, keep_ - current_.head.size());
-  const qsizetype taken = std::min(room, n);
-  current_.head.append(data, taken);
-  current_.leftOut += n - taken;
+  current_.clear();
 }

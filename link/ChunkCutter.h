@@ -8,28 +8,21 @@
 
 class ChunkCutter {
  public:
-  struct Chunk {
-    QByteArray head;      // the first bytes, at most `keep`
-    qint64 leftOut = 0;   // bytes after those, counted only
-    qint64 size() const { return head.size() + leftOut; }
-  };
-
   ChunkCutter(char endMark, qsizetype keep) : end_(endMark), keep_(keep) {}
   // Takes received bytes in. Take every complete chunk out with next() before adding more.
   void add(const char *data, qsizetype n);
   // The next chunk that ends with the end mark; false when the bytes added hold no more.
-  bool next(Chunk *out);
+  bool next(QByteArray *out);
   // True while bytes of an unfinished chunk wait for their end mark.
   bool partial() const { return current_.size() > 0; }
   // The unfinished chunk as it is, when the line has gone quiet before its end mark.
-  Chunk takePartial();
+  QByteArray takePartial();
   void clear();
 
  private:
-  void keep(const char *data, qsizetype n);
   char end_;
   qsizetype keep_;
   QByteArray input_;  // added and not yet cut
   qsizetype at_ = 0;  // how far input_ has been cut
-  Chunk current_;
+  QByteArray current_;  // the chunk being cut, at most `keep` bytes
 };

@@ -216,7 +216,6 @@ class TComm : public QObject {
 
  private:
   void ApplyDeviceSettings();
-  void ReportError(uint32_t flags);
   void ApplyTimeouts();
   void StopReceiveThread();
   void StopTransmitThread();

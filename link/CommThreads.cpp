@@ -312,11 +312,11 @@ void TReadThread::Run() {
       commline::ErrorCounters c;
       if (haveCounters && commline::readCounters(fd, &c)) {
         uint32_t flags = 0;
-        if (c.bufOverrun != counters.bufOverrun) flags |= 0x0001;  // CE_RXOVER
-        if (c.overrun != counters.overrun) flags |= 0x0002;        // CE_OVERRUN
-        if (c.parity != counters.parity) flags |= 0x0004;          // CE_RXPARITY
-        if (c.frame != counters.frame) flags |= 0x0008;            // CE_FRAME
-        if (c.brk != counters.brk) flags |= 0x0010;                // CE_BREAK
+        if (c.bufOverrun != counters.bufOverrun) flags |= CommErrorRxOver;
+        if (c.overrun != counters.overrun) flags |= CommErrorOverrun;
+        if (c.parity != counters.parity) flags |= CommErrorParity;
+        if (c.frame != counters.frame) flags |= CommErrorFrame;
+        if (c.brk != counters.brk) flags |= CommErrorBreak;
         counters = c;
         s.PostError(flags);
       }

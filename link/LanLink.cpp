@@ -32,7 +32,8 @@ int systemErrorNumber(QAbstractSocket::SocketError e) {
 
 LanLink::LanLink(QTcpSocket *socket, QObject *parent)
     : Link(parent), socket_(socket), cutter_(proto::kEndMark, kChunkLimit) {
-  // The controller is reached directly: a proxy set up for the PC's web traffic has no say.
+  // The controller is reached directly: a proxy set up for the PC's web traffic has no say,
+  // and no proxy look-up thread is started for each connection.
   socket_->setProxy(QNetworkProxy::NoProxy);
   socket_->setReadBufferSize(kBytesPerTurn);
   quiet_.setSingleShot(true);
@@ -109,10 +110,10 @@ void LanLink::readAvailable() {
   if (state_ != State::Open) return;
   qint64 taken = 0;
   int chunks = 0;
-  ChunkCutter::Chunk chunk;
+  QByteArray chunk;
   for (;;) {
     while (cutter_.next(&chunk)) {
-      if (onChunk) onChunk(std::string_view(chunk.head.constData(), static_cast<size_t>(chunk.head.size())), chunk.leftOut);
+      if (onChunk) onChunk(std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
       if (state_ != State::Open) return;  // the link closed meanwhile
       if (++chunks == kChunksPerTurn) {
         queueRead();
@@ -142,7 +143,7 @@ void LanLink::queueRead() {
 // Bytes that waited for their end mark through the quiet gap go on as a chunk of their own.
 void LanLink::quietGap() {
   if (state_ != State::Open || !cutter_.partial()) return;
-  const ChunkCutter::Chunk chunk = cutter_.takePartial();
-  if (onChunk) onChunk(std::string_view(chunk.head.constData(), static_cast<size_t>(chunk.head.size())), chunk.leftOut);
+  const QByteArray chunk = cutter_.takePartial();
+  if (onChunk) onChunk(std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
 }
 

@@ -5,9 +5,8 @@
 // - Every method and every notification runs on the owner's thread (the thread that created
 //   the link); the serial component's own threads stay inside it.
 // - A chunk is what the line delivered as one piece: bytes up to and including an end mark,
-//   or what came before a quiet gap, or the first kChunkLimit bytes of a stream that never
-//   ends (`leftOut` then counts the bytes after those that were not kept). The chunk's bytes
-//   are valid only during the notification.
+//   or what came before a quiet gap; a stream without end marks is cut every kChunkLimit
+//   bytes. The chunk's bytes are valid only during the notification.
 // - `onDropped` tells that the link went away without close() being asked for: a socket
 //   error, the peer hanging up, a serial device that vanished. A link closed by close()
 //   reports nothing.
@@ -21,12 +20,14 @@
 #include <functional>
 #include <string_view>
 
+#include "protocol/Frame.h"
+
 class Link : public QObject {
   Q_OBJECT
  public:
   enum class State { Closed, Connecting, Open };
   // No answer is longer: a chunk is cut here, as the serial line's receive buffer cuts it.
-  static constexpr int kChunkLimit = 201;
+  static constexpr int kChunkLimit = proto::kSendAreaSize;
 
   using QObject::QObject;
   ~Link() override = default;
@@ -42,13 +43,13 @@ class Link : public QObject {
   // "127.0.0.1:5001" or "/dev/ttyUSB0 9600", for the operator.
   virtual QString where() const = 0;
 
-  std::function<void(std::string_view chunk, qint64 leftOut)> onChunk;
+  std::function<void(std::string_view chunk)> onChunk;
   std::function<void()> onConnected;
   // The reason in words, and the system's error number (0 when there is none).
   std::function<void(const QString &reason, int systemError)> onDropped;
   std::function<void(const QString &text)> onNote;
 };
 
-// A reason for errno-style codes the operator meets on links, in Chinese: "连接被拒绝（没有
-// 程序在该端口监听）", "设备不存在", "权限不足", "设备忙（已被其他程序占用）", …
+// A reason for errno-style codes the operator meets on links, in Chinese: "连接被拒绝（该端口
+// 没有程序在监听）", "设备不存在", "权限不足", "设备忙（已被其他程序占用）", …
 QString linkErrorReason(int systemError);

@@ -2,9 +2,38 @@
 
 #include "link/Comm.h"
 
+void setControllerLine(TComm &comm) {
+  comm.SetByteSize(TByteSize::_8);
+  comm.SetParity(TParity::None);
+  comm.SetStopBits(TStopBits::_1);
+  comm.SetParityCheck(false);
+  comm.SetOutx_CtsFlow(false);
+  comm.SetOutx_DsrFlow(false);
+  comm.SetDtrControl(TDtrControl::DtrEnable);
+  comm.SetDsrSensitivity(false);
+  comm.SetTxContinueOnXoff(true);
+  comm.SetOutx_XonXoffFlow(false);
+  comm.SetInx_XonXoffFlow(false);
+  comm.SetReplaceWhenParityError(false);
+  comm.SetIgnoreNullChar(false);
+  comm.SetRtsControl(TRtsControl::RtsEnable);
+  comm.SetXonLimit(500);
+  comm.SetXoffLimit(500);
+  comm.SetXonChar(0x11);
+  comm.SetXoffChar(0x13);
+  comm.SetReplacedChar(0x00);
+  comm.SetReadIntervalTimeout(100);
+  comm.SetReadTotalTimeoutMultiplier(0);
+  comm.SetReadTotalTimeoutConstant(0);
+  comm.SetWriteTotalTimeoutMultiplier(0);
+  comm.SetWriteTotalTimeoutConstant(0);
+  // every answer ends with its end mark: it is handed over then, not a quiet gap later
+  comm.SetEndChar(static_cast<unsigned char>(proto::kEndMark));
+}
+
 SerialLink::SerialLink(TComm *comm, QObject *parent) : Link(parent), comm_(comm) {
   comm_->OnReceiveData = [this](QObject *, const char *buffer, uint16_t length) {
-    if (onChunk) onChunk(std::string_view(buffer, length), 0);
+    if (onChunk) onChunk(std::string_view(buffer, length));
   };
   comm_->OnRequestHangup = [this](QObject *) {
     if (!comm_->Opened()) return;  // left over from a port already closed

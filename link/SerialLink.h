@@ -6,6 +6,13 @@
 
 class TComm;
 
+// The line a controller talks on, every setting and time-out set, so nothing is left to the
+// component's defaults (its XON/XOFF flow control would stop the line at a stray 0x13 and
+// swallow 0x11 and 0x13 from answers): 8N1, no flow control, DTR and RTS on, and a chunk
+// handed over at the end mark, or after 100 ms of quiet. Device and baud rate are the
+// caller's.
+void setControllerLine(TComm &comm);
+
 class SerialLink : public Link {
   Q_OBJECT
  public:
@@ -15,7 +22,6 @@ class SerialLink : public Link {
   State state() const override;
   bool send(std::string_view frame) override;
   QString where() const override;
-  TComm *comm() const { return comm_; }
 
  private:
   TComm *comm_;

@@ -24,12 +24,11 @@ QString sourceName(int source) {
 }
 
 ModuleAlarm moduleProtection(const status::ModuleRecord &m) {
-  const QString text = status::moduleRowTexts(m)[3];
-  return {text != QStringLiteral("正常"), text};
+  return {status::moduleView(m).protection, status::moduleRowTexts(m)[3]};
 }
 
 ModuleAlarm moduleFan(const status::ModuleRecord &m) {
-  const bool raised = m.status & 0x10;
+  const bool raised = status::moduleView(m).fan;
   return {raised, raised ? QStringLiteral("风机故障") : QStringLiteral("正常")};
 }
 

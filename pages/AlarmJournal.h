@@ -3,9 +3,10 @@
 // fan columns) and what happens to the link; the detector answers with the events to add.
 // Pure logic, no widgets and no I/O; the table model is a separate class over the events.
 //
-// An alarm state is three-valued: raised, clear, or unknown (no fresh answer, the link gone).
-// Unknown is neither: red, unknown, red again is one alarm, and a source seen clear before it
-// was ever raised (the first answer after a link opens) makes no event.
+// A source's state is raised, clear, or not known yet: until an answer tells, a source makes
+// no event, and one seen clear before it was ever raised (the first answer after a link
+// opens) makes none either. A lost link is a source of its own; the alarms keep their last
+// state through it, so red, link lost, red again is one alarm.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -18,7 +19,7 @@
 #include <optional>
 #include <vector>
 
-#include "pages/Status.h"
+#include "protocol/Status.h"
 
 namespace journal {
 

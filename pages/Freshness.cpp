@@ -12,7 +12,6 @@ bool StatusFreshness::live(int64_t nowMs, bool linkOpen, bool polling) const {
 void StatusFreshness::moduleListAnswered(const std::array<bool, status::kModules + 1> &listed) {
   ++cycle_;
   listed_ = listed;
-  listKnown_ = true;
 }
 
 void StatusFreshness::moduleAnswered(int module) {
@@ -20,7 +19,7 @@ void StatusFreshness::moduleAnswered(int module) {
 }
 
 bool StatusFreshness::moduleKnown(int module) const {
-  if (module < 1 || module > status::kModules || !listKnown_) return false;
+  if (module < 1 || module > status::kModules || cycle_ == 0) return false;
   if (!listed_[module]) return true;
   return answeredCycle_[module] > 0 && cycle_ - answeredCycle_[module] < kModuleStaleCycles;
 }

@@ -33,8 +33,7 @@ class StatusFreshness {
 
  private:
   std::optional<int64_t> last_;
-  int cycle_ = 0;
+  int cycle_ = 0;  // module lists answered on this link
   std::array<bool, status::kModules + 1> listed_{};
   std::array<int, status::kModules + 1> answeredCycle_{};  // 0: never on this link
-  bool listKnown_ = false;
 };

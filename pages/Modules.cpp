@@ -4,7 +4,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 
-#include "pages/Status.h"
+#include "protocol/Status.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
 #include "window/Unit1.h"
@@ -54,14 +54,7 @@ void TForm1::resetModuleTable() {
 
 void TForm1::moduleListDecode() {
   QStringList offered;
-  for (auto &m : moduleTable) m.present = 0;
-  for (int n : status::listedModules(&payload[4], payload[3])) {
-    moduleTable[n].present = 1;
-    offered << QString::number(n);
-  }
-  for (auto &m : moduleTable)
-    if (!m.present) m = status::absentModule();
-  moduleTable[0] = status::ModuleRecord{};
+  for (int n : status::applyModuleList(moduleTable, &payload[4], payload[3])) offered << QString::number(n);
   std::array<bool, status::kModules + 1> listed{};
   for (int n = 1; n <= status::kModules; ++n) listed[n] = moduleTable[n].present;
   freshness_.moduleListAnswered(listed);
@@ -82,8 +75,7 @@ void TForm1::offerModules(const QStringList &modules) {
 }
 
 void TForm1::mcu_get_dymostatus() {
-  for (int n = currentModule + 1; n <= status::kModules; ++n) {
-    if (!moduleTable[n].present) continue;
+  if (const int n = status::nextPresentModule(moduleTable, currentModule)) {
     currentModule = n;
     // the answer names no module: the request carries its number to the decoder
     SendingAs as(*this, n);

@@ -30,7 +30,7 @@
 
 #include "pages/AlarmJournal.h"
 #include "pages/Recorder.h"
-#include "pages/Status.h"
+#include "protocol/Status.h"
 #include "pages/TrendStore.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
@@ -139,11 +139,7 @@ void TForm1::buildMonitorPages() {
   AlarmJournal->horizontalHeader()->setStretchLastSection(true);
   const int widths[3] = {130, 110, 50};
   for (int c = 0; c < 3; ++c) AlarmJournal->setColumnWidth(c, widths[c]);
-  auto *exportAlarms = new QAction(QStringLiteral("导出CSV…"), AlarmJournal);
-  exportAlarms->setObjectName(QStringLiteral("actionExportAlarms"));
-  AlarmJournal->addAction(exportAlarms);
-  AlarmJournal->setContextMenuPolicy(Qt::ActionsContextMenu);
-  connect(exportAlarms, &QAction::triggered, this, [this] { guarded([this] { monitor_->exportJournal(); }); });
+  addMenuAction(AlarmJournal, QStringLiteral("导出CSV…"), "actionExportAlarms", [this] { monitor_->exportJournal(); });
 
   // ---- "趋势"
   TabSheetTrend = new QWidget;
@@ -195,20 +191,9 @@ void TForm1::buildMonitorPages() {
   TrendChart->setObjectName(QStringLiteral("TrendChart"));
   TrendChart->setGeometry(8, 40, 561, 500);
   TrendChart->setRenderHint(QPainter::Antialiasing, false);
-  auto addChartAction = [this](const QString &text, const char *name, void (MonitorState::*what)()) {
-    auto *action = new QAction(text, TrendChart);
-    action->setObjectName(QString::fromLatin1(name));
-    TrendChart->addAction(action);
-    connect(action, &QAction::triggered, this, [this, what] { guarded([&] { (monitor_->*what)(); }); });
-    return action;
-  };
-  addChartAction(QStringLiteral("导出PNG…"), "actionExportTrendPng", &MonitorState::exportTrendPng);
-  addChartAction(QStringLiteral("导出CSV…"), "actionExportTrendCsv", &MonitorState::exportTrendCsv);
-  actionRecordCsv = new QAction(kRecordIdle, TrendChart);
-  actionRecordCsv->setObjectName(QStringLiteral("actionRecordCsv"));
-  TrendChart->addAction(actionRecordCsv);
-  connect(actionRecordCsv, &QAction::triggered, this, [this] { guarded([this] { ButtonRecordClick(); }); });
-  TrendChart->setContextMenuPolicy(Qt::ActionsContextMenu);
+  addMenuAction(TrendChart, QStringLiteral("导出PNG…"), "actionExportTrendPng", [this] { monitor_->exportTrendPng(); });
+  addMenuAction(TrendChart, QStringLiteral("导出CSV…"), "actionExportTrendCsv", [this] { monitor_->exportTrendCsv(); });
+  actionRecordCsv = addMenuAction(TrendChart, kRecordIdle, "actionRecordCsv", [this] { ButtonRecordClick(); });
 
   m.redrawTimer = new SteadyTimer(QStringLiteral("TrendRedrawTimer"), 1000, false, this);
   onTimer(m.redrawTimer, [this] {
@@ -246,7 +231,7 @@ void TForm1::monitorStatusShown(StatusAnswer answer) {
   const auto lamps = status::lamps();
   for (size_t i = 0; i < lamps.size(); ++i)
     if (lamps[i].answer == answer)
-      if (auto e = m.detector.update(int(i), (dataByte(lamps[i].offset) & lamps[i].mask) != 0, QString(), now))
+      if (auto e = m.detector.update(int(i), lamps[i].raised(&payload[4]), QString(), now))
         events.push_back(*e);
   if (answer == StatusAnswer::Ac) {
     const status::AcState ac = status::acState(dataByte(4));
@@ -259,10 +244,8 @@ void TForm1::monitorStatusShown(StatusAnswer answer) {
   for (size_t q = 0; q < m.boxOf.size(); ++q) {
     const int box = m.boxOf[q];
     if (box < 0 || measurements[size_t(box)].answer != answer) continue;
-    bool ok = false;
-    const double value = statusBoxes_[size_t(box)]->text().toDouble(&ok);
-    if (!ok) continue;
-    m.addSample(int(q), at, value);
+    const status::Measurement &field = measurements[size_t(box)];
+    m.addSample(int(q), at, status::measurementValue(field.encoding, &payload[4 + field.offset]));
     sampled = true;
   }
   if (sampled) m.trendChanged();
@@ -282,7 +265,7 @@ void TForm1::monitorModulesShown() {
     if (auto e = m.detector.update(journal::moduleSource(n), protection.raised, protection.detail, now))
       events.push_back(*e);
     if (auto e = m.detector.update(journal::moduleFanSource(n), fan.raised, fan.detail, now)) events.push_back(*e);
-    if (r.present) current += status::unsigned16(r.current[0], r.current[1]) / 100.0;
+    if (r.present) current += status::moduleView(r).amperes;
   }
   m.addEvents(events);
   for (size_t q = 0; q < m.boxOf.size(); ++q)
@@ -313,13 +296,11 @@ void MonitorState::addEvents(const std::vector<journal::Event> &events) {
 }
 
 void MonitorState::exportJournal() {
-  const QString path = AskSaveFileName(QStringLiteral("导出CSV"), QStringLiteral("告警记录.csv"), QStringLiteral("CSV (*.csv)"));
-  if (path.isEmpty()) return;
-  QList<QStringList> rows{journal::JournalModel::headings()};
-  for (int r = 0; r < model->rowCount(); ++r) rows << model->rowTexts(r);
-  const QString error = writeWholeFile(path, csvText(rows));
-  if (!error.isEmpty())
-    ShowMessageBox(QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), error), QStringLiteral("error"));
+  exportFile(QStringLiteral("导出CSV"), QStringLiteral("告警记录.csv"), QStringLiteral("CSV (*.csv)"), [this](QString *) {
+    QList<QStringList> rows{journal::JournalModel::headings()};
+    for (int r = 0; r < model->rowCount(); ++r) rows << model->rowTexts(r);
+    return csvText(rows);
+  });
 }
 
 // ---------------------------------------------------------------- trends
@@ -386,25 +367,21 @@ void MonitorState::redraw() {
 }
 
 void MonitorState::exportTrendCsv() {
-  const QString path = AskSaveFileName(QStringLiteral("导出CSV"), QStringLiteral("趋势.csv"), QStringLiteral("CSV (*.csv)"));
-  if (path.isEmpty()) return;
-  const qint64 end = axisX->max().toMSecsSinceEpoch(), begin = axisX->min().toMSecsSinceEpoch();
-  const QString error = writeWholeFile(path, csvText(trend::tableRows(series, begin, end)));
-  if (!error.isEmpty())
-    ShowMessageBox(QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), error), QStringLiteral("error"));
+  exportFile(QStringLiteral("导出CSV"), QStringLiteral("趋势.csv"), QStringLiteral("CSV (*.csv)"), [this](QString *) {
+    const qint64 end = axisX->max().toMSecsSinceEpoch(), begin = axisX->min().toMSecsSinceEpoch();
+    return csvText(trend::tableRows(series, begin, end));
+  });
 }
 
 void MonitorState::exportTrendPng() {
-  const QString path = AskSaveFileName(QStringLiteral("导出PNG"), QStringLiteral("趋势.png"), QStringLiteral("PNG (*.png)"));
-  if (path.isEmpty()) return;
-  if (dirty) redraw();
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  const QString error = form_->TrendChart->grab().save(&buffer, "PNG") ? writeWholeFile(path, png)
-                                                                        : QStringLiteral("图像无法生成");
-  if (!error.isEmpty())
-    ShowMessageBox(QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), error), QStringLiteral("error"));
+  exportFile(QStringLiteral("导出PNG"), QStringLiteral("趋势.png"), QStringLiteral("PNG (*.png)"), [this](QString *error) {
+    if (dirty) redraw();
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!form_->TrendChart->grab().save(&buffer, "PNG")) *error = QStringLiteral("图像无法生成");
+    return png;
+  });
 }
 
 // ---------------------------------------------------------------- recording

@@ -31,9 +31,9 @@ QStringList row(const Snapshot &s) {
     r << (size_t(i) < s.lamps.size() && s.lamps[size_t(i)] ? QStringLiteral("1") : QStringLiteral("0"));
   for (const status::ModuleRecord &m : s.modules) {
     const auto texts = status::moduleRowTexts(m);
-    r << (m.present ? QStringLiteral("1") : QStringLiteral("0")) << texts[0]
-      << proto::formatGeneral(status::unsigned16(m.voltage[0], m.voltage[1]) / 100.0)
-      << proto::formatGeneral(status::unsigned16(m.current[0], m.current[1]) / 100.0) << texts[3];
+    const status::ModuleView v = status::moduleView(m);
+    r << (m.present ? QStringLiteral("1") : QStringLiteral("0")) << texts[0] << proto::formatGeneral(v.volts)
+      << proto::formatGeneral(v.amperes) << texts[3];
   }
   return r;
 }

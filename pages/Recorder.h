@@ -13,7 +13,7 @@
 #include <array>
 #include <vector>
 
-#include "pages/Status.h"
+#include "protocol/Status.h"
 
 namespace recording {
 

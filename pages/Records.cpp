@@ -114,7 +114,7 @@ void TForm1::Button40Click() {
 void TForm1::startRecordReadOut() {
   if (recordIndex < 0) return;
   recordCount = recordIndex + 1;
-  SendingAs chain(*this, RecordsChain, recordIndex, sending_.automatic);
+  SendingAs chain(*this, RecordsChain, 0, sending_.automatic);  // requestRecord names the record
   requestRecord();
 }
 

@@ -1,7 +1,7 @@
 // The system status page ("系统状态"): the measurement boxes, the eighteen alarm lamps, the
 // battery and AC state, and the polling cycle that fills them once a second while the page
 // is shown. The module half of the page is in pages/Modules.cpp.
-#include "pages/Status.h"
+#include "protocol/Status.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -126,7 +126,7 @@ void TForm1::statusShow(StatusAnswer answer) {
   }
   const auto lamps = status::lamps();
   for (size_t i = 0; i < lamps.size(); ++i)
-    if (lamps[i].answer == answer) statusLamps_[i]->SetBrushColor(dataByte(lamps[i].offset) & lamps[i].mask ? kAlarm : kQuiet);
+    if (lamps[i].answer == answer) statusLamps_[i]->SetBrushColor(lamps[i].raised(&payload[4]) ? kAlarm : kQuiet);
   if (answer == StatusAnswer::System) {
     showText(Label41, status::batteryStateText(dataByte(16), Label41->text()));
     Label41->setEnabled(true);

@@ -1,5 +1,5 @@
 // The requests and decoders of the system status page and its rectifier modules. Each is a
-// one-line call into the page's tables (pages/Status.cpp, pages/Modules.cpp).
+// one-line call into the page's tables; pages/Status.cpp defines them.
 #pragma once
 
 // The polling cycle's requests: handler, CID1 text, CID2 text.
@@ -8,7 +8,7 @@
   X(mcu_read_acstatus, "40", "01")         \
   X(mcu_get_dymo, "42", "17")
 
-// Decoders of the answers, each with the answer it reads (StatusAnswer in pages/Status.h).
+// Decoders of the answers, each with the answer it reads (StatusAnswer in protocol/Status.h).
 #define STATUS_DECODERS(X)                 \
   X(mcuread_dystatus, System)              \
   X(mcuread_acstatus, Ac)                  \

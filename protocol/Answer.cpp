@@ -4,17 +4,6 @@
 
 namespace proto {
 
-const char *answerFaultName(AnswerFault f) {
-  switch (f) {
-    case AnswerFault::None: return "none";
-    case AnswerFault::Damaged: return "damaged";
-    case AnswerFault::TooLong: return "too_long";
-    case AnswerFault::Refused: return "refused";
-    case AnswerFault::Short: return "short";
-  }
-  return "?";
-}
-
 int carriedDataBytes(uint8_t lengthByte, int paired) { return std::max(0, std::min<int>(lengthByte, paired - 5)); }
 
 int Answer::dataAvailable() const { return carriedDataBytes(payload[3], payloadLength); }

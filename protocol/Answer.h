@@ -28,7 +28,6 @@ enum class AnswerFault {
   Refused,  // intact, but the return code is not 0
   Short,    // intact and accepted, but with fewer data bytes than needed
 };
-const char *answerFaultName(AnswerFault f);  // "damaged", "too_long", "refused", "short", "none"
 
 // Data bytes an answer really carried: its length byte, bounded by the bytes paired (ADR, CID1,
 // RTN, LEN and the checksum are not data).

@@ -30,6 +30,22 @@ std::vector<int> listedModules(const uint8_t *data, int count) {
   return listed;
 }
 
+std::vector<int> applyModuleList(ModuleTable &table, const uint8_t *data, int count) {
+  const std::vector<int> listed = listedModules(data, count);
+  for (auto &m : table) m.present = 0;
+  for (int n : listed) table[n].present = 1;
+  for (auto &m : table)
+    if (!m.present) m = absentModule();
+  table[0] = ModuleRecord{};
+  return listed;
+}
+
+int nextPresentModule(const ModuleTable &table, int after) {
+  for (int n = std::max(after, 0) + 1; n <= kModules; ++n)
+    if (table[n].present) return n;
+  return 0;
+}
+
 void storeReadings(ModuleRecord &m, const uint8_t *data) {
   m.voltage[0] = data[1];
   m.voltage[1] = data[2];

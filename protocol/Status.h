@@ -44,6 +44,8 @@ struct Lamp {
   StatusAnswer answer;
   int offset;  // data byte
   uint8_t mask;
+  // Whether the lamp's bit is set in its answer's data bytes.
+  bool raised(const uint8_t *data) const { return (data[offset] & mask) != 0; }
 };
 
 std::span<const Measurement> measurements();
@@ -100,6 +102,11 @@ ModuleTable noModules();
 // The modules a module list names, in its order: numbers 1..12, each once; any other
 // number names nothing.
 std::vector<int> listedModules(const uint8_t *data, int count);
+// A module list's answer applied to the table: the listed modules present (their last
+// readings kept), every other one absent. Returns the listed numbers, in the list's order.
+std::vector<int> applyModuleList(ModuleTable &table, const uint8_t *data, int count);
+// The next present module after `after` (0: from the first), or 0 when none is left.
+int nextPresentModule(const ModuleTable &table, int after);
 // A readings answer's data bytes into the module's record (its present flag stays).
 void storeReadings(ModuleRecord &m, const uint8_t *data);
 

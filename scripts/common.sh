@@ -17,8 +17,10 @@ ensure_packages() {
   fi
 }
 
-# qt6-charts-dev: the trend chart; prometheus: promtool and the server, for the exporter's tests
-BUILD_PACKAGES=(g++ cmake make qt6-base-dev qt6-charts-dev libgl-dev fonts-noto-cjk fontconfig prometheus)
+# qt6-charts-dev: the trend chart
+BUILD_PACKAGES=(g++ cmake make qt6-base-dev qt6-charts-dev libgl-dev fonts-noto-cjk fontconfig)
+# prometheus: promtool and the server, for the exporter's tests only
+TEST_PACKAGES=(prometheus)
 
 # A compiler cache, when the machine has one, with paths taken relative to the tree so that
 # clones of it share what was compiled before. Nothing installs it: without it builds are as

@@ -44,7 +44,6 @@ class Channel : public QObject {
   void received(const char *data, std::size_t size);
   // Requests read wait unanswered, or the answers waiting have reached the bound.
   bool full() const { return assembler_.hasFrame() || scheduledBytes_ >= kMaxScheduledBytes; }
-  std::size_t scheduledBytes() const { return scheduledBytes_; }
   void reset();  // client gone: forget partial input and pending answers
 
  private:

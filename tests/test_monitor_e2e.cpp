@@ -16,7 +16,7 @@
 #include <QPushButton>
 #include <QTableView>
 
-#include "pages/Status.h"
+#include "protocol/Status.h"
 #include "pages/TrendStore.h"
 #include "support/FormFixture.h"
 #include "support/ScriptedPlant.h"

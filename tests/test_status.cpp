@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 
-#include "pages/Status.h"
+#include "protocol/Status.h"
 #include "protocol/Frame.h"
 #include "support/FormFixture.h"
 #include "window/Controls.h"

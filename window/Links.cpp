@@ -26,44 +26,17 @@ const QString kOpen = QStringLiteral("OPEN");
 const QString kClose = QStringLiteral("COLSE");
 }  // namespace
 
-// Comm1 with every line setting and time-out the window's link runs on, set here and
-// nowhere else, so nothing is left to the component's defaults (its XON/XOFF flow control
-// would stop the line at a stray 0x13 and swallow 0x11 and 0x13 from answers).
+// Comm1 on the controller's line (setControllerLine), the same for the window and the exporter.
 void TForm1::createComm1() {
   Comm1 = new TComm(this);
   Comm1->setObjectName(QStringLiteral("Comm1"));
   Comm1->SetCommName(QStringLiteral("COM2"));  // replaced by the chosen port before opening
   Comm1->SetBaudRate(9600);                    // replaced by the operator's value before opening
-  Comm1->SetByteSize(TByteSize::_8);
-  Comm1->SetParity(TParity::None);
-  Comm1->SetStopBits(TStopBits::_1);
-  Comm1->SetParityCheck(false);
-  Comm1->SetOutx_CtsFlow(false);
-  Comm1->SetOutx_DsrFlow(false);
-  Comm1->SetDtrControl(TDtrControl::DtrEnable);
-  Comm1->SetDsrSensitivity(false);
-  Comm1->SetTxContinueOnXoff(true);
-  Comm1->SetOutx_XonXoffFlow(false);
-  Comm1->SetInx_XonXoffFlow(false);
-  Comm1->SetReplaceWhenParityError(false);
-  Comm1->SetIgnoreNullChar(false);
-  Comm1->SetRtsControl(TRtsControl::RtsEnable);
-  Comm1->SetXonLimit(500);
-  Comm1->SetXoffLimit(500);
-  Comm1->SetXonChar(0x11);
-  Comm1->SetXoffChar(0x13);
-  Comm1->SetReplacedChar(0x00);
-  Comm1->SetReadIntervalTimeout(100);
-  Comm1->SetReadTotalTimeoutMultiplier(0);
-  Comm1->SetReadTotalTimeoutConstant(0);
-  Comm1->SetWriteTotalTimeoutMultiplier(0);
-  Comm1->SetWriteTotalTimeoutConstant(0);
-  // Every answer ends with its end mark: it is handed over then, not a quiet gap later.
-  Comm1->SetEndChar(static_cast<unsigned char>(proto::kEndMark));
+  setControllerLine(*Comm1);
 
   // The two links the window can open, each with the window's named handlers behind it.
   serialLink_ = new SerialLink(Comm1, this);
-  serialLink_->onChunk = [this](std::string_view chunk, qint64) {
+  serialLink_->onChunk = [this](std::string_view chunk) {
     guarded([&] { Comm1ReceiveData(Comm1, chunk.data(), static_cast<uint16_t>(chunk.size())); });
   };
   serialLink_->onDropped = [this](const QString &, int) { guarded([this] { Comm1RequestHangup(Comm1); }); };
@@ -72,10 +45,8 @@ void TForm1::createComm1() {
 
 void TForm1::createLanLink() {
   lanLink_ = new LanLink(ClientSocket1, this);
-  lanLink_->onChunk = [this](std::string_view chunk, qint64 leftOut) {
-    guarded([&] {
-      receiveChunk(ClientSocket1, chunk.data(), static_cast<qsizetype>(chunk.size()), proto::kSendAreaSize, leftOut);
-    });
+  lanLink_->onChunk = [this](std::string_view chunk) {
+    guarded([&] { receiveChunk(ClientSocket1, chunk.data(), static_cast<qsizetype>(chunk.size())); });
   };
   lanLink_->onConnected = [this] { guarded([this] { ClientSocket1Connect(); }); };
   lanLink_->onDropped = [this](const QString &, int error) { guarded([&] { ClientSocket1Error(error); }); };
@@ -157,19 +128,13 @@ void TForm1::Button29Click() {
       throw EConvertError(QStringLiteral("'%1' is not a valid baud rate").arg(Edit12->text()).toStdString());
     Comm1->SetBaudRate(static_cast<uint32_t>(baud));
     serialLink_->open();  // a failed open throws, and nothing changes
-    lanLink_->close();
-    lanConnected = false;
-    serialLink = true;
     openLink(serialLink_);
   } else {
-    serialLink_->close();
     const QString host = Edit13->text().trimmed();
     const int port = StrToInt(Edit12->text());
     if (port <= 0 || port > 65535)
       throw EConvertError(QStringLiteral("'%1' is not a valid port number").arg(Edit12->text()).toStdString());
     lanLink_->setTarget(host, static_cast<quint16>(port));
-    serialLink = false;
-    lanConnected = false;
     // The link counts as open before connecting: the socket may report an error (no route
     // to the host, say) inside the open, and that error must close the link again.
     openLink(lanLink_);
@@ -177,9 +142,16 @@ void TForm1::Button29Click() {
   }
 }
 
-// A new link starts clean: nothing waits from the previous one, and what the status bar said
-// of the previous link's chains and errors is gone.
+// A new link starts clean: the other link is closed, nothing waits from the previous one, and
+// what the status bar said of the previous link's chains and errors is gone. A LAN link is
+// opened after this and connects later.
 void TForm1::openLink(Link *link) {
+  serialLink = link == serialLink_;
+  lanConnected = false;
+  if (serialLink)
+    lanLink_->close();
+  else
+    serialLink_->close();
   exchange_->clear();
   link_ = link;
   linkOpen = true;
@@ -205,7 +177,6 @@ void TForm1::showLinkOpen() {
 // Closing ends whatever ran on the link: a chain says the link was closed.
 void TForm1::closeLink() {
   const bool chainRan = chainWaiting() || page1Refresh || page2Refresh;
-  // flags first: closing the socket reports a disconnection, which is not an error here
   linkOpen = serialLink = lanConnected = false;
   link_ = nullptr;
   serialLink_->close();
@@ -245,12 +216,11 @@ void TForm1::ClientSocket1Error(int errorCode) {
 // as it does when a LAN peer goes, and the operator is told which port it was.
 void TForm1::Comm1RequestHangup(QObject *) {
   if (!linkOpen || !serialLink) return;  // left over from a link already closed
-  const QString port = Comm1->CommName();
-  monitorLinkEvent(false, QStringLiteral("Serial port %1 was disconnected; the link is closed").arg(port));
+  const QString message = QStringLiteral("Serial port %1 was disconnected; the link is closed").arg(Comm1->CommName());
+  monitorLinkEvent(false, message);
   if (CheckBoxAutoReconnect->isChecked()) return linkLost(QStringLiteral("串口设备已断开"));
   closeLink();
-  ShowMessageBox(QStringLiteral("Serial port %1 was disconnected; the link is closed").arg(port),
-                 QString::fromLatin1(kApplicationTitle));
+  ShowMessageBox(message, QString::fromLatin1(kApplicationTitle));
 }
 
 // The socket's read notification: the LAN link reads what arrived and hands on its chunks.
@@ -296,14 +266,9 @@ void TForm1::reconnectTry() {
     } catch (const std::exception &e) {
       return linkLost(QString::fromStdString(e.what()).section(QLatin1Char('\n'), 0, 0));
     }
-    lanLink_->close();
-    lanConnected = false;
-    serialLink = true;
     openLink(serialLink_);
     reconnected();
   } else {
-    serialLink = false;
-    lanConnected = false;
     openLink(lanLink_);
     lanLink_->open();  // reconnected() when it connects, linkLost() when it fails
   }
@@ -314,18 +279,20 @@ void TForm1::reconnected() {
   log(QStringLiteral("%1 已重新连接（第 %2 次重连）")
           .arg(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")))
           .arg(reconnectTries_));
-  reconnectLink_ = nullptr;
-  reconnectTries_ = 0;
-  reconnectNote_.clear();
+  forgetReconnect();
   rememberLink();
   Timer2Timer();  // polling goes on at once if the status page is shown
 }
 
-void TForm1::stopReconnecting() {
+void TForm1::forgetReconnect() {
   reconnectLink_ = nullptr;
   reconnectTries_ = 0;
   reconnectNote_.clear();
   reconnectTimer_->setEnabled(false);
+}
+
+void TForm1::stopReconnecting() {
+  forgetReconnect();
   closeLink();
   log(QStringLiteral("已停止重连"));
 }

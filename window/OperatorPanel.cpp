@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QStringList>
 
-#include "link/Comm.h"
 #include "window/HandlerSupport.h"
 #include "link/Link.h"
 #include "window/Unit1.h"
@@ -128,6 +127,8 @@ void TForm1::chainStopped(ChainStop why) {
   chainProgress_.stop(why);
   showOperatorPanel();
 }
+
+bool TForm1::isChain(int tag) { return tag == Page1Chain || tag == Page2Chain || tag == RecordsChain; }
 
 bool TForm1::chainWaiting() const {
   return exchange_->has(Page1Chain) || exchange_->has(Page2Chain) || exchange_->has(RecordsChain);

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "protocol/Answer.h"
+#include "protocol/Conversions.h"
 #include "protocol/Frame.h"
 #include "window/Routing.h"
 #include "window/Unit1.h"
@@ -55,19 +56,19 @@ void TForm1::createExchange() {
 
 // Every chunk a link delivers goes to the exchange: the answer to the request on the line is
 // decoded by decodeAnswer, anything else is logged by strayChunk and never decoded.
-void TForm1::receiveChunk(QObject *, const char *data, qsizetype length, int limit, qint64 leftOut) {
+void TForm1::receiveChunk(QObject *, const char *data, qsizetype length) {
   if (length <= 0) return;
-  if (length + leftOut > std::min(limit, proto::kBufferSize)) {
+  if (length > proto::kBufferSize) {
     // no answer is this long: kept to its first bytes, the rest counted
-    const qsizetype shown = std::min<qsizetype>(length, proto::kSendAreaSize);
-    exchange_->chunk(std::string_view(data, static_cast<size_t>(shown)), length + leftOut - shown);
+    const qsizetype shown = proto::kSendAreaSize;
+    exchange_->chunk(std::string_view(data, static_cast<size_t>(shown)), length - shown);
     return;
   }
-  exchange_->chunk(std::string_view(data, static_cast<size_t>(length)), leftOut);
+  exchange_->chunk(std::string_view(data, static_cast<size_t>(length)));
 }
 
 void TForm1::decodeAnswer(const Exchange::Request &r, std::string_view chunk, qint64 leftOut) {
-  if (leftOut > 0 || chunk.size() > static_cast<size_t>(proto::kBufferSize)) {
+  if (leftOut > 0) {
     // No answer is this long: it is refused like a damaged frame, never copied. The log
     // shows its beginning and how much more there was.
     log(chunkLine(chunk, leftOut));
@@ -99,9 +100,7 @@ void TForm1::comm_fenjie(QObject *Sender, int length) {
     payloadWritten = a.payloadLength;
   }
   logFrame(std::string_view(rxBuffer, static_cast<size_t>(length)));
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  const char sumText[2] = {kDigits[a.computedChecksum >> 4], kDigits[a.computedChecksum & 0xF]};
-  log(QString::fromLatin1(sumText, 2));
+  log(proto::hex2(a.computedChecksum));
   if (!a.intact()) {
     refuseDamaged();
     return;

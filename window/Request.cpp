@@ -30,7 +30,7 @@ void TForm1::Button1Click() {
 
 // The frame is built aside and copied into the transmit buffer only when it is complete, so a
 // refused build never leaves a frame of mixed old and new fields behind. Pending CID1/CID2
-// change as soon as each is read, as the answer routing expects.
+// change as soon as each is read; "发送命令" sends with them.
 bool TForm1::buildRequest() {
   // The operator is told in a box; a request nobody clicked for (polling, a chain's next
   // step) is refused quietly and the caller says why in the status bar.

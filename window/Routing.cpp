@@ -8,7 +8,6 @@
 
 namespace {
 
-// The routing table: reads go to their decoders, writes to the shared acknowledgement.
 // The routing of the commands outside the parameter pages; the pages' rows bring their own
 // (pages/Page1Rows.h, pages/Page2Rows.h): each read to its decoder, each write to the shared
 // acknowledgement.

@@ -1,4 +1,4 @@
-// Which decoder an answer goes to: chosen only by the CID1/CID2 of the last request built.
+// Which decoder an answer goes to: chosen only by the CID1/CID2 of the request it answers.
 #pragma once
 #include <cstdint>
 #include <span>

@@ -16,7 +16,6 @@
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QNetworkProxy>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -77,9 +76,6 @@ void TForm1::buildWindow() {
   createComm1();
   ClientSocket1 = new QTcpSocket(this);
   ClientSocket1->setObjectName(QStringLiteral("ClientSocket1"));
-  // The controller is reached directly: a proxy set up for the PC's web traffic has no say,
-  // and no proxy look-up thread is started for each connection.
-  ClientSocket1->setProxy(QNetworkProxy::NoProxy);
   buildLinkGroup();
 
   Label2 = label(client, "Label2", QStringLiteral("CID1："), 365, 16, 42);
@@ -276,8 +272,7 @@ void TForm1::FormCreate() {
 void TForm1::FormClose() {
   if (closed_) return;
   closed_ = true;
-  reconnectLink_ = nullptr;
-  reconnectTimer_->setEnabled(false);
+  forgetReconnect();
   closeLink();
 }
 
@@ -339,8 +334,7 @@ void TForm1::requestTimedOut(const Exchange::Request &r) {
   Timer2->setEnabled(true);
   setPanelText(1, QStringLiteral("通讯超时"));
   // a chain's step is sent once more before the chain stops
-  const bool chain = r.tag == Page1Chain || r.tag == Page2Chain || r.tag == RecordsChain;
-  if (chain && r.tries == 0 && r.tag != cancelledChain_) {
+  if (isChain(r.tag) && r.tries == 0 && r.tag != cancelledChain_) {
     log(QStringLiteral("通讯超时：重发一次"));
     logFrame(r.frame);
     exchange_->retry(r);

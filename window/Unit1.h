@@ -27,7 +27,7 @@
 #include "pages/Freshness.h"
 #include "pages/Page1Rows.h"
 #include "pages/Page2Rows.h"
-#include "pages/Status.h"
+#include "protocol/Status.h"
 #include "pages/StatusRows.h"
 #include "link/Exchange.h"
 #include "protocol/Frame.h"
@@ -49,7 +49,6 @@ class MonitorState;
 class QStatusBar;
 class QTcpSocket;
 class TComm;
-class Exchange;
 class Link;
 class SerialLink;
 class LanLink;
@@ -247,6 +246,7 @@ class TForm1 : public QMainWindow {
   void endChain(int tag, ChainStop why);
   // Whether a request of a chain (refresh or record read-out) is on the line or waits.
   bool chainWaiting() const;
+  static bool isChain(int tag);  // a RequestTag of a chain
   // Esc: the running chain (refresh or record read-out) goes no further.
   void cancelChain();
   // Settles a chain that has ended and rewrites the panel; runs with the clock.
@@ -261,6 +261,8 @@ class TForm1 : public QMainWindow {
   // Writes a table's texts as shown to a CSV file the operator chooses.
   void exportTable(const QTableWidget *table, const QString &suggestedName);
   void addExportAction(QTableWidget *table, const char *name, const QString &suggestedName);
+  // An entry of the owner's context menu whose handler runs under the error display.
+  QAction *addMenuAction(QWidget *owner, const QString &text, const char *name, std::function<void()> what);
   // The client area's size at the design size of the window; larger, the log and pages grow.
   static constexpr int kDesignClientWidth = 1062, kDesignClientHeight = 705;
   // Smaller, down to the window's minimum, the client area keeps the design size and scrolls.
@@ -329,11 +331,10 @@ class TForm1 : public QMainWindow {
   // its own on the line or waiting.
   bool carriesOn(int tag) const;
   int cancelledChain_ = OperatorRequest;  // a chain Esc stopped, until it is started again
-  // One chunk from a link: stops the time-out, fills the receive buffer, dispatches.
-  // A chunk longer than limit is logged and refused like a damaged frame; leftOut counts
-  // bytes of the chunk that came after data and were not kept.
-  void receiveChunk(QObject *Sender, const char *data, qsizetype length, int limit = proto::kBufferSize,
-                    qint64 leftOut = 0);
+  // One chunk from a link, handed to the exchange. A chunk longer than any answer goes on
+  // kept to its first bytes, with the count of the rest: it is logged and refused like a
+  // damaged frame.
+  void receiveChunk(QObject *Sender, const char *data, qsizetype length);
   char rxBuffer[proto::kBufferSize] = {};
   uint8_t payload[proto::kBufferSize] = {};
   int payloadWritten = 0;  // payload bytes the last frame wrote
@@ -363,6 +364,7 @@ class TForm1 : public QMainWindow {
   void reconnectTry();
   void reconnected();
   void stopReconnecting();
+  void forgetReconnect();
   QCheckBox *CheckBoxAutoReconnect = nullptr;
   SteadyTimer *reconnectTimer_ = nullptr;
   Link *reconnectLink_ = nullptr;  // the link to open again, while reconnecting

@@ -53,7 +53,7 @@ class Exporter {
     while (t.elapsed() < 10000 && !port_ && process_.state() == QProcess::Running) {
       process_.waitForReadyRead(50);
       out_ += process_.readAllStandardOutput();
-      for (const QByteArray &line : out_.split('\n'))
+      for (const QByteArray &line : out_.left(out_.lastIndexOf('\n') + 1).split('\n'))  // whole lines
         if (line.startsWith("listening ")) port_ = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
     }
   }
