@@ -208,9 +208,7 @@ class TestExchangeE2e : public QObject {
     Powersim sim({QStringLiteral("--pty"), QStringLiteral("--baud"), QStringLiteral("9600")});
     QVERIFY(sim.ok());
     TestForm f;
-    f.RadioButton1->click();
-    f.ComboBox1->setEditText(sim.ptyPath());
-    click(f, "Button29");
+    openSerial(f, sim.ptyPath());
     QVERIFY(f.linkOpen);
     f.PageControl1->setCurrentIndex(1);
     QVERIFY(waitFor([&] { return text(f, "Edit16") != QStringLiteral("0"); }, 5000));

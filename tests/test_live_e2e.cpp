@@ -17,6 +17,7 @@
 #include "support/FormFixture.h"
 #include "support/Powersim.h"
 #include "support/ScriptedPeer.h"
+#include "support/ScriptedPlant.h"
 #include "window/Controls.h"
 #include "tests/support/TestForm.h"
 
@@ -26,21 +27,14 @@ namespace {
 
 const QColor kGrey(160, 160, 160), kGreen(0, 255, 0);
 
-// A controller with module 3 fitted, reporting fault code `fault` for it; silent while `mute`.
-struct StatusController {
-  ScriptedPeer peer;
-  bool mute = false;
-  int fault = 0;
+// A controller with module 3 fitted (its fault code in moduleState[3].fault) that answers any
+// other request with data {0, 1}; silent while `mute`.
+struct StatusController : ScriptedPlant {
   StatusController() {
-    peer.respond = [this](const QByteArray &req) -> QByteArray {
-      if (mute) return {};
-      const auto p = proto::parseFrame(req.toStdString()).frame;
-      if (p.cid1 == 0x42 && p.cid2OrRtn == 0x16) return answer(0x42, 0, bytes({0x14, 0xE6}) + QByteArray(16, '\0'));
-      if (p.cid1 == 0x40 && p.cid2OrRtn == 0x01) return answer(0x40, 0, bytes({0x08, 0x98, 0, 0, 0}));
-      if (p.cid1 == 0x42 && p.cid2OrRtn == 0x17) return answer(0x42, 0, bytes({3}));
-      if (p.cid1 == 0x41 && p.cid2OrRtn == 0x0E) return answer(0x41, 0, bytes({3, 0x14, 0xE6, 0, 0x54, 1, 30, 0, 0, 0, fault}));
-      return answer(p.cid1, 0, bytes({0, 1}));
-    };
+    status = bytes({0x14, 0xE6}) + QByteArray(16, '\0');
+    modules = {3};
+    moduleState[3] = {0, 0, 0x54};
+    others = bytes({0, 1});
   }
 };
 
@@ -64,7 +58,7 @@ class TestLiveE2e : public QObject {
     TestForm f;
     QVERIFY(allLamps(f, kGrey) && !boxesEnabled(f));  // nothing known at start-up
     StatusController c;
-    c.fault = 3;
+    c.moduleState[3].fault = 3;
     QVERIFY(openLan(f, c.peer.port()));
     f.PageControl1->setCurrentIndex(1);
     QVERIFY(waitFor([&] { return allLamps(f, kGreen) && boxesEnabled(f) && f.StringGrid2->Cells(4, 3) == "短路"; }, 5000));
@@ -167,9 +161,7 @@ class TestLiveE2e : public QObject {
     QVERIFY(sim->ok());
     TestForm f;
     f.findChild<QCheckBox *>("CheckBoxAutoReconnect")->setChecked(true);
-    f.RadioButton1->click();
-    f.ComboBox1->setEditText(path);
-    click(f, "Button29");
+    openSerial(f, path);
     QVERIFY(f.linkOpen && f.serialLink);
     sim.reset();
     QVERIFY(waitFor([&] { return !f.linkOpen && f.panelText(0).contains(QStringLiteral("重连")); }, 5000));
@@ -211,9 +203,8 @@ class TestLiveE2e : public QObject {
   void fetchingRecordsReadsTheCountFirst() {
     MessageRecorder boxes;
     Powersim sim({QStringLiteral("--records"), QStringLiteral("12")});
-    QVERIFY(sim.ok());
     TestForm f;
-    QVERIFY(openLan(f, sim.port()));
+    QVERIFY(openLan(f, sim));
     f.Button4Click();
     click(f, "Button40");
     QVERIFY(waitFor([&] { return f.panelText(0).endsWith(QStringLiteral("读取记录 12/12 完成")); }, 10000));

@@ -19,47 +19,13 @@
 #include "protocol/Status.h"
 #include "pages/TrendStore.h"
 #include "support/FormFixture.h"
-#include "support/ScriptedPeer.h"
+#include "support/ScriptedPlant.h"
+#include "support/TestSupport.h"
 #include "window/TableExport.h"
 
 using namespace testsupport;
 
 namespace {
-
-// A controller whose every answer the test sets: the status and AC data, the modules listed
-// and each one's status and fault. Status answers stop after statusAnswers of them.
-struct Plant {
-  ScriptedPeer peer;
-  QByteArray status = bytes({0x14, 0xE6, 0, 12, 0, 240, 0, 250, 0, 255, 2, 1, 194, 0, 0, 0, 0x04, 0});
-  QByteArray ac = bytes({0x08, 0x98, 0, 0, 0});
-  QList<int> modules = {1, 2};
-  std::map<int, std::pair<int, int>> moduleState;  // status bits and fault code
-  int statusAnswers = 1 << 30;
-  QStringList requests;
-
-  Plant() {
-    peer.respond = [this](const QByteArray &request) -> QByteArray {
-      const QString what = requestText(request.toStdString());
-      requests << what;
-      if (what == QLatin1String("42/16")) return statusAnswers-- > 0 ? answer(0x42, 0, status) : QByteArray();
-      if (what == QLatin1String("40/01")) return answer(0x40, 0, ac);
-      if (what == QLatin1String("42/17")) {
-        QByteArray list;
-        for (int n : modules) list.append(char(n));
-        return answer(0x42, 0, list);
-      }
-      if (what.startsWith(QLatin1String("41/0E "))) {
-        const int n = what.mid(6).toInt(nullptr, 16);
-        const auto [bits, fault] = moduleState[n];
-        return answer(0x41, 0, bytes({n, 0x14, 0xE6, 0x03, 0x48 + n, 1, 30, 0, 0, bits, fault}));
-      }
-      return {};
-    };
-  }
-  int count(const QString &what) const { return int(requests.count(what)); }
-  // Cycles that have read their last module.
-  int cycles() const { return count(QStringLiteral("41/0E %1").arg(modules.last(), 2, 10, QLatin1Char('0'))); }
-};
 
 // The journal's rows as the view shows them.
 QList<QStringList> journalRows(const TestForm &f) {
@@ -80,14 +46,6 @@ QStringList journalEvents(const TestForm &f, int from = 0) {
   return out;
 }
 
-// Answers the next file dialog with path.
-struct SaveAs {
-  explicit SaveAs(const QString &path) {
-    SetSaveFileNameHook([path](const QString &, const QString &) { return path; });
-  }
-  ~SaveAs() { SetSaveFileNameHook({}); }
-};
-
 QAction *action(const TestForm &f, const char *name) {
   auto *a = f.findChild<QAction *>(QString::fromLatin1(name));
   if (!a) qFatal("no action %s", name);
@@ -100,11 +58,6 @@ QLineSeries *line(const TestForm &f, const QString &name) {
   return nullptr;
 }
 
-QByteArray fileBytes(const QString &path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 }  // namespace
 
 class TestMonitorE2E : public QObject {
@@ -115,7 +68,7 @@ class TestMonitorE2E : public QObject {
   void cleanup() { SteadyTimer::setTimeScale(1.0); }
   void journalRecordsAlarmsModulesAndTheLink() {
     MessageRecorder boxes;
-    Plant plant;
+    ScriptedPlant plant;
     QList<bool> alerts;  // outlives the window
     TestForm f;
     f.alarmAlert = [&](bool sound) { alerts << sound; };
@@ -177,7 +130,7 @@ class TestMonitorE2E : public QObject {
 
   void trendsFollowThePolls() {
     MessageRecorder boxes;
-    Plant plant;
+    ScriptedPlant plant;
     plant.statusAnswers = 3;
     TestForm f;
     QVERIFY(openLan(f, plant.peer.port()));
@@ -234,7 +187,7 @@ class TestMonitorE2E : public QObject {
 
   void recordingWritesARowPerCycle() {
     MessageRecorder boxes;
-    Plant plant;
+    ScriptedPlant plant;
     plant.modules = {1, 3};
     TestForm f;
     QVERIFY(openLan(f, plant.peer.port()));

@@ -21,19 +21,11 @@ using namespace testsupport;
 
 namespace {
 
-// While alive, the save dialog answers with this path (empty: the operator cancels).
-struct SavePathAnswer {
-  explicit SavePathAnswer(const QString &path) {
-    SetSaveFileNameHook([path](const QString &, const QString &) { return path; });
-  }
-  ~SavePathAnswer() { SetSaveFileNameHook({}); }
-};
-
 // Exports through the action as the operator choosing path would, and reads the file back as
 // rows of plain (unquoted) fields; empty when the file is missing or lacks the byte-order mark.
 QList<QStringList> exportAndReadBack(QAction *action, const QString &path) {
   {
-    SavePathAnswer answer(path);
+    SaveAs answer(path);
     action->trigger();
   }
   QFile file(path);
@@ -58,14 +50,6 @@ QStringList panelTextsUntil(const TestForm &f, const QString &end) {
       },
       15000);
   return matched ? seen : QStringList();
-}
-
-QMap<QString, QRect> namedGeometries(const TestForm &f) {
-  QMap<QString, QRect> out;
-  for (const QWidget *w : f.findChildren<QWidget *>())
-    if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
-      out.insert(w->objectName(), w->geometry());
-  return out;
 }
 
 }  // namespace
@@ -152,9 +136,7 @@ class TestOperator : public QObject {
     click(f, "Button29");
     QVERIFY(f.panelText(0).startsWith(QStringLiteral("未连接 | ")));
 
-    f.RadioButton1->click();
-    f.ComboBox1->setEditText(sim.ptyPath());
-    click(f, "Button29");
+    openSerial(f, sim.ptyPath());
     QCOMPARE(f.Button29->text(), QStringLiteral("COLSE"));
     // a new link starts clean: the previous link's refresh is no longer on show
     QCOMPARE(f.panelText(0), sim.ptyPath() + QStringLiteral(" 9600"));
@@ -171,10 +153,9 @@ class TestOperator : public QObject {
     MessageRecorder boxes;
     // seed 1 leaves requests of the refresh unanswered, the 12th first
     Powersim sim({QStringLiteral("--fault-silent"), QStringLiteral("0.1"), QStringLiteral("--seed"), QStringLiteral("1")});
-    QVERIFY(sim.ok());
     TimeScale fast(0.25);  // the time-out in 250 ms
     TestForm f;
-    QVERIFY(openLan(f, sim.port()));
+    QVERIFY(openLan(f, sim));
     f.Button4Click();
     click(f, "Button24");
     const QStringList seen = panelTextsUntil(f, QStringLiteral("参数1刷新 (停在 \\d+/31：通讯超时|31/31 完成)$"));
@@ -201,8 +182,7 @@ class TestOperator : public QObject {
     QCOMPARE(f.panelText(0), QStringLiteral("未连接 | 未发送：未打开连接"));
 
     Powersim sim({QStringLiteral("--fault-rtn"), QStringLiteral("1")});  // every request refused
-    QVERIFY(sim.ok());
-    QVERIFY(openLan(f, sim.port()));
+    QVERIFY(openLan(f, sim));
     click(f, "Button5");  // its read error goes to the log
     QVERIFY(waitFor([&] { return f.panelText(0).endsWith(QStringLiteral("读错误！！ 09:02:03")); }, 3000));
     QCOMPARE(lastMemoLine(f), QStringLiteral("读错误！！"));
@@ -263,9 +243,8 @@ class TestOperator : public QObject {
     MessageRecorder boxes;
     QTemporaryDir dir;
     Powersim sim({QStringLiteral("--records"), QStringLiteral("12")});
-    QVERIFY(sim.ok());
     TestForm f;
-    QVERIFY(openLan(f, sim.port()));
+    QVERIFY(openLan(f, sim));
     click(f, "Button146");
     QVERIFY(waitFor([&] { return !f.Timer1->isEnabled() && f.recordIndex == 11; }, 5000));
     click(f, "Button40");

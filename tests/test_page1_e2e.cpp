@@ -38,9 +38,8 @@ class TestPage1E2E : public QObject {
   void refreshReadsEveryRowFromTheController() {
     MessageRecorder boxes;
     Powersim sim;
-    QVERIFY(sim.ok());
     TestForm f;
-    QVERIFY(openLan(f, sim.port()));
+    QVERIFY(openLan(f, sim));
     f.Button4Click();
     click(f, "Button24");
     QVERIFY(waitFor([&] { return !f.page1Refresh; }, 10000));
@@ -181,9 +180,8 @@ class TestPage1E2E : public QObject {
   void aSilentControllerStopsTheChain() {
     MessageRecorder boxes;
     Powersim sim({QStringLiteral("--fault-silent"), QStringLiteral("1")});
-    QVERIFY(sim.ok());
     TestForm f;
-    QVERIFY(openLan(f, sim.port()));
+    QVERIFY(openLan(f, sim));
     f.Button4Click();
     click(f, "Button24");
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 3000));

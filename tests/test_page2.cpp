@@ -19,8 +19,6 @@ using namespace testsupport;
 
 namespace {
 
-QComboBox *combo(TestForm &f, const char *name) { return f.findChild<QComboBox *>(QString::fromLatin1(name)); }
-
 // Answers every request the window sends until it sends no more; returns the requests.
 QList<Built> answerAll(TestForm &f, const std::function<QByteArray(int index)> &answerFor) {
   QList<Built> out;

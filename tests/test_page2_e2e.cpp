@@ -19,8 +19,6 @@ QStringList expectedRequestLines() {
   return lines;
 }
 
-QComboBox *combo(TestForm &f, const char *name) { return f.findChild<QComboBox *>(QString::fromLatin1(name)); }
-
 // Waits for the answer to the request just sent.
 bool answered(TestForm &f) {
   return waitFor([&] { return !f.Timer1->isEnabled(); }, 3000) && f.panelText(1) != QStringLiteral("通讯超时");
@@ -43,9 +41,8 @@ class TestPage2E2E : public QObject {
         {"ComboBox8", "开"},       {"ComboBox6", "开"},         {"ComboBox9", "开"},       {"ComboBox11", "开"}};
     MessageRecorder messages;
     Powersim sim;
-    QVERIFY(sim.ok());
     TestForm f;
-    QVERIFY(openLan(f, sim.port()));
+    QVERIFY(openLan(f, sim));
     for (auto [edit, shown] : edits) setText(f, edit, QStringLiteral("?"));
     for (const char *check : {"CheckBox7", "CheckBox8", "CheckBox2"})
       f.findChild<QCheckBox *>(QString::fromLatin1(check))->setChecked(true);

@@ -22,10 +22,6 @@ QStringList historyOptions(const QStringList &records) {
   return options;
 }
 
-QString requestLine(uint8_t cid2, const std::vector<uint8_t> &data) {
-  return QString::fromLatin1(proto::hexLogLine(proto::encodeFrame(1, 0x42, cid2, data)));
-}
-
 bool idle(const TestForm &f) { return !f.Timer1->isEnabled(); }
 
 }  // namespace
@@ -42,9 +38,8 @@ class TestRecordsE2E : public QObject {
   void historyIsReadNewestFirstAndErased() {
     Powersim sim(historyOptions({"240517083015:1:1", "241231235958:3:5", "250101000000:9:1", "250102120500:4:2",
                                  "250203101010:2:6"}));
-    QVERIFY(sim.ok());
     TestForm f;
-    QVERIFY(openLan(f, sim.port()));
+    QVERIFY(openLan(f, sim));
     f.Button4Click();
     click(f, "Button146");
     QVERIFY(waitFor([&] { return idle(f) && f.recordIndex == 4; }, 5000));
@@ -52,8 +47,8 @@ class TestRecordsE2E : public QObject {
     QVERIFY(waitFor([&] { return idle(f) && f.recordIndex == 0 && f.ValueListEditor1->rowCount() == 5; }, 10000));
 
     // one request per answer, from index 4 down to 0
-    QStringList expected{requestLine(0x90, {0, 1, 1, 1, 1, 1})};
-    for (uint8_t i = 5; i-- > 0;) expected << requestLine(0x8F, {0, i});
+    QStringList expected{requestLine(0x42, 0x90, bytes({0, 1, 1, 1, 1, 1}))};
+    for (uint8_t i = 5; i-- > 0;) expected << requestLine(0x42, 0x8F, bytes({0, i}));
     QCOMPARE(requestLines(f), expected);
     QCOMPARE(memoLines(f).size(), 18);
     const QList<QStringList> rows{
@@ -85,9 +80,8 @@ class TestRecordsE2E : public QObject {
 
   void energyRowsFromTheController() {
     Powersim sim;
-    QVERIFY(sim.ok());
     TestForm f;
-    QVERIFY(openLan(f, sim.port()));
+    QVERIFY(openLan(f, sim));
     const QRegularExpression cell(QStringLiteral("^(\\d+(\\.\\d)?)度(\\d+)%$"));
     for (auto [button, row] : {std::pair{"Button94", 13}, {"Button95", 14}, {"Button96", 15}, {"Button98", 16}}) {
       click(f, button);

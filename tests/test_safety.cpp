@@ -24,14 +24,13 @@
 #include "protocol/Frame.h"
 #include "support/FormFixture.h"
 #include "support/ScriptedPeer.h"
+#include "support/TestSupport.h"
 #include "window/Controls.h"
 #include "window/WholeFile.h"
 
 using namespace testsupport;
 
 namespace {
-
-QString sentText(const TestForm &f) { return requestText(std::string_view(f.txBuffer, static_cast<size_t>(f.txLength))); }
 
 // The request lines of the protocol log (frames start with the start mark's code).
 QStringList frameLines(const TestForm &f) {
@@ -69,20 +68,7 @@ Node node(const QString &path) {
   return {true, st.st_mode, st.st_rdev, st.st_ino};
 }
 
-QByteArray contents(const QString &path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 QSize designWindow() { return {TestForm::kDesignClientWidth, TestForm::kDesignClientHeight + TestForm::kStatusBarHeight}; }
-
-QMap<QString, QRect> clientGeometries(const TestForm &f) {
-  QMap<QString, QRect> out;
-  for (const QWidget *w : f.clientArea()->findChildren<QWidget *>())
-    if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
-      out.insert(w->objectName(), w->geometry());
-  return out;
-}
 
 }  // namespace
 
@@ -152,7 +138,7 @@ class TestSafety : public QObject {
       QVERIFY(boxes.questions.isEmpty());
     }
     QCOMPARE(frameLines(f).size(), 1);
-    QCOMPARE(sentText(f), frame);
+    QCOMPARE(lastRequest(f), frame);
     QVERIFY(boxes.boxes.isEmpty());
   }
 
@@ -330,9 +316,6 @@ class TestSafety : public QObject {
     TestForm f;
     f.PageControl1->setCurrentIndex(0);  // no status polling in between
     QVERIFY(openLan(f, peer.port()));
-    auto frame = [](uint8_t cid1, uint8_t cid2, std::vector<uint8_t> data) {
-      return QByteArray::fromStdString(proto::encodeFrame(1, cid1, cid2, data));
-    };
     auto exchange = [&](const char *button, const QByteArray &expected) {
       peer.received.clear();
       f.setPanelText(1, QString());
@@ -348,8 +331,8 @@ class TestSafety : public QObject {
       QCOMPARE(peer.received, expected);
     };
     f.ComboBox31->setEditText(QStringLiteral("3"));
-    exchange("Button115", frame(0x41, 0x11, {3}));
-    exchange("Button41", frame(0x42, 0x95, {}));
+    exchange("Button115", frameBytes(1, 0x41, 0x11, {3}));
+    exchange("Button41", frameBytes(1, 0x42, 0x95, {}));
     QCOMPARE(boxes.questions.size(), 4);
 
     peer.received.clear();
@@ -357,7 +340,7 @@ class TestSafety : public QObject {
     setText(f, "Edit36", QStringLiteral("53.555"));
     click(f, "Button59");
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("设置成功"); }, 5000));
-    QCOMPARE(peer.received, frame(0x42, 0x3A, {0x14, 0xEB}));
+    QCOMPARE(peer.received, frameBytes(1, 0x42, 0x3A, {0x14, 0xEB}));
     QCOMPARE(text(f, "Edit36"), QStringLiteral("53.55"));
     // a point alone is refused, and nothing reaches the controller
     peer.received.clear();
@@ -450,7 +433,7 @@ class TestSafety : public QObject {
       QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden), entriesBefore);
     } else {
       QVERIFY2(error.isEmpty(), qPrintable(error));
-      QCOMPARE(contents(written), QByteArray("new content\n"));
+      QCOMPARE(fileBytes(written, "<unreadable>"), QByteArray("new content\n"));
       if (written != path) QVERIFY(S_ISLNK(node(path).mode));  // the link stays a link
     }
   }
@@ -484,7 +467,7 @@ class TestSafety : public QObject {
     f.saveLogPath = [&] { return link; };
     f.actionSaveLog->trigger();
     QCOMPARE(boxes.boxes.size(), 2);
-    QCOMPARE(contents(file), QByteArray("设置成功\n"));
+    QCOMPARE(fileBytes(file, "<unreadable>"), QByteArray("设置成功\n"));
     QVERIFY(S_ISLNK(node(link).mode));
   }
 
@@ -525,14 +508,14 @@ class TestSafety : public QObject {
     const QSize designClient(TestForm::kDesignClientWidth, TestForm::kDesignClientHeight);
     QCOMPARE(f.clientArea()->size(), designClient);
     QVERIFY(!scroll->horizontalScrollBar()->isVisible() && !scroll->verticalScrollBar()->isVisible());
-    const QMap<QString, QRect> design = clientGeometries(f);
+    const QMap<QString, QRect> design = namedGeometries(*f.clientArea());
     QVERIFY(design.size() > 150);
 
     f.resize(800, 600);
     QVERIFY(waitFor([&] { return scroll->horizontalScrollBar()->isVisible() && scroll->verticalScrollBar()->isVisible(); },
                     3000));
     QCOMPARE(f.clientArea()->size(), designClient);
-    QCOMPARE(clientGeometries(f), design);
+    QCOMPARE(namedGeometries(*f.clientArea()), design);
     // the far corner scrolls into view
     scroll->horizontalScrollBar()->setValue(scroll->horizontalScrollBar()->maximum());
     scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
@@ -544,7 +527,7 @@ class TestSafety : public QObject {
     QVERIFY(waitFor([&] { return !scroll->horizontalScrollBar()->isVisible() && !scroll->verticalScrollBar()->isVisible(); },
                     3000));
     QCOMPARE(f.clientArea()->pos(), QPoint(0, 0));
-    QCOMPARE(clientGeometries(f), design);
+    QCOMPARE(namedGeometries(*f.clientArea()), design);
     QVERIFY(boxes.boxes.isEmpty());
   }
 };

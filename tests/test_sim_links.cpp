@@ -21,6 +21,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testsupport::frameBytes;
 using testsupport::Powersim;
 
 // Reads until a carriage return arrives or the time is up; returns what came.
@@ -33,10 +34,6 @@ QByteArray readAnswer(QTcpSocket &s, int timeoutMs) {
     got += s.readAll();
   }
   return got;
-}
-
-QByteArray frame(uint8_t adr, uint8_t cid1, uint8_t cid2, const Bytes &data = {}) {
-  return QByteArray::fromStdString(proto::encodeFrame(adr, cid1, cid2, data));
 }
 
 // A sound answer from address 1: its header and data; fails the test otherwise.
@@ -70,29 +67,29 @@ class TestSimLinks : public QObject {
     QTcpSocket s;
     QVERIFY(connectTo(s, sim.port()));
 
-    auto status = ask(s, frame(1, 0x42, 0x16));
+    auto status = ask(s, frameBytes(1, 0x42, 0x16));
     QVERIFY(status);
     QCOMPARE(int(status->adr), 1);
     QCOMPARE(int(status->cid1), 0x42);
     QCOMPARE(int(status->cid2OrRtn), 0);
     QCOMPARE(status->data.size(), std::size_t(18));
-    auto list = ask(s, frame(1, 0x42, 0x17));
+    auto list = ask(s, frameBytes(1, 0x42, 0x17));
     QVERIFY(list);
     QCOMPARE(list->data, (Bytes{1, 3, 7}));
-    auto ac = ask(s, frame(1, 0x40, 0x01));
+    auto ac = ask(s, frameBytes(1, 0x40, 0x01));
     QVERIFY(ac && ac->cid1 == 0x40 && ac->data.size() == 5);
 
     // a write, then a read of the same parameter
-    auto w = ask(s, frame(1, 0x42, 0x4C, {0x16, 0x08}));  // equalize 56.40 -> 56.40
+    auto w = ask(s, frameBytes(1, 0x42, 0x4C, {0x16, 0x08}));  // equalize 56.40 -> 56.40
     QVERIFY(w && w->cid2OrRtn == 0 && w->data.empty());
-    w = ask(s, frame(1, 0x42, 0x4C, {0x15, 0xE0}));  // 56.00 V
+    w = ask(s, frameBytes(1, 0x42, 0x4C, {0x15, 0xE0}));  // 56.00 V
     QVERIFY(w && w->cid2OrRtn == 0);
-    auto r = ask(s, frame(1, 0x42, 0x4D));
+    auto r = ask(s, frameBytes(1, 0x42, 0x4D));
     QVERIFY(r);
     QCOMPARE(r->data, (Bytes{0x15, 0xE0}));
 
     // a request split over three writes gets one answer
-    const QByteArray req = frame(1, 0x42, 0x8D);
+    const QByteArray req = frameBytes(1, 0x42, 0x8D);
     s.write(req.left(2));
     s.flush();
     QTest::qWait(40);
@@ -105,7 +102,7 @@ class TestSimLinks : public QObject {
     QVERIFY(clock && clock->data.size() == 7);
 
     // two requests in one write, with garbage around them: two answers, one after the other
-    s.write("\r\nnoise" + frame(1, 0x42, 0x17) + "xx" + frame(1, 0x42, 0x90));
+    s.write("\r\nnoise" + frameBytes(1, 0x42, 0x17) + "xx" + frameBytes(1, 0x42, 0x90));
     s.flush();
     QByteArray both;
     QElapsedTimer t;
@@ -121,15 +118,15 @@ class TestSimLinks : public QObject {
     QCOMPARE(second->data.size(), std::size_t(2));
 
     // silence: another address, a bad checksum, garbage with a carriage return
-    QByteArray bad = frame(1, 0x42, 0x16);
+    QByteArray bad = frameBytes(1, 0x42, 0x16);
     bad[bad.size() - 2] = char(bad[bad.size() - 2] ^ 1);
-    for (const QByteArray &quiet : {frame(2, 0x42, 0x16), bad, QByteArray("hello\r"), QByteArray("~zz\r")}) {
+    for (const QByteArray &quiet : {frameBytes(2, 0x42, 0x16), bad, QByteArray("hello\r"), QByteArray("~zz\r")}) {
       s.write(quiet);
       s.flush();
       QVERIFY(readAnswer(s, 300).isEmpty());
     }
     // a refusal with its code
-    auto shortWrite = ask(s, frame(1, 0x42, 0x3A, {0x15}));
+    auto shortWrite = ask(s, frameBytes(1, 0x42, 0x3A, {0x15}));
     QVERIFY(shortWrite);
     QCOMPARE(int(shortWrite->cid2OrRtn), 0x05);
   }
@@ -140,9 +137,9 @@ class TestSimLinks : public QObject {
     for (int round = 0; round < 3; ++round) {
       QTcpSocket s;
       QVERIFY(connectTo(s, sim.port()));
-      QVERIFY(ask(s, frame(1, 0x42, 0x16)));
+      QVERIFY(ask(s, frameBytes(1, 0x42, 0x16)));
       // leave half a request behind, then go away without a goodbye on the last round
-      s.write(frame(1, 0x42, 0x16).left(5));
+      s.write(frameBytes(1, 0x42, 0x16).left(5));
       s.flush();
       if (round == 2) s.abort();
       else s.disconnectFromHost();
@@ -150,9 +147,9 @@ class TestSimLinks : public QObject {
     // a second client replaces the first
     QTcpSocket a, b;
     QVERIFY(connectTo(a, sim.port()));
-    QVERIFY(ask(a, frame(1, 0x42, 0x17)));
+    QVERIFY(ask(a, frameBytes(1, 0x42, 0x17)));
     QVERIFY(connectTo(b, sim.port()));
-    auto answer = ask(b, frame(1, 0x42, 0x17));
+    auto answer = ask(b, frameBytes(1, 0x42, 0x17));
     QVERIFY(answer);
     QCOMPARE(answer->data, (Bytes{1, 2, 3}));
     QCOMPARE(sim.process().state(), QProcess::Running);
@@ -166,7 +163,7 @@ class TestSimLinks : public QObject {
       QVERIFY(connectTo(s, sim.port()));
       int bad = 0;
       for (int i = 0; i < 200; ++i) {
-        s.write(frame(1, 0x42, 0x3B));
+        s.write(frameBytes(1, 0x42, 0x3B));
         s.flush();
         QByteArray got = readAnswer(s, 2000);
         auto p = proto::parseFrame(got.toStdString());
@@ -183,7 +180,7 @@ class TestSimLinks : public QObject {
       QVERIFY(connectTo(s, sim.port()));
       QElapsedTimer t;
       t.start();
-      s.write(frame(1, 0x42, 0x16));
+      s.write(frameBytes(1, 0x42, 0x16));
       s.flush();
       QVERIFY(s.waitForReadyRead(3000));
       const qint64 firstAt = t.elapsed();
@@ -213,7 +210,7 @@ class TestSimLinks : public QObject {
     for (int client = 0; client < 2; ++client) {  // a second client after the first has closed
       int fd = ::open(link.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
       QVERIFY(fd >= 0);
-      const QByteArray req = frame(1, 0x42, 0x17);
+      const QByteArray req = frameBytes(1, 0x42, 0x17);
       QCOMPARE(::write(fd, req.constData(), size_t(req.size())), ssize_t(req.size()));
       QByteArray got;
       QElapsedTimer t;
@@ -245,10 +242,10 @@ class TestSimLinks : public QObject {
     QVERIFY(connectTo(s, sim.port()));
     QElapsedTimer t;
     t.start();
-    QVERIFY(ask(s, frame(1, 0x42, 0x16)));  // 48 characters: 400 ms at 1200 baud
+    QVERIFY(ask(s, frameBytes(1, 0x42, 0x16)));  // 48 characters: 400 ms at 1200 baud
     QVERIFY(t.elapsed() >= 350);
-    for (int i = 0; i < 2; ++i) QVERIFY(ask(s, frame(1, 0x42, 0x16)));
-    for (int i = 0; i < 2; ++i) QVERIFY(ask(s, frame(1, 0x40, 0x01)));
+    for (int i = 0; i < 2; ++i) QVERIFY(ask(s, frameBytes(1, 0x42, 0x16)));
+    for (int i = 0; i < 2; ++i) QVERIFY(ask(s, frameBytes(1, 0x40, 0x01)));
     ::kill(pid_t(sim.process().processId()), SIGUSR1);
     QByteArray report;
     t.restart();
@@ -313,7 +310,7 @@ class TestSimLinks : public QObject {
     }
     QVERIFY(fd >= 0);
 
-    const QByteArray request = frame(1, 0x42, 0x16);  // answered with 18 data bytes
+    const QByteArray request = frameBytes(1, 0x42, 0x16);  // answered with 18 data bytes
     const QByteArray block = request.repeated(65536 / request.size());
     // Unbounded, 40 MiB of requests would queue about 160 MB of answers, and the 4 MiB a
     // simulator that goes on reading is sent about 16 MB: either passes the peak bound below

@@ -34,9 +34,6 @@ QByteArray readings(int module, int centivolts, int centiamps, int statusBits, i
                 statusBits, fault});
 }
 
-// The CID1/CID2 and data of the frame last built.
-QString lastRequest(const TestForm &f) { return requestText(std::string_view(f.txBuffer, size_t(f.txLength))); }
-
 // Answers the request last built, as the controller would.
 void reply(TestForm &f, const QByteArray &data, uint8_t rtn = 0) { feed(f, answer(uint8_t(f.pendingCid1), rtn, data)); }
 

@@ -174,9 +174,8 @@ class TestStatusE2E : public QObject {
     MessageRecorder boxes;
     TimeScale fast(kScale);
     Powersim sim({QStringLiteral("--modules"), QStringLiteral("1,3,7,12")});
-    QVERIFY(sim.ok());
     TestForm f;
-    QVERIFY(openLan(f, sim.port()));
+    QVERIFY(openLan(f, sim));
     f.PageControl1->setCurrentIndex(1);
     QVERIFY(waitFor([&] { return f.StringGrid2->Cells(1, 12) == QStringLiteral("开机"); }, 10000));
     const QString off7 = QString::fromLatin1(proto::hexLogLine(proto::encodeFrame(1, 0x41, 0x11, {7})));

@@ -16,15 +16,13 @@
 #include "support/Powersim.h"
 #include "support/Pty.h"
 #include "support/ScriptedPeer.h"
+#include "support/TestSupport.h"
 
 using namespace exportertest;
+using testsupport::frameBytes;
 using testsupport::Powersim;
 
 namespace {
-
-QByteArray frameBytes(uint8_t adr, uint8_t cid1, uint8_t rtn, std::vector<uint8_t> data) {
-  return QByteArray::fromStdString(proto::encodeFrame(adr, cid1, rtn, data));
-}
 
 QString up(const QByteArray &page, const char *name) {
   return seriesValue(page, QStringLiteral("powerhost_up{controller=\"%1\"}").arg(QLatin1String(name)));

@@ -6,8 +6,10 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
+#include <QWidget>
 
 #include "protocol/Frame.h"
+#include "sim/launch/Powersim.h"
 #include "window/HandlerSupport.h"
 #include "window/ProtocolLog.h"
 
@@ -25,6 +27,11 @@ MessageRecorder::~MessageRecorder() {
   SetYesNoHook({});
 }
 bool MessageRecorder::saw(const QString &t, const QString &c) const { return boxes.contains(qMakePair(t, c)); }
+
+SaveAs::SaveAs(const QString &path) {
+  SetSaveFileNameHook([path](const QString &, const QString &) { return path; });
+}
+SaveAs::~SaveAs() { SetSaveFileNameHook({}); }
 
 QStringList memoLines(const TestForm &form) {
   // the lines logged so far are shown within the log's batch period
@@ -45,6 +52,10 @@ QString requestText(std::string_view frame) {
   QString s = QStringLiteral("%1/%2").arg(p.frame.cid1, 2, 16, QLatin1Char('0')).arg(p.frame.cid2OrRtn, 2, 16, QLatin1Char('0'));
   for (uint8_t b : p.frame.data) s += QStringLiteral(" %1").arg(b, 2, 16, QLatin1Char('0'));
   return s.toUpper();
+}
+
+QString lastRequest(const TestForm &form) {
+  return requestText(std::string_view(form.txBuffer, static_cast<size_t>(form.txLength)));
 }
 
 void feed(TestForm &form, const QByteArray &chunk) {
@@ -81,6 +92,7 @@ QString text(const TestForm &form, const char *name) { return find<QLineEdit>(fo
 void setText(TestForm &form, const char *name, const QString &value) { find<QLineEdit>(form, name)->setText(value); }
 bool checked(const TestForm &form, const char *name) { return find<QCheckBox>(form, name)->isChecked(); }
 int comboIndex(const TestForm &form, const char *name) { return find<QComboBox>(form, name)->currentIndex(); }
+QComboBox *combo(const TestForm &form, const char *name) { return form.findChild<QComboBox *>(QString::fromLatin1(name)); }
 void click(TestForm &form, const char *buttonName) { find<QAbstractButton>(form, buttonName)->click(); }
 
 void readAndAnswer(TestForm &form, const char *button, uint8_t rtn, const QByteArray &data) {
@@ -136,6 +148,22 @@ bool openLan(TestForm &form, quint16 port) {
   setText(form, "Edit12", QString::number(port));
   click(form, "Button29");
   return waitFor([&] { return form.lanConnected; }, 5000);
+}
+
+bool openLan(TestForm &form, const simlaunch::Powersim &sim) { return sim.ok() && openLan(form, sim.port()); }
+
+void openSerial(TestForm &form, const QString &path) {
+  form.RadioButton1->click();
+  form.ComboBox1->setEditText(path);
+  click(form, "Button29");
+}
+
+QMap<QString, QRect> namedGeometries(const QWidget &root) {
+  QMap<QString, QRect> out;
+  for (const QWidget *w : root.findChildren<QWidget *>())
+    if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
+      out.insert(w->objectName(), w->geometry());
+  return out;
 }
 
 }  // namespace testsupport

@@ -3,7 +3,9 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QPair>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -13,7 +15,11 @@
 #include "tests/support/TestForm.h"
 #include "window/HandlerSupport.h"
 
+class QComboBox;
 class QWidget;
+namespace simlaunch {
+class Powersim;
+}
 
 namespace testsupport {
 
@@ -28,11 +34,19 @@ struct MessageRecorder {
   bool answerYes = true;
 };
 
+// While alive, the save dialog answers with this path (empty: the operator cancels).
+struct SaveAs {
+  explicit SaveAs(const QString &path);
+  ~SaveAs();
+};
+
 // The protocol log as shown, once the lines logged so far have been shown.
 QStringList memoLines(const TestForm &form);
 QString lastMemoLine(const TestForm &form);
 // A request frame as "CID1/CID2" and its data bytes, in hexadecimal: "42/16", "41/0E 07".
 QString requestText(std::string_view frame);
+// The request frame last built, as requestText shows it.
+QString lastRequest(const TestForm &form);
 // Hands a chunk to the window as a link's receive handler does. When nothing is on the line,
 // the request built last is put there first, as if it had been sent: for tests of decoders
 // that need no link. Tests of the exchange itself go through a link.
@@ -47,6 +61,8 @@ QString text(const TestForm &form, const char *name);
 void setText(TestForm &form, const char *name, const QString &value);
 bool checked(const TestForm &form, const char *name);
 int comboIndex(const TestForm &form, const char *name);
+// A named combo box; null when there is none.
+QComboBox *combo(const TestForm &form, const char *name);
 void click(TestForm &form, const char *buttonName);
 // Clicks a read button and answers the request it built.
 void readAndAnswer(TestForm &form, const char *button, uint8_t rtn, const QByteArray &data);
@@ -67,6 +83,12 @@ QString requestLine(int cid1, int cid2, const QByteArray &data = {});
 void screenshot(TestForm &form, int page, const char *file);
 // Chooses LAN, 127.0.0.1 and the port, presses OPEN and waits for the connection.
 bool openLan(TestForm &form, quint16 port);
+// The same to a simulator that started; false when it did not.
+bool openLan(TestForm &form, const simlaunch::Powersim &sim);
+// Chooses the serial link, enters the device path and presses OPEN.
+void openSerial(TestForm &form, const QString &path);
+// The geometry of every named widget under root (Qt's own parts left out), by name.
+QMap<QString, QRect> namedGeometries(const QWidget &root);
 // While alive, every SteadyTimer made or re-armed runs `factor` times its period (0.1: a
 // second in 100 ms), the window's time-out and grace period included; then the scale is 1.
 // Make it before the window whose timers it is for.

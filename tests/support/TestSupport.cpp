@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "protocol/Frame.h"
 #include "sim/launch/Powersim.h"
 
 namespace testsupport {
@@ -12,5 +13,12 @@ long rssKiB(qint64 pid) {
   for (const QByteArray &line : f.readAll().split('\n'))
     if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
   return -1;
+}
+QByteArray fileBytes(const QString &path, const QByteArray &unreadable) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : unreadable;
+}
+QByteArray frameBytes(uint8_t adr, uint8_t cid1, uint8_t cid2OrRtn, const std::vector<uint8_t> &data) {
+  return QByteArray::fromStdString(proto::encodeFrame(adr, cid1, cid2OrRtn, data));
 }
 }  // namespace testsupport
