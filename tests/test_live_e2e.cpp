@@ -88,6 +88,32 @@ class TestLiveE2e : public QObject {
     QVERIFY(boxes.boxes.isEmpty());
   }
 
+  // Answers that fail their checksum are never shown: the value and the alarm they carry reach
+  // no box, lamp or journal row, and the page goes stale as it does when the controller is
+  // silent. Sound again, the same answers are shown.
+  void damagedAnswersShowNothing() {
+    MessageRecorder boxes;
+    ScriptedPlant plant;
+    TestForm f;
+    QVERIFY(openLan(f, plant.peer.port()));
+    f.PageControl1->setCurrentIndex(1);
+    QVERIFY(waitFor([&] { return allLamps(f, kGreen) && plant.cycles() >= 1; }, 5000));
+    const QString lastAnswer = f.findChild<QLabel *>("LabelLastAnswer")->text();
+    plant.damaged = true;
+    plant.status[0] = 0x15;   // 56.06 V
+    plant.status[17] = 0x04;  // door
+    QVERIFY(waitFor([&] { return allLamps(f, kGrey) && !boxesEnabled(f); }, 5000));
+    QVERIFY(plant.count("42/16") >= 2);
+    QCOMPARE(f.panelText(1), QStringLiteral("返回数据校验错！！"));
+    QCOMPARE(text(f, "Edit16"), QStringLiteral("53.5"));
+    QCOMPARE(f.AlarmJournal->model()->rowCount(), 0);
+    QCOMPARE(f.findChild<QLabel *>("LabelLastAnswer")->text(), lastAnswer);
+    plant.damaged = false;
+    QVERIFY(waitFor([&] { return text(f, "Edit16") == QStringLiteral("56.06") && f.AlarmJournal->model()->rowCount() == 1; },
+                    10000));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
   void aDroppedLinkReconnectsWhenAsked() {
     MessageRecorder boxes;
     TestForm f;
