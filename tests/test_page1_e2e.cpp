@@ -177,6 +177,37 @@ class TestPage1E2E : public QObject {
     QCOMPARE(peer.requests, before + 1);
   }
 
+  // A step answered only after its time-out: the late answer is logged and not decoded, the
+  // step is sent once more, and the chain goes on from the resend's answer, every box its own.
+  void aLateStepIsSentAgainAndShiftsNothing() {
+    MessageRecorder boxes;
+    sim::Controller controller{sim::ControllerConfig{}};
+    ScriptedPeer peer;
+    int tries = 0;
+    peer.respond = [&](const QByteArray &request) {
+      const QByteArray sound = QByteArray::fromStdString(controller.answer(request.toStdString()).value_or(""));
+      if (requestText(request.toStdString()) != QLatin1String("41/15") || tries++ > 0) return sound;
+      // the first try is answered 0.4 s after its time-out, with another value; the resend
+      // goes once that late answer has come
+      const QByteArray late = answer(0x41, 0, bytes({0x03, 0xE7}));
+      QTimer::singleShot(1400, &peer, [&peer, late] { peer.send(late); });
+      return QByteArray();
+    };
+    TestForm f;
+    QVERIFY(openLan(f, peer.port()));
+    f.Button4Click();
+    click(f, "Button24");
+    QVERIFY(waitFor([&] { return f.panelText(0).endsWith(QStringLiteral("参数1刷新 31/31 完成")); }, 15000));
+    QCOMPARE(tries, 2);
+    QVERIFY(memoLines(f).contains(QStringLiteral("迟到的应答，不解码")));
+    QCOMPARE(text(f, "Edit9"), QStringLiteral("50"));    // the resend's answer, not the late 99.9
+    QVERIFY(!memoLines(f).join(' ').contains(QStringLiteral("读错误")));
+    for (const char *box : {"Edit5", "Edit6", "Edit7", "Edit8", "Edit10", "Edit11"})
+      QVERIFY2(text(f, box) != QStringLiteral("99.9"), box);  // nor any other box's
+    QCOMPARE(text(f, "Edit36"), QStringLiteral("53.5"));  // later rows read their own
+    QCOMPARE(text(f, "Edit20"), QStringLiteral("200"));
+  }
+
   void aSilentControllerStopsTheChain() {
     MessageRecorder boxes;
     Powersim sim({QStringLiteral("--fault-silent"), QStringLiteral("1")});
