@@ -44,6 +44,11 @@ void Exchange::dropWaiting(int tag) {
   std::erase_if(queue_, [tag](const Request &q) { return q.tag == tag; });
 }
 
+void Exchange::detach(int tag, int asTag) {
+  dropWaiting(tag);
+  if (onLine_ && !onLine_->resync && onLine_->tag == tag) onLine_->tag = asTag;
+}
+
 void Exchange::stray(std::string_view bytes, int64_t leftOut, Stray kind) {
   Busy b(busy_);
   if (hooks_.stray) hooks_.stray(bytes, leftOut, kind);

@@ -91,6 +91,9 @@ class Exchange {
   void retry(Request r);
   // Requests of `tag` that wait are dropped; one on the line stays there.
   void dropWaiting(int tag);
+  // The same, and the one on the line of `tag` is answered as `asTag` (its answer is still
+  // decoded, but no longer as `tag`'s): for a chain started afresh while it runs.
+  void detach(int tag, int asTag);
   // A chunk ended on the line; leftOut counts the bytes past the chunk limit that were cut off.
   void chunk(std::string_view bytes, int64_t leftOut = 0);
   // The timer started by startTimer ran out.

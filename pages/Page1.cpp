@@ -166,6 +166,9 @@ void TForm1::page1Decode(int i) {
 // ---------------------------------------------------------------- the refresh chain
 
 void TForm1::Button24Click() {
+  // pressed again while it runs: it starts afresh, and what the run before still has on its
+  // way carries nothing on
+  exchange_->detach(Page1Chain, OperatorRequest);
   page1Refresh = true;
   if (cancelledChain_ == Page1Chain) cancelledChain_ = OperatorRequest;
   SendingAs chain(*this, Page1Chain, 0, false);

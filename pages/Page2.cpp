@@ -149,6 +149,7 @@ void TForm1::page2DecodeContact(bool type) {
 // ---------------------------------------------------------------- the refresh chain
 
 void TForm1::Button88Click() {
+  exchange_->detach(Page2Chain, OperatorRequest);  // started afresh, as page 1's
   page2Refresh = true;
   if (cancelledChain_ == Page2Chain) cancelledChain_ = OperatorRequest;
   SendingAs chain(*this, Page2Chain, 0, false);
