@@ -3,6 +3,8 @@
 // is shown. The module half of the page is in pages/Modules.cpp.
 #include "protocol/Status.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -154,10 +156,14 @@ void TForm1::statusShow(StatusAnswer answer) {
   monitorStatusShown(answer);
 }
 
-// A poll's answer was refused, damaged or short: the cycle ends there, and the next one
-// starts at the next one-second tick, as after a time-out (the watchdog is the last resort).
+// A poll was refused, damaged, short or unanswered: the cycle ends there, and the next one
+// starts at the next one-second tick counted from this cycle's start (at once when that has
+// passed, as after a time-out), so cycles never start more than once a second. The watchdog is
+// the last resort.
 void TForm1::pollBroken() {
-  Timer2->setInterval(1000);
+  const qint64 since = pollCycleClock_.isValid() ? qint64(pollCycleClock_.elapsed() / SteadyTimer::timeScale()) : 1000;
+  Timer2->setEnabled(false);
+  Timer2->setInterval(int(std::clamp<qint64>(1000 - since, 1, 1000)));
   Timer2->setEnabled(true);
 }
 

@@ -212,7 +212,7 @@ class TestStatus : public QObject {
     QCOMPARE(lastRequest(f), QStringLiteral("42/17"));
 
     // a refusal: "读错误！！", nothing shown, no next request, and the next cycle at the next
-    // one-second tick
+    // one-second tick (one second after the cycle began)
     struct Row {
       int cid1, cid2;
       QByteArray data;
@@ -231,7 +231,7 @@ class TestStatus : public QObject {
       feed(f, answer(uint8_t(r.cid1), 2, r.data));
       QCOMPARE(memoLines(f).size(), 3);  // the chunk, its checksum, the error
       QCOMPARE(lastMemoLine(f), QStringLiteral("读错误！！"));
-      QVERIFY(f.Timer2->isEnabled() && f.Timer2->interval() == 1000);
+      QVERIFY(f.Timer2->isEnabled() && f.Timer2->interval() <= 1000);  // a second after the cycle began
     }
     // an answer shorter or longer than what its decoder reads, or whose length byte promises
     // more than it carries: no answer to the poll, which waits on for its own

@@ -161,7 +161,8 @@ class TestStatusE2E : public QObject {
     QVERIFY(!f.Timer1->isEnabled());
     nextCycleAtTheNextTick("damaged");
 
-    // silence: "通讯超时" once, and polling restarts a second later, the AC read first
+    // silence: "通讯超时" once, and the next cycle at once (its tick, a second after the cycle
+    // that failed began, has passed), the AC read first
     c.requests.clear();
     c.trap = QStringLiteral("41/0E 03");
     c.instead = [] { return QByteArray(); };

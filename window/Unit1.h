@@ -387,6 +387,7 @@ class TForm1 : public QMainWindow {
   void statusDecode(StatusAnswer answer);
   void statusShow(StatusAnswer answer);
   void pollBroken();
+  QElapsedTimer pollCycleClock_;  // since the polling cycle under way started
   void moduleListDecode();
   void offerModules(const QStringList &modules);
   void moduleReadingsDecode();
