@@ -6,6 +6,7 @@
 
 #include <map>
 
+#include "link/ChunkCutter.h"
 #include "link/Exchange.h"
 #include "protocol/Frame.h"
 #include "sim/Rng.h"
@@ -296,6 +297,38 @@ class TestExchange : public QObject {
     r.frame = request(0x40, 0x06, {}, 9);
     x.submit(r);
     QCOMPARE(frames.back(), request(0x40, 0x01, {}, 9));
+  }
+
+  // The LAN link's cutter: a chunk ends at its end mark, before a start mark that follows an
+  // unfinished frame, or at the limit; pieces of one frame make one chunk.
+  void theStreamIsCutIntoChunks_data() {
+    QTest::addColumn<QStringList>("pieces");
+    QTest::addColumn<QStringList>("chunks");  // complete ones, then what is left unfinished ("" for none)
+    QTest::addColumn<bool>("frameLeft");
+    QTest::newRow("two in one read") << QStringList{"~01\r~02\r"} << QStringList{"~01\r", "~02\r", ""} << false;
+    QTest::newRow("pieces") << QStringList{"~0", "14", "0\r"} << QStringList{"~0140\r", ""} << false;
+    QTest::newRow("noise first") << QStringList{"#!", "~01\r"} << QStringList{"#!~01\r", ""} << false;
+    QTest::newRow("a frame that never ended") << QStringList{"~01", "4~02\r"} << QStringList{"~014", "~02\r", ""} << false;
+    QTest::newRow("unfinished") << QStringList{"~01\r~0"} << QStringList{"~01\r", "~0"} << true;
+    QTest::newRow("no start mark") << QStringList{"0000"} << QStringList{"0000"} << false;
+    QTest::newRow("limit") << QStringList{"~" + QString(9, QLatin1Char('0'))} << QStringList{"~" + QString(7, QLatin1Char('0')), "00"}
+                           << false;
+  }
+  void theStreamIsCutIntoChunks() {
+    QFETCH(QStringList, pieces);
+    QFETCH(QStringList, chunks);
+    QFETCH(bool, frameLeft);
+    ChunkCutter cut('~', '\r', 8);
+    QStringList out;
+    QByteArray c;
+    for (const QString &p : pieces) {
+      const QByteArray bytes = p.toLatin1();
+      cut.add(bytes.constData(), bytes.size());
+      while (cut.next(&c)) out << QString::fromLatin1(c);
+    }
+    QCOMPARE(cut.partialFrame(), frameLeft);
+    out << QString::fromLatin1(cut.takePartial());
+    QCOMPARE(out, chunks);
   }
 
   void clearingDropsEverything() {
