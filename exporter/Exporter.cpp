@@ -83,7 +83,7 @@ class Line : public QObject {
  private:
   Exchange::Hooks hooks() {
     Exchange::Hooks h;
-    h.send = [this](const Exchange::Request &r) { link_->send(r.frame); };
+    h.send = [this](const Exchange::Request &r) { return link_->send(r.frame); };
     h.startTimer = [this](int ms) { timer_.start(ms); };
     h.stopTimer = [this] { timer_.stop(); };
     h.answer = [this](const Exchange::Request &r, std::string_view chunk, int64_t) {
@@ -114,8 +114,11 @@ class Line : public QObject {
     const int tag = indexOf(c);
     if (exchange_.has(tag)) return;
     // the answer goes back to the controller by the tag; every request here is a poll
+    const proto::CommandDef &command = proto::commandDef(pollCommand(c.cycle.command()).request);
     Exchange::Request r;
     r.frame = c.cycle.request();
+    r.cid1 = command.cid1;
+    r.cid2 = command.cid2;
     r.tag = tag;
     exchange_.submit(std::move(r));
   }

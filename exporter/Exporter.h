@@ -4,7 +4,7 @@
 // Threads: everything runs on the thread that created the exporter (the serial component's
 // own threads stay inside it). Lines do not wait on each other: each has its own link and
 // its own exchange, so a controller that does not answer holds up only the controllers on
-// its own bus, and those by at most the time-out and the grace period per request.
+// its own bus, and those by the time-out and the reads that bring the line back in step.
 #pragma once
 
 #include <QElapsedTimer>

@@ -9,17 +9,17 @@ namespace exporter {
 
 namespace {
 const PollCommandDef kCommands[] = {
-    {PollCommand::SystemStatus, 0x42, 0x16, StatusAnswer::System},
-    {PollCommand::AcStatus, 0x40, 0x01, StatusAnswer::Ac},
-    {PollCommand::ModuleList, 0x42, 0x17, StatusAnswer::ModuleList},
-    {PollCommand::ModuleReadings, 0x41, 0x0E, StatusAnswer::ModuleReadings},
+    {PollCommand::SystemStatus, proto::Command::SystemStatus, StatusAnswer::System},
+    {PollCommand::AcStatus, proto::Command::AcStatus, StatusAnswer::Ac},
+    {PollCommand::ModuleList, proto::Command::ModuleList, StatusAnswer::ModuleList},
+    {PollCommand::ModuleReadings, proto::Command::ModuleReadings, StatusAnswer::ModuleReadings},
 };
 }  // namespace
 
 const PollCommandDef &pollCommand(PollCommand command) { return kCommands[static_cast<int>(command)]; }
 
 std::string pollRequest(uint8_t address, PollCommand command, int module) {
-  const PollCommandDef &c = pollCommand(command);
+  const proto::CommandDef &c = proto::commandDef(pollCommand(command).request);
   std::vector<uint8_t> data;
   if (command == PollCommand::ModuleReadings) data.push_back(static_cast<uint8_t>(module));
   return proto::encodeFrame(address, c.cid1, c.cid2, data);

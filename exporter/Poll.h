@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "protocol/Answer.h"
+#include "protocol/Commands.h"
 #include "protocol/Status.h"
 
 namespace exporter {
@@ -21,7 +22,7 @@ namespace exporter {
 enum class PollCommand { SystemStatus, AcStatus, ModuleList, ModuleReadings };
 struct PollCommandDef {
   PollCommand command;
-  uint8_t cid1, cid2;
+  proto::Command request;  // in the catalogue (protocol/Commands.h)
   StatusAnswer answer;
 };
 const PollCommandDef &pollCommand(PollCommand command);

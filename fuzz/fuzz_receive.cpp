@@ -29,9 +29,9 @@
 namespace {
 unsigned long long chunks = 0;
 unsigned long long inputs = 0;
-// The LAN stream is cut at the end marks as the window cuts it; what has no end mark when
-// the input ends goes on as the quiet gap hands it over.
-ChunkCutter lanStream(proto::kEndMark, proto::kSendAreaSize);
+// The LAN stream is cut as the window cuts it (at end marks, before a second start mark);
+// what has no end mark when the input ends goes on as a chunk of its own.
+ChunkCutter lanStream(proto::kStartMark, proto::kEndMark, proto::kSendAreaSize);
 
 void dispatchLan(TestForm &f, const QByteArray &c) {
   ++chunks;

@@ -146,6 +146,8 @@ void TComm::ClosePort() {
   StopReceiveThread();
   StopTransmitThread();
   ReleaseHandles();
+  // what the threads posted and the owner has not taken yet belongs to this opening only
+  ++shared_->opening;
 }
 
 void TComm::StopReceiveThread() {
@@ -312,6 +314,9 @@ bool TComm::event(QEvent *e) {
   // Room in the hand-over: what the threads held back goes out now, behind this one.
   shared_->Taken();
   if (shared_->Holding()) shared_->FlushHeld();
+  // Posted before the port was closed: nothing of a closed port reaches the owner, not even
+  // after it is opened again.
+  if (ce->Opening != shared_->opening.load()) return true;
   switch (type) {
     case CommMsgData:
       if (auto h = OnReceiveData) h(this, ce->Data.constData(), static_cast<uint16_t>(ce->Data.size()));

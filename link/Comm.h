@@ -8,7 +8,9 @@
 // Threads. The owner's thread is the thread the component lives in; it runs an event loop.
 // Every method, property setter and getter is called on that thread only, SendData
 // included. TransmitIdle() and ReceivedBytes() may be read on any thread. Every On... event
-// is raised on the owner's thread, in posting order, never inside a method call.
+// is raised on the owner's thread, in posting order, never inside a method call. Nothing the
+// threads learned before ClosePort is raised after it: a chunk read just before the port was
+// closed is dropped, also when the port is opened again before the owner's thread gets to it.
 //
 // On this system CommName is a device path (/dev/ttyUSB0, /dev/ttyS1). The device is held
 // exclusively (an flock on it plus TIOCEXCL). Notifications are events posted to the

@@ -95,7 +95,7 @@ struct RxDecoder {
 
 void TCommShared::PostLocked(CommMsg type, QByteArray bytes, uint32_t code) {
   // Ownership of the event and its bytes passes to Qt and then to the component.
-  auto *event = new TCommEvent(type, std::move(bytes), code);
+  auto *event = new TCommEvent(type, std::move(bytes), code, opening.load());
   HandOver(event);
   queued_.fetch_add(1);
   QCoreApplication::postEvent(notify, event);

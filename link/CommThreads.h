@@ -38,10 +38,11 @@ inline void TakeOver(void *) {}
 // is deleted.
 class TCommEvent : public QEvent {
  public:
-  TCommEvent(CommMsg type, QByteArray bytes, uint32_t code = 0)
-      : QEvent(static_cast<QEvent::Type>(type)), Data(std::move(bytes)), Code(code) {}
+  TCommEvent(CommMsg type, QByteArray bytes, uint32_t code, uint32_t opening)
+      : QEvent(static_cast<QEvent::Type>(type)), Data(std::move(bytes)), Code(code), Opening(opening) {}
   QByteArray Data;
   uint32_t Code;
+  uint32_t Opening;  // the opening of the port it belongs to (TCommShared::opening)
 };
 
 // Written by the component before the threads start (handles) or at any time (options,
@@ -75,6 +76,9 @@ struct TCommShared {
   std::atomic<int> bitsPerChar{10};
   std::atomic<int64_t> lastReceivedNs{0};
   std::atomic<uint64_t> receivedBytes{0};
+  // Counts the closings of the port: every notification carries the count of its opening,
+  // and one from an opening that has since been closed is dropped unraised.
+  std::atomic<uint32_t> opening{0};
 
   // The hand-over to the owner's thread (see Comm.h). Every notification posted counts in
   // queued until the component has raised it. A chunk that finds the hand-over full is

@@ -31,7 +31,7 @@ int systemErrorNumber(QAbstractSocket::SocketError e) {
 }  // namespace
 
 LanLink::LanLink(QTcpSocket *socket, QObject *parent)
-    : Link(parent), socket_(socket), cutter_(proto::kEndMark, kChunkLimit) {
+    : Link(parent), socket_(socket), cutter_(proto::kStartMark, proto::kEndMark, kChunkLimit) {
   // The controller is reached directly: a proxy set up for the PC's web traffic has no say,
   // and no proxy look-up thread is started for each connection.
   socket_->setProxy(QNetworkProxy::NoProxy);
@@ -128,7 +128,9 @@ void LanLink::readAvailable() {
     cutter_.add(piece, n);
   }
   if (taken > 0) quiet_.stop();  // the quiet gap counts from the last byte
-  if (cutter_.partial() && !quiet_.isActive()) quiet_.start();
+  // a frame on its way waits for its end mark however long its pieces take; bytes that are
+  // no frame go on after a quiet gap
+  if (cutter_.partial() && !cutter_.partialFrame() && !quiet_.isActive()) quiet_.start();
   if (socket_->bytesAvailable() > 0) queueRead();
 }
 
@@ -140,9 +142,9 @@ void LanLink::queueRead() {
   }, Qt::QueuedConnection);
 }
 
-// Bytes that waited for their end mark through the quiet gap go on as a chunk of their own.
+// Bytes without a start mark that waited through the quiet gap go on as a chunk of their own.
 void LanLink::quietGap() {
-  if (state_ != State::Open || !cutter_.partial()) return;
+  if (state_ != State::Open || !cutter_.partial() || cutter_.partialFrame()) return;
   const QByteArray chunk = cutter_.takePartial();
   if (onChunk) onChunk(std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
 }

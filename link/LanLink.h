@@ -1,6 +1,8 @@
 // A Link over a TCP connection to the controller. The stream carries no frame boundaries:
-// it is cut into chunks at the end marks, after a quiet gap (as the serial line cuts them), or
-// at the chunk limit when a peer never sends the end mark.
+// it is cut into chunks by ChunkCutter (at the end marks, before a start mark that follows an
+// unfinished frame, or at the chunk limit when a peer never sends the end mark). An answer
+// forwarded in pieces, however far apart, is one chunk; bytes that hold no start mark go on
+// as a chunk of their own after a quiet gap.
 #pragma once
 
 #include <QTimer>
@@ -13,7 +15,7 @@ class QTcpSocket;
 class LanLink : public Link {
   Q_OBJECT
  public:
-  // Bytes without an end mark go on as a chunk after this much quiet.
+  // Bytes without a start mark go on as a chunk after this much quiet.
   static constexpr int kQuietMs = 100;
   // At most this much is read, and this many chunks handed on, before the owner's thread
   // turns to its other events; the rest is read in the next turn.

@@ -5,7 +5,8 @@
 // - Every method and every notification runs on the owner's thread (the thread that created
 //   the link); the serial component's own threads stay inside it.
 // - A chunk is what the line delivered as one piece: bytes up to and including an end mark,
-//   or what came before a quiet gap; a stream without end marks is cut every kChunkLimit
+//   or what came before a quiet gap (on the LAN only bytes that hold no start mark: an answer
+//   waits for its end mark there); a stream without end marks is cut every kChunkLimit
 //   bytes. The chunk's bytes are valid only during the notification.
 // - `onDropped` tells that the link went away without close() being asked for: a socket
 //   error, the peer hanging up, a serial device that vanished. A link closed by close()

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 
+#include "protocol/Commands.h"
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
 #include "window/Unit1.h"
@@ -45,7 +46,7 @@ struct TotalRow {
   void (TForm1::*handler)();
 };
 const TotalRow kTotalRows[] = {
-#define ENERGY_TOTAL_BUTTON(button, caption, decoder, cid2, row) {#button, caption, &TForm1::button##Click},
+#define ENERGY_TOTAL_BUTTON(button, caption, decoder, command, row) {#button, caption, &TForm1::button##Click},
     ENERGY_TOTAL_ROWS(ENERGY_TOTAL_BUTTON)
 #undef ENERGY_TOTAL_BUTTON
 };
@@ -57,8 +58,11 @@ QString cid2Text(int cid2) { return proto::hex2(cid2).toLower(); }
 
 // ---------------------------------------------------------------- named entry points
 
-#define ENERGY_DEFINE_TOTAL(button, caption, decoder, cid2, row)                                   \
-  void TForm1::button##Click() { sendRequest(QStringLiteral("44"), cid2Text(cid2), QString()); } \
+#define ENERGY_DEFINE_TOTAL(button, caption, decoder, command, row)                          \
+  void TForm1::button##Click() {                                                            \
+    const proto::CommandDef &c = proto::commandDef(proto::Command::command);                \
+    sendRequest(proto::hex2(c.cid1), cid2Text(c.cid2), QString());                          \
+  }                                                                                         \
   void TForm1::decoder(QObject *) { energyShowTotals(row); }
 ENERGY_TOTAL_ROWS(ENERGY_DEFINE_TOTAL)
 #undef ENERGY_DEFINE_TOTAL
@@ -89,7 +93,8 @@ void TForm1::buildEnergyPage() {
 // "获取月份": the month travels as two BCD digits, the combo text read as hexadecimal
 // ("12" is 0x12, "3" is 0x03).
 void TForm1::Button97Click() {
-  sendRequest(QStringLiteral("44"), cid2Text(0x01), proto::straddzero(ComboBox2->currentText(), 2));
+  const proto::CommandDef &c = proto::commandDef(proto::Command::EnergyMonth);
+  sendRequest(proto::hex2(c.cid1), cid2Text(c.cid2), proto::straddzero(ComboBox2->currentText(), 2));
 }
 
 // ---------------------------------------------------------------- decoders

@@ -96,7 +96,9 @@ void TForm1::moduleReadingsDecode() {
   currentModule = n;
   status::storeReadings(moduleTable[n], &payload[4]);
   freshness_.moduleAnswered(n);
-  if (statusPolling) mcu_get_dymostatus();
+  // once started, the module phase runs to the last present module, whether or not the
+  // polling flag is still set (the page left, a module switched)
+  mcu_get_dymostatus();
 }
 
 // ---------------------------------------------------------------- the grid

@@ -22,8 +22,8 @@ using params::Shown;
 #define WRITE_ONLY(write) nullptr, &TForm1::write
 #define DECODER(decoder) &TForm1::decoder
 #define NO_DECODER nullptr
-#define PAGE1_ROW(pos, label, kind, control, rb, wb, rc1, rc2, wc1, wc2, shown, enc, err, handlers, decoder, confirm) \
-  {pos, label, C::kind, control, rb, wb, rc1, rc2, wc1, wc2, S::shown, E::enc, err, 0, handlers, decoder, confirm},
+#define PAGE1_ROW(pos, label, kind, control, rb, wb, rc, wc, shown, enc, err, handlers, decoder, confirm) \
+  {pos, label, C::kind, control, rb, wb, Cmd::rc, Cmd::wc, S::shown, E::enc, err, 0, handlers, decoder, confirm},
 const ParamRow kRows[] = {PAGE1_ROWS(PAGE1_ROW)};
 #undef PAGE1_ROW
 #undef READ_WRITE
@@ -50,7 +50,7 @@ std::span<const ParamRow> params::page1Rows() { return kRows; }
 #define WRITE_ONLY(write) void TForm1::write() { page1Write(params::rowIndex(kRows, &TForm1::write)); }
 #define DECODER(decoder) void TForm1::decoder(QObject *) { page1Decode(params::decoderRow(kRows, &TForm1::decoder)); }
 #define NO_DECODER
-#define PAGE1_DEFINE(pos, label, kind, control, rb, wb, rc1, rc2, wc1, wc2, shown, enc, err, handlers, decoder, \
+#define PAGE1_DEFINE(pos, label, kind, control, rb, wb, rc, wc, shown, enc, err, handlers, decoder, \
                      confirm)                                                                               \
   handlers decoder
 PAGE1_ROWS(PAGE1_DEFINE)
@@ -119,7 +119,7 @@ void TForm1::page1Read(int i) {
   }
   if (page2Refresh && sending_.tag == Page2Chain)
     if (const int step = page2StepOf(row.read)) chainStep(Chain::Page2, step, 30);
-  sendRequest(proto::hex2(row.readCid1), proto::hex2(row.readCid2));
+  sendRequest(proto::hex2(row.readCid1()), proto::hex2(row.readCid2()));
 }
 
 void TForm1::page1Write(int i) {
@@ -166,6 +166,9 @@ void TForm1::page1Decode(int i) {
 // ---------------------------------------------------------------- the refresh chain
 
 void TForm1::Button24Click() {
+  // pressed again while it runs: it starts afresh, and what the run before still has on its
+  // way carries nothing on
+  exchange_->detach(Page1Chain, OperatorRequest);
   page1Refresh = true;
   if (cancelledChain_ == Page1Chain) cancelledChain_ = OperatorRequest;
   SendingAs chain(*this, Page1Chain, 0, false);

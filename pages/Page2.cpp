@@ -19,9 +19,9 @@ using params::Shown;
 #define READ_WRITE(read, write) &TForm1::read, &TForm1::write
 #define DECODER(decoder) &TForm1::decoder
 #define SHARED_DECODER(decoder) &TForm1::decoder
-#define PAGE2_ROW(step, label, kind, control, rb, wb, rc1, rc2, wc1, wc2, shown, enc, err, contact, handlers, decoder, \
+#define PAGE2_ROW(step, label, kind, control, rb, wb, rc, wc, shown, enc, err, contact, handlers, decoder, \
                   confirm)                                                                                         \
-  {step, label, C::kind, control, rb, wb, rc1, rc2, wc1, wc2,                                                   \
+  {step, label, C::kind, control, rb, wb, Cmd::rc, Cmd::wc,                                         \
    S::shown, E::enc, err, contact, handlers, decoder, confirm},
 const ParamRow kRows[] = {PAGE2_ROWS(PAGE2_ROW)};
 #undef PAGE2_ROW
@@ -59,7 +59,7 @@ std::span<const ParamRow> params::page2Rows() { return kRows; }
   void TForm1::write() { page2Write(params::rowIndex(kRows, &TForm1::write)); }
 #define DECODER(decoder) void TForm1::decoder(QObject *) { page2Decode(params::decoderRow(kRows, &TForm1::decoder)); }
 #define SHARED_DECODER(decoder)
-#define PAGE2_DEFINE(step, label, kind, control, rb, wb, rc1, rc2, wc1, wc2, shown, enc, err, contact, handlers, \
+#define PAGE2_DEFINE(step, label, kind, control, rb, wb, rc, wc, shown, enc, err, contact, handlers, \
                      decoder, confirm)                                                                         \
   handlers decoder
 PAGE2_ROWS(PAGE2_DEFINE)
@@ -115,7 +115,7 @@ void TForm1::page2Read(int i) {
   if (!params::validRow(kRows, i)) return;
   const ParamRow &row = kRows[i];
   if (page2Refresh && row.pos > 0 && sending_.tag == Page2Chain) chainStep(Chain::Page2, row.pos, kSteps);
-  const QString cid1 = proto::hex2(row.readCid1), cid2 = proto::hex2(row.readCid2);
+  const QString cid1 = proto::hex2(row.readCid1()), cid2 = proto::hex2(row.readCid2());
   if (!row.contact) return sendRequest(cid1, cid2);
   // A dry-contact read names its contact; the answer fills that contact's box, which the
   // request carries to its decoder.
@@ -149,6 +149,7 @@ void TForm1::page2DecodeContact(bool type) {
 // ---------------------------------------------------------------- the refresh chain
 
 void TForm1::Button88Click() {
+  exchange_->detach(Page2Chain, OperatorRequest);  // started afresh, as page 1's
   page2Refresh = true;
   if (cancelledChain_ == Page2Chain) cancelledChain_ = OperatorRequest;
   SendingAs chain(*this, Page2Chain, 0, false);

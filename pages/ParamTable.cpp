@@ -283,6 +283,6 @@ void TForm1::paramWrite(const ParamRow &row, QWidget *control) {
     case Encoding::None: return;
   }
   if (written >= 0) data = proto::intto4char(written);
-  sendRequest(proto::hex2(row.writeCid1), proto::hex2(row.writeCid2), data);
+  sendRequest(proto::hex2(row.writeCid1()), proto::hex2(row.writeCid2()), data);
   if (written >= 0 && lastBuildOk_) showText(edit, params::writtenText(row.encoding, written));
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 
+#include "protocol/Commands.h"
 #include "window/Routing.h"
 
 class TForm1;
@@ -32,10 +33,10 @@ enum class ErrorTo { Log, Panel2 };
 
 }  // namespace params
 
-// One command of a parameter page, written once: its place, its control, its buttons and
-// their named handlers, the CID pairs of its read and write, the decoder its read's answer
-// goes to (routing is drawn from these rows), how the answer is shown and how a write is
-// encoded.
+// One parameter of a page, written once: its place, its control, its buttons and their named
+// handlers, the commands of its read and write (from the catalogue, protocol/Commands.h), the
+// decoder its read's answer goes to (routing is drawn from these rows), how the answer is
+// shown and how a write is encoded.
 struct ParamRow {
   int pos;  // the row's place in its page's refresh chain; 0 for a row outside it
   const char *label;
@@ -43,7 +44,7 @@ struct ParamRow {
   const char *control;
   const char *readButton;   // nullptr: no read
   const char *writeButton;  // nullptr: no write
-  uint8_t readCid1, readCid2, writeCid1, writeCid2;
+  proto::Command readCommand, writeCommand;  // None where the row has no such button
   params::Shown shown;
   params::Encoding encoding;
   params::ErrorTo errorTo;  // where "读错误！！" goes
@@ -52,10 +53,16 @@ struct ParamRow {
   void (TForm1::*write)();
   Decoder decoder;          // where the read's answer goes; nullptr without a read
   const char *confirmOn;    // a flag whose ticked write switches equipment: asked first
+
+  uint8_t readCid1() const { return proto::commandDef(readCommand).cid1; }
+  uint8_t readCid2() const { return proto::commandDef(readCommand).cid2; }
+  uint8_t writeCid1() const { return proto::commandDef(writeCommand).cid1; }
+  uint8_t writeCid2() const { return proto::commandDef(writeCommand).cid2; }
 };
 
 // Short names for writing a catalogue one line per row.
 namespace catalogue {
+using Cmd = proto::Command;
 using C = params::Control;
 using S = params::Shown;
 using E = params::Encoding;

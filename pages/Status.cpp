@@ -3,12 +3,16 @@
 // is shown. The module half of the page is in pages/Modules.cpp.
 #include "protocol/Status.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "protocol/Commands.h"
+#include "protocol/Conversions.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
 #include "window/Unit1.h"
@@ -40,8 +44,11 @@ int boxLeft(int column) { return 8 + kLabelWidth + column * kColumnStep; }
 
 // ---------------------------------------------------------------- named entry points
 
-#define STATUS_DEFINE_REQUEST(handler, cid1, cid2) \
-  void TForm1::handler() { sendRequest(QStringLiteral(cid1), QStringLiteral(cid2)); }
+#define STATUS_DEFINE_REQUEST(handler, command)                              \
+  void TForm1::handler() {                                                   \
+    const proto::CommandDef &c = proto::commandDef(proto::Command::command); \
+    sendRequest(proto::hex2(c.cid1), proto::hex2(c.cid2));                   \
+  }
 #define STATUS_DEFINE_DECODER(decoder, answer) \
   void TForm1::decoder(QObject *) { statusDecode(StatusAnswer::answer); }
 STATUS_REQUESTS(STATUS_DEFINE_REQUEST)
@@ -102,8 +109,12 @@ void TForm1::buildStatusPage() {
 
 void TForm1::statusDecode(StatusAnswer answer) {
   // An answer that does not carry every byte its decoder reads is a failed read: it is never
-  // decoded from what an earlier answer left in the payload, and it ends the cycle.
-  if (!answerHolds(status::bytesRead(answer, payload[3]), false)) return;
+  // decoded from what an earlier answer left in the payload, and it ends the cycle; the next
+  // one starts at the next tick.
+  if (!answerHolds(status::bytesRead(answer, payload[3]), false)) {
+    if (answeringTag() == StatusPoll) pollBroken();
+    return;
+  }
   switch (answer) {
     case StatusAnswer::System:
     case StatusAnswer::Ac:
@@ -143,6 +154,17 @@ void TForm1::statusShow(StatusAnswer answer) {
   statusShownLive_ = true;
   showText(LabelLastAnswer, QStringLiteral("最后应答：") + QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")));
   monitorStatusShown(answer);
+}
+
+// A poll was refused, damaged, short or unanswered: the cycle ends there, and the next one
+// starts at the next one-second tick counted from this cycle's start (at once when that has
+// passed, as after a time-out), so cycles never start more than once a second. The watchdog is
+// the last resort.
+void TForm1::pollBroken() {
+  const qint64 since = pollCycleClock_.isValid() ? qint64(pollCycleClock_.elapsed() / SteadyTimer::timeScale()) : 1000;
+  Timer2->setEnabled(false);
+  Timer2->setInterval(int(std::clamp<qint64>(1000 - since, 1, 1000)));
+  Timer2->setEnabled(true);
 }
 
 // ---------------------------------------------------------------- live or stale

@@ -2,11 +2,11 @@
 // one-line call into the page's tables; pages/Status.cpp defines them.
 #pragma once
 
-// The polling cycle's requests: handler, CID1 text, CID2 text.
+// The polling cycle's requests: handler, command in the catalogue (protocol/Commands.h).
 #define STATUS_REQUESTS(X)                 \
-  X(mcu_read_dystatus, "42", "16")         \
-  X(mcu_read_acstatus, "40", "01")         \
-  X(mcu_get_dymo, "42", "17")
+  X(mcu_read_dystatus, SystemStatus)       \
+  X(mcu_read_acstatus, AcStatus)           \
+  X(mcu_get_dymo, ModuleList)
 
 // Decoders of the answers, each with the answer it reads (StatusAnswer in protocol/Status.h).
 #define STATUS_DECODERS(X)                 \

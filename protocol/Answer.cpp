@@ -26,6 +26,9 @@ Answer checkAnswer(std::string_view chunk) {
     for (int i = start + 1; i + 1 < length; i += 2)
       a.payload[index++] = static_cast<uint8_t>(16 * (c[i] - 0x30) + (c[i + 1] - 0x30));
     a.payloadLength = index;
+    // the pairs, then one character left over: the end mark
+    a.framed = (length - start - 1) % 2 == 1 && c[length - 1] == static_cast<unsigned char>(kEndMark) &&
+               index >= 5 && a.payload[3] == index - 5;
   }
 
   unsigned sum = 0;

@@ -36,8 +36,12 @@ int carriedDataBytes(uint8_t lengthByte, int paired);
 struct Answer {
   AnswerFault fault = AnswerFault::Damaged;  // None or Damaged/TooLong after checkAnswer
   std::array<uint8_t, kBufferSize> payload{};  // ADR CID1 RTN LEN DATA... CHKSUM
-  int payloadLength = 0;                       // bytes paired (0 when damaged)
+  int payloadLength = 0;                       // bytes paired (0 when not whole nibble characters)
   uint8_t computedChecksum = 0;                // what the characters add up to (shown in the log)
+  // The chunk is one frame by its form, whatever its checksum says: a start mark, whole bytes
+  // of nibble characters, a length byte that counts the data bytes that follow, and the end
+  // mark last. A damaged answer that is framed still tells how long it was.
+  bool framed = false;
 
   bool intact() const { return fault != AnswerFault::Damaged && fault != AnswerFault::TooLong; }
   uint8_t returnCode() const { return payload[2]; }

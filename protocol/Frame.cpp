@@ -39,6 +39,11 @@ std::string hexLogLine(std::string_view chars) {
   return line;
 }
 
+uint8_t frameAddress(std::string_view frame) {
+  if (frame.size() < 3) return 0;
+  return static_cast<uint8_t>(((frame[1] - 0x30) & 0x0F) << 4 | ((frame[2] - 0x30) & 0x0F));
+}
+
 static int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;

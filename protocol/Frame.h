@@ -37,6 +37,10 @@ std::string encodeFrame(uint8_t adr, uint8_t cid1, uint8_t cid2OrRtn, const std:
 // " 7E 30 31 ..." : a blank and two upper-case hex digits per character.
 std::string hexLogLine(std::string_view chars);
 
+// The address byte of a frame this program built ("~" and two nibble characters first); 0
+// when the frame is too short to hold one.
+uint8_t frameAddress(std::string_view frame);
+
 // Two hexadecimal digits (either case) to a byte; nullopt for anything else.
 std::optional<uint8_t> hexByte(char high, char low);
 // Hexadecimal text of even length to bytes; nullopt on odd length or a non-hex character.

@@ -511,7 +511,8 @@ class TestComm : public QObject {
       comm.ClosePort();
       comm.OpenPort();
     }
-    QTRY_COMPARE(rec.txEmpty, reopen ? 2 : 1);
+    // one per opening; the first opening's, still waiting when the port closed, is dropped
+    QTRY_COMPARE(rec.txEmpty, 1);
     QTest::qWait(20);
     QCOMPARE(rec.errorFlags, flags);
     QCOMPARE(rec.errors, flags ? 1 : 0);

@@ -1,5 +1,8 @@
 #include <QtTest>
+#include "protocol/Commands.h"
 #include "protocol/Frame.h"
+
+#include <set>
 
 class TestFrame : public QObject {
   Q_OBJECT
@@ -45,6 +48,40 @@ class TestFrame : public QObject {
     proto::appendByte(lying, proto::checksum(std::string_view(lying).substr(1)));
     lying += '\r';
     QCOMPARE(int(proto::parseFrame(lying).error), int(proto::FrameError::BadLength));
+  }
+
+  // The command catalogue: found by its pair and by its name, and an answer fits a shape by
+  // its framing and length; a refusal fits any.
+  void theCatalogueAndTheShapes() {
+    std::set<std::string> names;
+    for (const proto::CommandDef &c : proto::commands()) {
+      QVERIFY2(names.insert(c.name).second, c.name);
+      QCOMPARE(proto::findCommand(c.cid1, c.cid2), &c);
+      QCOMPARE(proto::findCommand(c.name), &c);
+      QCOMPARE(&proto::commandDef(c.command), &c);
+    }
+    QVERIFY(!proto::findCommand(0x42, 0xEE) && !proto::findCommand("no_such"));
+    QCOMPARE(proto::answerShape(0x12, 0x34).kind, proto::AnswerShape::Any);
+    QCOMPARE(proto::findCommand("system_status")->cid2, uint8_t(0x16));
+
+    using S = proto::AnswerShape;
+    const S two{S::Fixed, 2}, ack{S::Ack, 0}, list{S::ModuleList, 0}, any{};
+    auto fits = [](const S &s, const std::string &chunk) { return proto::answerFits(s, proto::checkAnswer(chunk)); };
+    const std::string word = proto::encodeFrame(1, 0x40, 0, {0x0A, 0xF8});
+    QVERIFY(fits(two, word) && fits(any, word) && !fits(ack, word));
+    QVERIFY(fits(two, "  " + word));                                  // noise before the start mark
+    QVERIFY(!fits(two, word + "0") && !fits(any, word.substr(0, word.size() - 1)));  // no end mark last
+    QVERIFY(fits(ack, "~0140000085\r") && fits(two, "~0140010086\r"));  // acknowledged; refused
+    std::string damaged = word;
+    damaged[damaged.size() - 2] ^= 1;
+    QVERIFY(fits(two, damaged) && !fits(ack, damaged));  // damaged but framed: its length tells
+    QVERIFY(!fits(two, "~01400002\r"));                  // announced, not carried
+    QVERIFY(fits(list, proto::encodeFrame(1, 0x42, 0, {1, 3, 7})) && fits(list, proto::encodeFrame(1, 0x42, 0, {})));
+    QVERIFY(!fits(list, proto::encodeFrame(1, 0x42, 0, std::vector<uint8_t>(13, 1))));
+
+    QVERIFY(proto::shapesOverlap(list, S{S::Fixed, 5}) && !proto::shapesOverlap(list, S{S::Fixed, 18}));
+    QVERIFY(proto::shapesOverlap(ack, list) && proto::shapesOverlap(any, two) && !proto::shapesOverlap(ack, two));
+    QCOMPARE(int(proto::frameAddress(proto::encodeFrame(0xA7, 0x40, 0x01, {}))), 0xA7);
   }
 };
 

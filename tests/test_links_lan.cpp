@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <QLineEdit>
+#include <QTimer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -67,13 +68,17 @@ class TestLinksLan : public QObject {
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 3000));
     QCOMPARE(f.pendingCid2, 0);
 
-    // an answer longer than any frame is refused; after the time-out the next request goes
-    // out once the line has been quiet
+    // an answer longer than any frame is refused; after the time-out the AC read brings the
+    // line back in step before the next request goes out
     f.setPanelText(1, QString());
-    peer.respond = [](const QByteArray &) { return QByteArray(); };
+    peer.respond = [](const QByteArray &req) {
+      return req.startsWith("~014001") ? answer(0x40, 0, QByteArray("\x08\x98\0\0\0", 5)) : QByteArray();
+    };
     const int asked = peer.requests;
     click(f, "Button5");
-    QVERIFY(waitFor([&] { return peer.requests > asked; }, 3000));
+    QVERIFY(waitFor([&] { return peer.requests == asked + 2; }, 3000));
+    QVERIFY(peer.received.endsWith(QByteArray::fromStdString(proto::encodeFrame(1, 0x40, 0x01, {}) +
+                                                             proto::encodeFrame(1, 0x40, 0x06, {}))));
     peer.send(QByteArray(300, '0').prepend('~'));
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("返回数据校验错！！"); }, 3000));
 
@@ -163,8 +168,8 @@ class TestLinksLan : public QObject {
   }
 
   // The stream is cut at the end marks: answers that come together are decoded one after
-  // the other, an answer in pieces is put together, and bytes with no end mark go on as a
-  // damaged chunk once the line is quiet.
+  // the other, an answer in pieces is put together, and a piece that never ends waits for
+  // its end mark (the request times out) until the next answer's start mark cuts it off.
   void theStreamIsCutIntoAnswers() {
     MessageRecorder boxes;
     TimeScale fast(0.25);
@@ -184,24 +189,59 @@ class TestLinksLan : public QObject {
     QVERIFY(f.panelText(1) != QStringLiteral("返回数据校验错！！"));
     f.cancelChain();  // row 3 is never answered: no resend
 
-    // one answer in three writes
+    // one answer in three writes, once the AC read has brought the line back in step after
+    // row 3's time-out
     const QByteArray reply = answer(0x40, 0, QByteArray("\x08\xFC", 2));
-    peer.respond = [](const QByteArray &) { return QByteArray(); };
+    peer.respond = [](const QByteArray &req) {
+      return req.startsWith("~014001") ? answer(0x40, 0, QByteArray("\x08\x98\0\0\0", 5)) : QByteArray();
+    };
     click(f, "Button5");
-    QVERIFY(waitFor([&] { return peer.requests >= 4; }, 5000));
+    QVERIFY(waitFor([&] { return f.exchange().onLine() && f.exchange().onLine()->cid2 == 0x06; }, 5000));
     peer.send(reply.left(3));
     peer.send(reply.mid(3, 5));
     peer.send(reply.mid(8));
     QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("230"); }, 5000));
 
-    // a piece that never ends
+    // a piece that never ends: the request times out, and the piece goes on as a chunk of its
+    // own when the next answer starts
     f.setPanelText(1, QString());
     click(f, "Button5");
-    QVERIFY(waitFor([&] { return peer.requests >= 5; }, 5000));
+    QVERIFY(waitFor([&] { return f.exchange().onLine(); }, 5000));
     peer.send(reply.left(9));
-    QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("返回数据校验错！！"); }, 5000));
-    QVERIFY(memoLines(f).contains(QString::fromLatin1(proto::hexLogLine(reply.left(9).toStdString()))));
+    QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 5000));
+    const QString piece = QString::fromLatin1(proto::hexLogLine(reply.left(9).toStdString()));
+    QVERIFY(!memoLines(f).contains(piece));
+    click(f, "Button5");
+    QVERIFY(waitFor([&] { return memoLines(f).contains(piece); }, 5000));
     QVERIFY(f.linkOpen);
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // A serial-to-LAN converter may forward an answer in pieces far apart: the answer is one
+  // chunk, decoded once, and nothing is refused.
+  void anAnswerInPiecesFarApartIsDecodedOnce() {
+    MessageRecorder boxes;
+    TestForm f;
+    ScriptedPeer peer;
+    const QByteArray reply = answer(0x40, 0, QByteArray("\x0A\xF8", 2));  // 280.8
+    QVERIFY(openLan(f, peer.port()));
+    QStringList shown;
+    connect(f.findChild<QLineEdit *>("Edit5"), &QLineEdit::textChanged, [&](const QString &t) { shown << t; });
+    for (int gap : {150, 500}) {
+      setText(f, "Edit5", QStringLiteral("0"));
+      shown.clear();
+      peer.respond = [&](const QByteArray &) {
+        QTimer::singleShot(0, &peer, [&] { peer.send(reply.left(6)); });
+        QTimer::singleShot(gap, &peer, [&] { peer.send(reply.mid(6)); });
+        return QByteArray();
+      };
+      click(f, "Button5");
+      QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("280.8"); }, 3000));
+      QVERIFY(waitFor([&] { return f.exchange().idle(); }, 1000));
+      QCOMPARE(shown, QStringList{"280.8"});
+      QVERIFY(f.panelText(1).isEmpty());
+      QVERIFY(!memoLines(f).join(' ').contains(QStringLiteral("不解码")));
+    }
     QVERIFY(boxes.boxes.isEmpty());
   }
 

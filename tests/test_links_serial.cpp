@@ -3,6 +3,9 @@
 #include <QtTest>
 
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QThread>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -64,6 +67,41 @@ class TestLinksSerial : public QObject {
     QCOMPARE(f.Button29->text(), QStringLiteral("OPEN"));
     QVERIFY(!f.linkOpen && !f.serialLink);
     QVERIFY(!f.Comm1->Opened());
+  }
+
+  // An answer the serial component read just before COLSE is not handed to the window after
+  // it: not when the port is open again either, where it would meet the next request.
+  void aChunkReadBeforeCloseIsNeverDecodedAfterIt() {
+    MessageRecorder boxes;
+    TestForm f;
+    PtyPair line;
+    QVERIFY(line.open());
+    f.ComboBox1->setEditText(line.slavePath);
+    click(f, "Button29");
+    QVERIFY(f.linkOpen);
+    QStringList shown;
+    connect(f.findChild<QLineEdit *>("Edit5"), &QLineEdit::textChanged, [&](const QString &t) { shown << t; });
+    click(f, "Button5");
+    QCOMPARE(line.read(12, 3000).size(), 12);
+    const QByteArray stale = answer(0x40, 0, QByteArray("\x0A\xF8", 2));  // 280.8
+    QVERIFY(line.write(stale));
+    // read by the component's thread and handed over, not yet taken by the window
+    QElapsedTimer t;
+    t.start();
+    while (f.Comm1->ReceivedBytes() < uint64_t(stale.size()) && t.elapsed() < 3000) QThread::usleep(500);
+    QCOMPARE(f.Comm1->ReceivedBytes(), uint64_t(stale.size()));
+    QThread::msleep(20);
+    click(f, "Button29");  // COLSE
+    click(f, "Button29");  // OPEN
+    QVERIFY(f.linkOpen);
+    click(f, "Button5");
+    QCOMPARE(line.read(12, 3000).size(), 12);
+    QTest::qWait(100);  // the window takes what waited for it
+    QVERIFY(shown.isEmpty());
+    QVERIFY(line.write(answer(0x40, 0, QByteArray("\x08\x98", 2))));
+    QVERIFY(waitFor([&] { return text(f, "Edit5") == QStringLiteral("220"); }, 3000));
+    QCOMPARE(shown, QStringList{"220"});
+    QVERIFY(boxes.boxes.isEmpty());
   }
 
   void theWindowSetsTheWholeLineItself() {

@@ -33,8 +33,8 @@ class TestPage1 : public QObject {
     QCOMPARE(text(f, "Edit36"), QStringLiteral("53.5"));
     readAndAnswer(f, "Button64", 0, bytes({0x01, 0x2C}));  // integer
     QCOMPARE(text(f, "Edit39"), QStringLiteral("300"));
-    readAndAnswer(f, "Button21", 0, bytes({0x01, 0x2C}));  // one byte only
-    QCOMPARE(text(f, "Edit26"), QStringLiteral("1"));
+    readAndAnswer(f, "Button21", 0, bytes({0xC8}));  // one byte
+    QCOMPARE(text(f, "Edit26"), QStringLiteral("200"));
 
     readAndAnswer(f, "Button110", 0, bytes({2}));  // =1
     QVERIFY(!checked(f, "CheckBox5"));
@@ -83,15 +83,20 @@ class TestPage1 : public QObject {
       QCOMPARE(memoLines(f).size(), lines + 3);  // the request and the two answer lines only
     }
     QVERIFY(!checked(f, "CheckBox1"));
-    // an answer shorter than what the row reads is a failed read, not stale bytes
+    // an answer shorter or longer than what the row reads is no answer to it: it is never
+    // decoded, and the read waits on for its own answer until its time-out
     readAndAnswer(f, "Button7", 0, bytes({0x12, 0x34}));
     QCOMPARE(text(f, "Edit6"), QStringLiteral("466"));
-    readAndAnswer(f, "Button7", 0, bytes({0x99}));
-    QCOMPARE(text(f, "Edit6"), QStringLiteral("466"));
-    QCOMPARE(lastMemoLine(f), QStringLiteral("读错误！！"));
+    for (const QByteArray &wrong : {bytes({0x99}), bytes({0x99, 0x99, 0x99})}) {
+      readAndAnswer(f, "Button7", 0, wrong);
+      QCOMPARE(text(f, "Edit6"), QStringLiteral("466"));
+      QCOMPARE(lastMemoLine(f), QStringLiteral("应答与请求不符，不解码"));
+      QVERIFY(f.exchange().onLine());
+      f.Timer1Timer();
+    }
     readAndAnswer(f, "Button38", 0, bytes({1, 2, 3}));
     QCOMPARE(text(f, "Edit25"), QString());
-    QCOMPARE(f.panelText(2), QStringLiteral("读错误！！"));
+    QCOMPARE(lastMemoLine(f), QStringLiteral("应答与请求不符，不解码"));
   }
 
   void writesEncodeTheirRows() {
@@ -163,7 +168,8 @@ class TestPage1 : public QObject {
     while (requests.size() < 40) {
       requests.append({f.pendingCid1, f.pendingCid2});
       const bool rowTwelve = f.pendingCid2 == 0x37;
-      feed(f, answer(uint8_t(f.pendingCid1), rowTwelve ? 1 : 0, bytes({0, 1, 2, 3, 4, 5, 6})));
+      feed(f, answer(uint8_t(f.pendingCid1), rowTwelve ? 1 : 0,
+                     shaped(f.pendingCid1, f.pendingCid2, bytes({0, 1, 2, 3, 4, 5, 6}))));
       if (!f.page1Refresh) break;
     }
     QCOMPARE(requests.size(), 31);
@@ -191,17 +197,17 @@ class TestPage1 : public QObject {
     click(f, "Button24");
     feed(f, answer(0x40, 0, bytes({0, 1})));
     QCOMPARE(f.pendingCid2, 0x08);
-    f.Timer1Timer();  // the step goes out once more...
+    f.Timer1Timer();  // the step goes out once more
     QVERIFY(f.page1Refresh);
-    f.exchange().timerExpired();  // ...once the line has been quiet
-    f.Timer1Timer();              // unanswered again: the chain stops
+    QVERIFY(f.exchange().onLine() && f.exchange().onLine()->tries == 1);
+    f.Timer1Timer();  // unanswered again: the chain stops
     QVERIFY(!f.page1Refresh);
     QCOMPARE(f.panelText(1), QStringLiteral("通讯超时"));
-    // a checksum failure leaves the chain waiting; the next page-1 read carries it on
+    // a damaged answer ends the chain too
     click(f, "Button24");
     feed(f, QByteArray("~014000020001??\r"));
-    QVERIFY(f.page1Refresh);
-    QCOMPARE(f.pendingCid2, 0x06);
+    QVERIFY(!f.page1Refresh);
+    QCOMPARE(f.panelText(1), QStringLiteral("返回数据校验错！！"));
   }
 
   void sharedRowsFollowThePageTwoChain() {

@@ -118,6 +118,8 @@ class TestPage1E2E : public QObject {
 
   // Answers that are not whole frames of nibble characters never reach a decoder, even when
   // their checksum happens to match, and a refused build leaves nothing for "发送" to send.
+  // (Such a chunk is no answer: the one it replaced may still come, so the AC read brings the
+  // line back in step before the next request.)
   void damagedAnswersAndRefusedBuildsNeverReachADecoder() {
     MessageRecorder boxes;
     QByteArray hostile;
@@ -126,6 +128,7 @@ class TestPage1E2E : public QObject {
       auto parsed = proto::parseFrame(request.toStdString());
       if (parsed.error != proto::FrameError::None) return {};
       if (parsed.frame.cid1 == 0x40 && parsed.frame.cid2OrRtn == 0x06) return answer(0x40, 0, "\x0A\xF8");  // 280.8
+      if (parsed.frame.cid1 == 0x40 && parsed.frame.cid2OrRtn == 0x01) return answer(0x40, 0, QByteArray(5, '\0'));
       if (parsed.frame.cid1 == 0x42 && parsed.frame.cid2OrRtn == 0x23) return hostile;
       return {};
     };
@@ -168,17 +171,20 @@ class TestPage1E2E : public QObject {
     click(f, "Button1");
     QVERIFY(boxes.saw(QStringLiteral("'x' is not a valid integer value"), QStringLiteral("powerhost")));
     click(f, "Button2");
-    // the next good build goes out, and it is the first request the peer sees since
+    // the next good build goes out, and it is the first request the peer sees since (behind
+    // the AC read that brings the line back in step after the damaged answer)
     setText(f, "Edit1", QStringLiteral("1"));
     setText(f, "Edit3", QStringLiteral("0A"));
     click(f, "Button1");
     click(f, "Button2");
-    QVERIFY(waitFor([&] { return peer.received.endsWith(proto::encodeFrame(1, 0x40, 0x0A, {}).c_str()); }, 3000));
-    QCOMPARE(peer.requests, before + 1);
+    const std::string resync = proto::encodeFrame(1, 0x40, 0x01, {}), sent = proto::encodeFrame(1, 0x40, 0x0A, {});
+    QVERIFY(waitFor([&] { return peer.received.endsWith((resync + sent).c_str()); }, 3000));
+    QCOMPARE(peer.requests, before + 2);
   }
 
   // A step answered only after its time-out: the late answer is logged and not decoded, the
-  // step is sent once more, and the chain goes on from the resend's answer, every box its own.
+  // AC read brings the line back in step, the step is sent once more, and the chain goes on
+  // from the resend's answer, every box its own.
   void aLateStepIsSentAgainAndShiftsNothing() {
     MessageRecorder boxes;
     sim::Controller controller{sim::ControllerConfig{}};
@@ -187,11 +193,11 @@ class TestPage1E2E : public QObject {
     peer.respond = [&](const QByteArray &request) {
       const QByteArray sound = QByteArray::fromStdString(controller.answer(request.toStdString()).value_or(""));
       if (requestText(request.toStdString()) != QLatin1String("41/15") || tries++ > 0) return sound;
-      // the first try is answered 0.4 s after its time-out, with another value; the resend
-      // goes once that late answer has come
-      const QByteArray late = answer(0x41, 0, bytes({0x03, 0xE7}));
-      QTimer::singleShot(1400, &peer, [&peer, late] { peer.send(late); });
-      return QByteArray();
+      return answer(0x41, 0, bytes({0x03, 0xE7}));  // the first try's answer, another value
+    };
+    // the first try is answered 0.4 s after its time-out; the controller answers in order
+    peer.delayMs = [&](const QByteArray &request) {
+      return requestText(request.toStdString()) == QLatin1String("41/15") && tries == 1 ? 1400 : 0;
     };
     TestForm f;
     QVERIFY(openLan(f, peer.port()));
@@ -200,6 +206,7 @@ class TestPage1E2E : public QObject {
     QVERIFY(waitFor([&] { return f.panelText(0).endsWith(QStringLiteral("参数1刷新 31/31 完成")); }, 15000));
     QCOMPARE(tries, 2);
     QVERIFY(memoLines(f).contains(QStringLiteral("迟到的应答，不解码")));
+    QVERIFY(memoLines(f).contains(requestLine(0x40, 0x01)));
     QCOMPARE(text(f, "Edit9"), QStringLiteral("50"));    // the resend's answer, not the late 99.9
     QVERIFY(!memoLines(f).join(' ').contains(QStringLiteral("读错误")));
     for (const char *box : {"Edit5", "Edit6", "Edit7", "Edit8", "Edit10", "Edit11"})
@@ -216,11 +223,12 @@ class TestPage1E2E : public QObject {
     f.Button4Click();
     click(f, "Button24");
     QVERIFY(waitFor([&] { return f.panelText(1) == QStringLiteral("通讯超时"); }, 3000));
-    // the step is sent once more after a quiet second, then the chain stops
+    // the step is to be sent once more, behind the reads that bring the line back in step;
+    // none of them is answered, and the chain stops
     QVERIFY(waitFor([&] { return !f.page1Refresh; }, 6000));
     QVERIFY(f.panelText(0).endsWith(QStringLiteral("参数1刷新 停在 1/31：通讯超时")));
     QCOMPARE(memoLines(f), (QStringList{requestLine(0x40, 0x06), QStringLiteral("通讯超时：重发一次"),
-                                        requestLine(0x40, 0x06)}));
+                                        requestLine(0x40, 0x01), requestLine(0x42, 0x16)}));
   }
 };
 

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "pages/ParamTable.h"
+#include "protocol/Commands.h"
 #include "support/FormFixture.h"
 #include "window/Routing.h"
 
@@ -43,13 +44,13 @@ class TestParamRows : public QObject {
       QVERIFY2(row.read || row.write, name);
       if (row.read) {
         QVERIFY2(row.decoder, name);
-        QVERIFY2(findDecoder(row.readCid1, row.readCid2) == row.decoder, name);
+        QVERIFY2(findDecoder(row.readCid1(), row.readCid2()) == row.decoder, name);
         QCOMPARE(params::rowIndex(rows, row.read), int(&row - rows.data()));
       } else {
         QVERIFY2(!row.decoder, name);
       }
       if (row.write) {
-        QVERIFY2(findDecoder(row.writeCid1, row.writeCid2) == &TestForm::mcu_set_option, name);
+        QVERIFY2(findDecoder(row.writeCid1(), row.writeCid2()) == &TestForm::mcu_set_option, name);
         QCOMPARE(params::rowIndex(rows, row.write), int(&row - rows.data()));
       }
       // a decoder of its own finds this row (the dry contacts share two, found by contact)
@@ -73,17 +74,41 @@ class TestParamRows : public QObject {
       if (row.readButton) {
         QVERIFY2(sheet->findChild<QPushButton *>(QString::fromLatin1(row.readButton)), row.readButton);
         click(f, row.readButton);
-        QCOMPARE(built(f).cid1, int(row.readCid1));
-        QCOMPARE(built(f).cid2, int(row.readCid2));
+        QCOMPARE(built(f).cid1, int(row.readCid1()));
+        QCOMPARE(built(f).cid2, int(row.readCid2()));
       }
       if (row.writeButton) {
         QVERIFY2(sheet->findChild<QPushButton *>(QString::fromLatin1(row.writeButton)), row.writeButton);
         click(f, row.writeButton);
-        QCOMPARE(built(f).cid1, int(row.writeCid1));
-        QCOMPARE(built(f).cid2, int(row.writeCid2));
+        QCOMPARE(built(f).cid1, int(row.writeCid1()));
+        QCOMPARE(built(f).cid2, int(row.writeCid2()));
       }
     }
     QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // Every command the window routes an answer for is in the catalogue: a read with the
+  // answer's fixed length (or the module list), a write with an acknowledgement. A parameter
+  // read's answer is exactly as long as its row's decoder reads.
+  void everyRoutedCommandIsInTheCatalogue() {
+    for (const Route &r : allRoutes()) {
+      const proto::CommandDef *c = proto::findCommand(r.cid1, r.cid2);
+      const QString pair = QStringLiteral("%1/%2").arg(r.cid1, 2, 16, QLatin1Char('0')).arg(r.cid2, 2, 16, QLatin1Char('0'));
+      QVERIFY2(c, qPrintable(pair));
+      const bool ack = r.decoder == &TestForm::mcu_set_option;
+      QVERIFY2(c->kind == (ack ? proto::CommandKind::Write : proto::CommandKind::Read), qPrintable(pair));
+      QVERIFY2(ack ? c->shape.kind == proto::AnswerShape::Ack
+                   : c->shape.kind == proto::AnswerShape::Fixed || c->command == proto::Command::ModuleList,
+               qPrintable(pair));
+    }
+    for (std::span<const ParamRow> rows : {params::page1Rows(), params::page2Rows()})
+      for (const ParamRow &row : rows) {
+        if (row.read)
+          QVERIFY2(proto::commandDef(row.readCommand).shape == (proto::AnswerShape{proto::AnswerShape::Fixed,
+                                                                                  uint8_t(params::bytesNeeded(row.shown))}),
+                   row.control);
+        if (row.write) QVERIFY2(proto::commandDef(row.writeCommand).kind == proto::CommandKind::Write, row.control);
+      }
   }
 
   // One pair, one decoder: no two routes share a pair, so no row is shadowed by another.

@@ -1,8 +1,10 @@
 // The simulated controller driven in-process with a fixed clock.
 #include <QtTest>
 
+#include <map>
 #include <set>
 
+#include "protocol/Commands.h"
 #include "protocol/Frame.h"
 #include "sim/Controller.h"
 #include "sim/Rng.h"
@@ -72,6 +74,33 @@ class TestSimController : public QObject {
       proto::Frame a = f.ask(r.cid1, r.cid2, r.data);
       QVERIFY2(a.cid2OrRtn == 0 && a.data.size() == r.length,
                qPrintable(QString("%1/%2 rtn %3 len %4").arg(r.cid1, 2, 16).arg(r.cid2, 2, 16).arg(a.cid2OrRtn).arg(a.data.size())));
+    }
+  }
+
+  // The simulator answers from tables of its own; every answer has the shape the host's
+  // command catalogue gives it: each read its length (or a module list), each write and action
+  // an acknowledgement without data.
+  void everyAnswerHasItsCataloguedShape() {
+    Fixture f(ControllerConfig(1, {1, 3, 7}));
+    using C = proto::Command;
+    const std::map<C, Bytes> data = {
+        {C::ModuleReadings, {1}},        {C::ModuleOn, {1}},
+        {C::ModuleOff, {1}},             {C::DryContactStateRead, {1}},
+        {C::DryContactTypeRead, {4}},    {C::DryContactStateWrite, {4, 1}},
+        {C::DryContactTypeWrite, {4, 0x12}}, {C::ClockSet, {2, 7, 9, 5, 1, 3, 24}},
+        {C::HistoryCount, {0, 1, 1, 1, 1, 1}}, {C::HistoryRecord, {0, 0}},
+        {C::EnergyMonth, {0x12}},        {C::ManualEqualizeWrite, {0}},
+        {C::SleepIntervalWrite, {0, 24}}};
+    for (const proto::CommandDef &c : proto::commands()) {
+      Bytes d;
+      if (const auto it = data.find(c.command); it != data.end())
+        d = it->second;
+      else if (c.kind == proto::CommandKind::Write)
+        d = f.ask(c.cid1, uint8_t(c.cid2 + 1)).data;  // writes back what it holds
+      const auto answer = f.c.answer(proto::encodeFrame(1, c.cid1, c.cid2, d));
+      QVERIFY2(answer, c.name);
+      const proto::Answer a = proto::checkAnswer(*answer);
+      QVERIFY2(a.intact() && a.returnCode() == 0 && proto::answerFits(c.shape, a), c.name);
     }
   }
 

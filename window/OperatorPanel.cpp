@@ -137,7 +137,11 @@ bool TForm1::chainWaiting() const {
 void TForm1::endChain(int tag, ChainStop why) {
   switch (tag) {
     case Page1Chain: page1Refresh = false; break;
-    case Page2Chain: page2Refresh = false; break;
+    case Page2Chain:
+      // As after a read error, the page-2 refresh stays wanted after a time-out or a damaged
+      // answer: the next good read of one of its steps carries it on from there.
+      if (why != ChainStop::TimeOut && why != ChainStop::DamagedAnswer) page2Refresh = false;
+      break;
     case RecordsChain: break;
     default: return;
   }

@@ -20,32 +20,28 @@ QString chunkLine(std::string_view chunk, qint64 leftOut) {
 const QString kChecksumError = QStringLiteral("返回数据校验错！！");
 }
 
-// A damaged answer is not decoded: the chain that waited for it goes no further.
+// A damaged answer is not decoded: the chain that waited for it goes no further, and a
+// polling cycle starts again at the next tick.
 void TForm1::refuseDamaged() {
   setPanelText(1, kChecksumError);
+  if (answeringTag() == StatusPoll) pollBroken();
   endChain(answeringTag(), ChainStop::DamagedAnswer);
 }
 
 void TForm1::createExchange() {
-  graceTimer_ = new SteadyTimer(QStringLiteral("GraceTimer"), Exchange::kGraceMs, false, this);
-  onTimer(graceTimer_, [this] {
-    graceTimer_->setEnabled(false);
-    exchange_->timerExpired();
-  });
   Exchange::Hooks h;
   h.send = [this](const Exchange::Request &r) {
+    // The exchange's own read and a resend show in the log as they go out; every other
+    // request was logged when it was built.
+    if (r.resync || r.tries > 0) logFrame(r.frame);
     // a LAN link still connecting sends nothing, yet the time-out runs
-    if (link_) link_->send(r.frame);
+    return link_ && link_->send(r.frame);
   };
   h.startTimer = [this](int ms) {
-    SteadyTimer *t = exchange_->inGrace() ? graceTimer_ : Timer1;
-    t->setInterval(ms);
-    t->setEnabled(true);
+    Timer1->setInterval(ms);
+    Timer1->setEnabled(true);
   };
-  h.stopTimer = [this] {
-    Timer1->setEnabled(false);
-    graceTimer_->setEnabled(false);
-  };
+  h.stopTimer = [this] { Timer1->setEnabled(false); };
   h.answer = [this](const Exchange::Request &r, std::string_view chunk, int64_t leftOut) {
     decodeAnswer(r, chunk, leftOut);
   };
@@ -83,10 +79,16 @@ void TForm1::decodeAnswer(const Exchange::Request &r, std::string_view chunk, qi
   answering_ = nullptr;
 }
 
-// A late answer, or bytes nobody asked for: logged as they came, never decoded.
+// A late answer, bytes nobody asked for, an answer of another shape than its request's, or
+// the answer that brings the line back in step: logged as they came, never decoded.
 void TForm1::strayChunk(std::string_view chunk, qint64 leftOut, Exchange::Stray kind) {
   log(chunkLine(chunk, leftOut));
-  log(kind == Exchange::Stray::Late ? QStringLiteral("迟到的应答，不解码") : QStringLiteral("无请求的数据，不解码"));
+  switch (kind) {
+    case Exchange::Stray::Late: log(QStringLiteral("迟到的应答，不解码")); break;
+    case Exchange::Stray::Unsolicited: log(QStringLiteral("无请求的数据，不解码")); break;
+    case Exchange::Stray::Mismatched: log(QStringLiteral("应答与请求不符，不解码")); break;
+    case Exchange::Stray::Resynced: log(QStringLiteral("同步读的应答，线路恢复同步")); break;
+  }
 }
 
 void TForm1::comm_fenjie(QObject *Sender, int length) {

@@ -14,7 +14,7 @@
 // Every timer runs at the time scale: a period of interval() ms takes interval() * scale ms
 // of real time (at least 1 ms). The scale is 1, except in tests that set it (TimeScale in
 // tests/support) before they make the timers they mean to speed up; the exchange's time-out
-// and grace period run on these timers and scale with them. interval() and remainingTime()
+// runs on one of these timers and scales with them. interval() and remainingTime()
 // are in the timer's own milliseconds, whatever the scale.
 class SteadyTimer : public QObject {
   Q_OBJECT

@@ -326,17 +326,20 @@ void TForm1::Timer1Timer() {
   exchange_->timerExpired();  // requestTimedOut follows
 }
 
-// No answer came in time: the request's chain ends, and the exchange holds the next request
-// back until a late answer has come or the line has been quiet for a while.
+// No answer came in time: the request's chain ends, and the exchange brings the line back in
+// step before anything goes out again (its late answer, when it comes, is not decoded).
 void TForm1::requestTimedOut(const Exchange::Request &r) {
   pendingCid2 = 0;
-  Timer2->setInterval(1000);
-  Timer2->setEnabled(true);
+  if (r.tag == StatusPoll) {
+    pollBroken();
+  } else {
+    Timer2->setInterval(1000);
+    Timer2->setEnabled(true);
+  }
   setPanelText(1, QStringLiteral("通讯超时"));
-  // a chain's step is sent once more before the chain stops
+  // a chain's step is sent once more before the chain stops (logged as it goes out)
   if (isChain(r.tag) && r.tries == 0 && r.tag != cancelledChain_) {
     log(QStringLiteral("通讯超时：重发一次"));
-    logFrame(r.frame);
     exchange_->retry(r);
     return;
   }
@@ -377,6 +380,7 @@ void TForm1::Timer2Timer() {
 void TForm1::pollTick() {
   if (exchange_->has(StatusPoll)) return;
   statusPolling = true;
+  pollCycleClock_.start();
   SendingAs poll(*this, StatusPoll, 0, true, true);
   mcu_read_dystatus();
 }

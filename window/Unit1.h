@@ -114,7 +114,7 @@ class TForm1 : public QMainWindow {
   void Comm1RequestHangup(QObject *Sender);
 
   // ---- system status page and rectifier modules (pages/Status.cpp, pages/Modules.cpp)
-#define STATUS_DECLARE_REQUEST(handler, cid1, cid2) void handler();
+#define STATUS_DECLARE_REQUEST(handler, command) void handler();
 #define STATUS_DECLARE_DECODER(decoder, answer) void decoder(QObject *Sender);
   STATUS_REQUESTS(STATUS_DECLARE_REQUEST)
   STATUS_DECODERS(STATUS_DECLARE_DECODER)
@@ -136,10 +136,10 @@ class TForm1 : public QMainWindow {
 #define DECODER(decoder) void decoder(QObject *Sender);
 #define SHARED_DECODER(decoder)
 #define NO_DECODER
-#define PARAM_DECLARE_ROW1(pos, label, kind, control, rb, wb, rc1, rc2, wc1, wc2, shown, enc, err, handlers, decoder, \
+#define PARAM_DECLARE_ROW1(pos, label, kind, control, rb, wb, rc, wc, shown, enc, err, handlers, decoder, \
                            confirm)                                                                                \
   handlers decoder
-#define PARAM_DECLARE_ROW2(step, label, kind, control, rb, wb, rc1, rc2, wc1, wc2, shown, enc, err, contact, handlers, \
+#define PARAM_DECLARE_ROW2(step, label, kind, control, rb, wb, rc, wc, shown, enc, err, contact, handlers, \
                            decoder, confirm)                                                                           \
   handlers decoder
 #define PARAM_DECLARE_SHARED(decoder) void decoder(QObject *Sender);
@@ -171,7 +171,7 @@ class TForm1 : public QMainWindow {
   void mcu_read_record(QObject *Sender);
 
   // ---- energy statistics, page "用电量信息" (pages/Energy.cpp)
-#define ENERGY_DECLARE_TOTAL(button, caption, decoder, cid2, row) \
+#define ENERGY_DECLARE_TOTAL(button, caption, decoder, command, row) \
   void button##Click();                                           \
   void decoder(QObject *Sender);
   ENERGY_TOTAL_ROWS(ENERGY_DECLARE_TOTAL)
@@ -320,7 +320,6 @@ class TForm1 : public QMainWindow {
   void requestTimedOut(const Exchange::Request &r);
   void refuseDamaged();
   std::unique_ptr<Exchange> exchange_;
-  SteadyTimer *graceTimer_ = nullptr;
   // The request whose answer is being decoded, or nullptr.
   const Exchange::Request *answering_ = nullptr;
   int answeringTag() const;
@@ -387,6 +386,8 @@ class TForm1 : public QMainWindow {
   void resetModuleTable();
   void statusDecode(StatusAnswer answer);
   void statusShow(StatusAnswer answer);
+  void pollBroken();
+  QElapsedTimer pollCycleClock_;  // since the polling cycle under way started
   void moduleListDecode();
   void offerModules(const QStringList &modules);
   void moduleReadingsDecode();

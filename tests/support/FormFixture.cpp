@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QWidget>
 
+#include "protocol/Commands.h"
 #include "protocol/Frame.h"
 #include "sim/launch/Powersim.h"
 #include "window/HandlerSupport.h"
@@ -60,7 +61,7 @@ QString lastRequest(const TestForm &form) {
 
 void feed(TestForm &form, const QByteArray &chunk) {
   Exchange &x = form.exchange();
-  if (!x.onLine() && !x.inGrace() && x.waiting() == 0 && form.txLength > 0) {
+  if (!x.onLine() && x.inStep() && x.waiting() == 0 && form.txLength > 0) {
     // the request built last, as if it had been sent
     Exchange::Request r;
     r.frame.assign(form.txBuffer, static_cast<size_t>(form.txLength));
@@ -69,6 +70,15 @@ void feed(TestForm &form, const QByteArray &chunk) {
     x.submit(std::move(r));
   }
   form.receiveChunk(nullptr, chunk.constData(), chunk.size());
+}
+
+QByteArray shaped(int cid1, int cid2, const QByteArray &pattern) {
+  const proto::AnswerShape s = proto::answerShape(uint8_t(cid1), uint8_t(cid2));
+  if (s.kind == proto::AnswerShape::Any) return pattern;
+  QByteArray data;
+  for (int i = 0; s.kind == proto::AnswerShape::Fixed && i < s.bytes; ++i)
+    data.append(pattern.isEmpty() ? '\0' : pattern[i % pattern.size()]);
+  return data;
 }
 
 QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr) {

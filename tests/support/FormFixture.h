@@ -51,6 +51,10 @@ QString lastRequest(const TestForm &form);
 // the request built last is put there first, as if it had been sent: for tests of decoders
 // that need no link. Tests of the exchange itself go through a link.
 void feed(TestForm &form, const QByteArray &chunk);
+// Answer data of the length the command catalogue gives the answer to (cid1, cid2), taken
+// from `pattern` (repeated or cut): none for a write or the module list, the pattern itself
+// for a command the catalogue does not know.
+QByteArray shaped(int cid1, int cid2, const QByteArray &pattern);
 // A response frame (address 1, second byte = cid1) with a correct checksum.
 QByteArray answer(uint8_t cid1, uint8_t rtn, const QByteArray &data, uint8_t adr = 1);
 // Any text after a start mark, closed with its checksum (as nibble characters) and a carriage
