@@ -342,10 +342,11 @@ void Exporter::openLines() {
   std::string names;
   for (std::size_t i = 0; i < leftOut.size() && i < 3; ++i) names += (i ? ", " : "") + leftOut[i];
   if (leftOut.size() > 3) names += " and " + std::to_string(leftOut.size() - 3) + " more";
-  say("warning: not enough open files: the limit is " + std::to_string(limit) + ", the controllers need " +
-      std::to_string(needed + short_) + " with the HTTP endpoint's " + std::to_string(HttpServer::kDescriptors) +
-      "; " + std::to_string(leftOut.size()) + " of " + std::to_string(controllers_.size()) +
-      " controllers are not polled (" + names + "): raise LimitNOFILE= or ulimit -n");
+  say("warning: not enough open files: the limit is " + std::to_string(limit) + " and the exporter needs " +
+      std::to_string(needed + short_) + " (a line each, " + std::to_string(HttpServer::kDescriptors) +
+      " for the HTTP endpoint, its own); " + std::to_string(leftOut.size()) + " of " +
+      std::to_string(controllers_.size()) + " controllers are not polled (" + names +
+      "): raise LimitNOFILE= or ulimit -n");
 }
 
 bool Exporter::reload(std::string &why) {

@@ -262,8 +262,7 @@ class HttpServer::Connection : public QObject {
     connect(socket_, &QTcpSocket::disconnected, this, [this] { close(); });
     waitForHead();
   }
-  bool sending() const { return sending_; }
-  qint64 since() const { return since_; }
+  Slot slot() const { return {sending_, since_, answerStart_}; }
   uint64_t page() const { return sending_ ? response_.page : 0; }
 
   // The connection ends now, whatever it was doing.
@@ -300,7 +299,7 @@ class HttpServer::Connection : public QObject {
     head_ = responseHead(response_, keepAlive_);
     offset_ = 0;
     sending_ = true;
-    since_ = nowMs();
+    since_ = answerStart_ = nowMs();
     timer_.start(kStallTimeoutMs);
     if (response_.page) server_.dropOldPages();
     if (!closed_) pump();
@@ -377,6 +376,7 @@ class HttpServer::Connection : public QObject {
   bool sending_ = false, keepAlive_ = false, closing_ = false, closed_ = false;
   bool direct_ = false;  // a plain TCP connection: the kernel is written to without the socket's buffer
   qint64 since_ = 0;  // waiting for a head since, or output last moved (steady ms)
+  qint64 answerStart_ = 0;
 };
 
 HttpServer::HttpServer(Endpoints endpoints, QObject *parent) : QObject(parent), endpoints_(std::move(endpoints)) {
@@ -412,17 +412,27 @@ void HttpServer::adopt(QTcpSocket *socket) {
   connections_.push_back(new Connection(socket, *this));
 }
 
-bool HttpServer::makeRoom() {
-  Connection *waiting = nullptr, *stuck = nullptr;
-  const qint64 now = nowMs();
-  for (Connection *c : connections_) {
-    Connection *&pick = c->sending() ? stuck : waiting;
-    if (c->sending() && now - c->since() < kStuckMs) continue;
-    if (!pick || c->since() < pick->since()) pick = c;
+int makeRoomFor(const std::vector<Slot> &open, int64_t now) {
+  int waiting = -1, stuck = -1, slow = -1;
+  for (int i = 0; i < int(open.size()); ++i) {
+    const Slot &s = open[std::size_t(i)];
+    if (!s.answering) {
+      if (waiting < 0 || s.since < open[std::size_t(waiting)].since) waiting = i;
+    } else if (now - s.since >= HttpServer::kStuckMs) {
+      if (stuck < 0 || s.since < open[std::size_t(stuck)].since) stuck = i;
+    } else if (now - s.answerStart >= HttpServer::kSlowAnswerMs) {
+      if (slow < 0 || s.answerStart < open[std::size_t(slow)].answerStart) slow = i;
+    }
   }
-  Connection *victim = waiting ? waiting : stuck;
-  if (!victim) return false;
-  victim->close();
+  return waiting >= 0 ? waiting : stuck >= 0 ? stuck : slow;
+}
+
+bool HttpServer::makeRoom() {
+  std::vector<Slot> open;
+  for (Connection *c : connections_) open.push_back(c->slot());
+  const int victim = makeRoomFor(open, nowMs());
+  if (victim < 0) return false;
+  connections_[std::size_t(victim)]->close();
   return true;
 }
 

@@ -10,7 +10,8 @@
 //   of its last answer) is closed;
 // - when all 64 are taken, a new connection makes room: the one that has waited longest
 //   for its head is closed, else the one whose output has been stuck longest (1 s at
-//   least); failing both the new one is closed;
+//   least), else the one answering longest (10 s at least, a scrape's usual time-out: a
+//   client that reads a trickle); failing all three the new one is closed;
 // - answers go out from shared bodies: a rendered page is one string, whatever the number
 //   of clients, handed straight to the kernel (send buffer 128 KiB, which the kernel
 //   doubles), or through the socket's buffer 64 KiB at a time when the kernel takes no more
@@ -89,6 +90,15 @@ struct Endpoints {
 // The answer to a request; fromLoopback: the peer is on this machine.
 Response respond(const RequestHead &head, const Endpoints &endpoints, bool fromLoopback);
 
+// A connection as the choice of who makes room sees it (times in ms on one clock).
+struct Slot {
+  bool answering = false;  // its request head is complete and its answer going out
+  int64_t since = 0;       // waiting for a head since, or its output last moved
+  int64_t answerStart = 0;  // when its answer began
+};
+// Which connection is closed to make room for a new one, or -1 when none may be.
+int makeRoomFor(const std::vector<Slot> &open, int64_t now);
+
 class HttpServer : public QObject {
   Q_OBJECT
  public:
@@ -96,6 +106,7 @@ class HttpServer : public QObject {
   static constexpr int kHeadTimeoutMs = 5000;
   static constexpr int kStallTimeoutMs = 10000;
   static constexpr int kStuckMs = 1000;         // output stuck this long may make room
+  static constexpr int kSlowAnswerMs = 10000;   // an answer going out this long may make room
   static constexpr std::size_t kChunk = 64 * 1024;
   static constexpr std::size_t kSendBuffer = 128 * 1024;  // the kernel's, per connection (it doubles it)
   static constexpr std::size_t kKeptPages = 4;  // pages slow clients may hold at once

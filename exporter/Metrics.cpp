@@ -135,25 +135,39 @@ bool young(double readAt, double now, double maxAge) { return now - readAt <= ma
 
 bool fresh(const ControllerState &s, double now, double maxAge) { return s.reading && young(s.readAt, now, maxAge); }
 
+namespace {
+// The families of a reading after the measurements, in the page's order (from kAlarm on).
+struct ReadingFamily {
+  const char *name;
+  const char *help;
+};
+const ReadingFamily kReadingFamilies[] = {
+    {"powerhost_alarm", "1 while the alarm lamp of the status page is red."},
+    {"powerhost_ac_state", "1 for the current AC state."},
+    {"powerhost_battery_state", "1 for the current battery charge state; absent until the controller reports one."},
+    {"powerhost_rectifier_present", "1 when the controller lists the module (every slot 1..12)."},
+    {"powerhost_rectifier_on", "1 when the module is present and switched on."},
+    {"powerhost_rectifier_output_voltage_volts", "Module output voltage."},
+    {"powerhost_rectifier_output_current_amperes", "Module output current."},
+    {"powerhost_rectifier_protection",
+     "1 when the module is in protection or reports a fault (over-temperature, over-voltage, short circuit, input "
+     "alarm, input power fail)."},
+    {"powerhost_rectifier_fan_fault", "1 when the module's fan has failed."},
+    {"powerhost_rectifier_current_limiting", "1 while the module limits its current."},
+};
+static_assert(kAlarm + int(std::size(kReadingFamilies)) == kFamilies);
+}  // namespace
+
 const std::vector<Family> &families() {
   static const std::vector<Family> f = [] {
     using S = Family::Scope;
-    // Reading families end their help with kStale.
-    static const std::vector<std::string> helps = [] {
-      const std::string kStale = " Absent while the controller's last completed poll is older than the max-age.";
-      std::vector<std::string> h;
-      for (const MeasurementSeries &m : kMeasurements) h.push_back(m.help + kStale);
-      for (const char *t : {"1 while the alarm lamp of the status page is red.", "1 for the current AC state.",
-                            "1 for the current battery charge state; absent until the controller reports one.",
-                            "1 when the controller lists the module (every slot 1..12).",
-                            "1 when the module is present and switched on.", "Module output voltage.",
-                            "Module output current.",
-                            "1 when the module is in protection or reports a fault (over-temperature, "
-                            "over-voltage, short circuit, input alarm, input power fail).",
-                            "1 when the module's fan has failed.", "1 while the module limits its current."})
-        h.push_back(t + kStale);
-      return h;
-    }();
+    // every reading family says in its help when it is absent
+    static std::vector<std::string> helps;
+    const auto stale = [](const char *help) {
+      helps.push_back(std::string(help) + " Absent while the controller's last completed poll is older than the max-age.");
+      return helps.back().c_str();
+    };
+    helps.reserve(std::size(kMeasurements) + std::size(kReadingFamilies));
     std::vector<Family> v(kFamilies);
     v[kBuildInfo] = {"powerhost_exporter_build_info", "gauge", "1, with the exporter's version, revision and Qt version.",
                      S::Exporter};
@@ -176,19 +190,9 @@ const std::vector<Family> &families() {
                   "a refused request, an answer too short.",
                   S::Controller};
     for (int i = 0; i < int(std::size(kMeasurements)); ++i)
-      v[kFirstMeasurement + i] = {kMeasurements[i].metric, "gauge", helps[std::size_t(i)].c_str(), S::Reading};
-    const char *const names[] = {"powerhost_alarm",
-                                 "powerhost_ac_state",
-                                 "powerhost_battery_state",
-                                 "powerhost_rectifier_present",
-                                 "powerhost_rectifier_on",
-                                 "powerhost_rectifier_output_voltage_volts",
-                                 "powerhost_rectifier_output_current_amperes",
-                                 "powerhost_rectifier_protection",
-                                 "powerhost_rectifier_fan_fault",
-                                 "powerhost_rectifier_current_limiting"};
-    for (int i = 0; i < int(std::size(names)); ++i)
-      v[kAlarm + i] = {names[i], "gauge", helps[std::size(kMeasurements) + std::size_t(i)].c_str(), S::Reading};
+      v[kFirstMeasurement + i] = {kMeasurements[i].metric, "gauge", stale(kMeasurements[i].help), S::Reading};
+    for (int i = 0; i < int(std::size(kReadingFamilies)); ++i)
+      v[kAlarm + i] = {kReadingFamilies[i].name, "gauge", stale(kReadingFamilies[i].help), S::Reading};
     return v;
   }();
   return f;

@@ -153,24 +153,25 @@ bool parseListen(const std::string &text, std::string &host, int &port, std::str
   return true;
 }
 
-bool parseInterval(const std::string &text, double &seconds, std::string &error) {
-  const auto v = decimalNumber(text, 0.1, 3600);
+namespace {
+bool parseSeconds(const std::string &text, double min, double max, double &seconds, std::string &error) {
+  const auto v = decimalNumber(text, min, max);
   if (!v) {
-    error = "\"" + text + "\" is not a number of seconds from 0.1 to 3600";
+    error = "\"" + text + "\" is not a number of seconds from " + proto::formatGeneralText(min) + " to " +
+            proto::formatGeneralText(max);
     return false;
   }
   seconds = *v;
   return true;
 }
+}  // namespace
+
+bool parseInterval(const std::string &text, double &seconds, std::string &error) {
+  return parseSeconds(text, 0.1, 3600, seconds, error);
+}
 
 bool parseMaxAge(const std::string &text, double &seconds, std::string &error) {
-  const auto v = decimalNumber(text, 0.1, 86400);
-  if (!v) {
-    error = "\"" + text + "\" is not a number of seconds from 0.1 to 86400";
-    return false;
-  }
-  seconds = *v;
-  return true;
+  return parseSeconds(text, 0.1, 86400, seconds, error);
 }
 
 bool addController(Options &o, ControllerEntry entry, std::string &error) {
@@ -206,8 +207,8 @@ bool checkOptions(const Options &o, std::string &error) {
     return false;
   }
   if (o.maxAge() < o.intervalSeconds) {
-    error = "the max-age (" + proto::formatGeneral(o.maxAge()).toStdString() + " s) is shorter than the interval (" +
-            proto::formatGeneral(o.intervalSeconds).toStdString() + " s): every reading would vanish before the next";
+    error = "the max-age (" + proto::formatGeneralText(o.maxAge()) + " s) is shorter than the interval (" +
+            proto::formatGeneralText(o.intervalSeconds) + " s): every reading would vanish before the next";
     return false;
   }
   return true;

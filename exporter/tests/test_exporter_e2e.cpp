@@ -379,6 +379,38 @@ class TestExporterE2e : public QObject {
     QCOMPARE(ex.terminate(), 0);
   }
 
+  // On a bus, a reload that removes one controller and adds another keeps the bus open for
+  // the one that stays: its counts go on, the removed one's series go, the added one answers.
+  void reloadOnABus() {
+    sim::ControllerConfig a(3, {1}), b(7, {2}), c(9, {3});
+    PtyBus bus({a, b, c});
+    QVERIFY(!bus.pty.slavePath.isEmpty());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("exporter.yml"));
+    const auto write = [&](const QList<int> &addresses) {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      f.write("interval: 0.5\ncontrollers:\n");
+      for (int n : addresses)
+        f.write(QStringLiteral("  - {name: a%1, url: \"serial:%2?address=%1\"}\n").arg(n).arg(bus.pty.slavePath).toUtf8());
+    };
+    write({3, 7});
+    Exporter ex({"--config", path});
+    QVERIFY(ex.port());
+    const char *polls = "powerhost_poll_duration_seconds_count{controller=\"a3\"}";
+    QByteArray page = ex.waitFor([&](const QByteArray &p) { return up(p, "a7") == "1" && seriesValue(p, polls).toInt() >= 2; });
+    const int before = seriesValue(page, polls).toInt();
+    QVERIFY(before >= 2);
+    write({3, 9});
+    ::kill(pid_t(ex.pid()), SIGHUP);
+    page = ex.waitFor([](const QByteArray &p) { return up(p, "a9") == "1" && up(p, "a7").isNull(); });
+    QCOMPARE(up(page, "a9"), QStringLiteral("1"));
+    QVERIFY(up(page, "a7").isNull());
+    QVERIFY(seriesValue(page, polls).toInt() >= before);
+    QCOMPARE(up(page, "a3"), QStringLiteral("1"));
+    QCOMPARE(ex.terminate(), 0);
+  }
+
   // Two controllers on one pseudo-terminal bus, polled in turn over one port; an address
   // nobody answers on the same bus is down and does not stop the other two.
   void twoAddressesOnOneBus() {

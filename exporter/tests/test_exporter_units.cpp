@@ -744,6 +744,34 @@ class TestExporterUnits : public QObject {
              expected);
   }
 
+  // Who makes room when every slot is taken: the longest waiting for its head, else the
+  // output stuck longest (1 s at least), else the answer going out longest (10 s at least);
+  // a client that reads along keeps its slot.
+  void makingRoom_data() {
+    QTest::addColumn<QString>("connections");  // per connection: w<since> or a<since>:<answerStart>, now 20000
+    QTest::addColumn<int>("victim");
+    QTest::newRow("oldest head wait") << "w15000 w12000 a19990:19000 w18000" << 1;
+    QTest::newRow("a head wait before stuck output") << "a1000:1000 w19999" << 1;
+    QTest::newRow("stuck longest") << "a18500:18000 a17000:17000 a19800:19000 a18999:18000" << 1;
+    QTest::newRow("all moving") << "a19900:19000 a19990:15000" << -1;
+    QTest::newRow("a trickle for 12 s") << "a19900:15000 a19950:8000 a19990:9000" << 1;
+    QTest::newRow("stuck before slow") << "a19950:1000 a18900:18800" << 1;
+    QTest::newRow("none") << "" << -1;
+  }
+  void makingRoom() {
+    QFETCH(QString, connections);
+    QFETCH(int, victim);
+    std::vector<Slot> v;
+    for (const QString &t : connections.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+      Slot s;
+      s.answering = t.startsWith(QLatin1Char('a'));
+      s.since = t.mid(1).section(QLatin1Char(':'), 0, 0).toLongLong();
+      s.answerStart = t.section(QLatin1Char(':'), 1, 1).toLongLong();
+      v.push_back(s);
+    }
+    QCOMPARE(makeRoomFor(v, 20000), victim);
+  }
+
   // POST /-/reload from this machine reloads and says how it went; from elsewhere, or with
   // another method, it does nothing.
   void reloadEndpoint() {
