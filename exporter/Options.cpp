@@ -65,6 +65,17 @@ std::optional<double> decimalNumber(const std::string &text, double min, double 
   return v;
 }
 
+bool parseSeconds(const std::string &text, double min, double max, double &seconds, std::string &error) {
+  const auto v = decimalNumber(text, min, max);
+  if (!v) {
+    error = "\"" + text + "\" is not a number of seconds from " + proto::formatGeneralText(min) + " to " +
+            proto::formatGeneralText(max);
+    return false;
+  }
+  seconds = *v;
+  return true;
+}
+
 bool validName(const std::string &name) {
   return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
@@ -152,19 +163,6 @@ bool parseListen(const std::string &text, std::string &host, int &port, std::str
   }
   return true;
 }
-
-namespace {
-bool parseSeconds(const std::string &text, double min, double max, double &seconds, std::string &error) {
-  const auto v = decimalNumber(text, min, max);
-  if (!v) {
-    error = "\"" + text + "\" is not a number of seconds from " + proto::formatGeneralText(min) + " to " +
-            proto::formatGeneralText(max);
-    return false;
-  }
-  seconds = *v;
-  return true;
-}
-}  // namespace
 
 bool parseInterval(const std::string &text, double &seconds, std::string &error) {
   return parseSeconds(text, 0.1, 3600, seconds, error);
