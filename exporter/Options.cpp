@@ -8,6 +8,8 @@
 #include <cmath>
 #include <set>
 
+#include "protocol/Conversions.h"
+
 namespace exporter {
 
 namespace {
@@ -51,6 +53,26 @@ bool splitHostPort(const std::string &text, int minPort, std::string &host, int 
     error = "\"" + host + "\" is not a host name or IP address";
     return false;
   }
+  return true;
+}
+
+// A decimal number within [min, max]: digits with an optional fraction, nothing else.
+std::optional<double> decimalNumber(const std::string &text, double min, double max) {
+  double v = 0;
+  const char *end = text.data() + text.size();
+  auto [p, ec] = std::from_chars(text.data(), end, v, std::chars_format::fixed);
+  if (text.empty() || ec != std::errc() || p != end || !std::isfinite(v) || v < min || v > max) return std::nullopt;
+  return v;
+}
+
+bool parseSeconds(const std::string &text, double min, double max, double &seconds, std::string &error) {
+  const auto v = decimalNumber(text, min, max);
+  if (!v) {
+    error = "\"" + text + "\" is not a number of seconds from " + proto::formatGeneralText(min) + " to " +
+            proto::formatGeneralText(max);
+    return false;
+  }
+  seconds = *v;
   return true;
 }
 
@@ -132,13 +154,75 @@ std::optional<Target> parseTarget(const std::string &url, std::string &error) {
   return t;
 }
 
+bool parseListen(const std::string &text, std::string &host, int &port, std::string &error) {
+  if (!splitHostPort(text, 0, host, port, error)) return false;
+  if (host == "localhost") host = "127.0.0.1";
+  if (QHostAddress(QString::fromStdString(host)).isNull()) {
+    error = "\"" + host + "\" is not an IP address of this machine";
+    return false;
+  }
+  return true;
+}
+
+bool parseInterval(const std::string &text, double &seconds, std::string &error) {
+  return parseSeconds(text, 0.1, 3600, seconds, error);
+}
+
+bool parseMaxAge(const std::string &text, double &seconds, std::string &error) {
+  return parseSeconds(text, 0.1, 86400, seconds, error);
+}
+
+bool addController(Options &o, ControllerEntry entry, std::string &error) {
+  if (!validName(entry.name)) {
+    error = "\"" + entry.name + "\" is not a controller name (letters, digits, _ - . :, at most 64)";
+    return false;
+  }
+  for (const ControllerEntry &c : o.controllers) {
+    if (c.name == entry.name) {
+      error = "the name \"" + entry.name + "\" is given twice";
+      return false;
+    }
+    if (c.target.lineKey() != entry.target.lineKey()) continue;
+    if (c.target.address == entry.target.address) {
+      error = entry.name + ": " + c.name + " is already address " + std::to_string(entry.target.address) + " on " +
+              entry.target.lineKey();
+      return false;
+    }
+    if (c.target.baud != entry.target.baud) {
+      error = entry.name + ": " + c.name + " uses " + entry.target.lineKey() + " at " + std::to_string(c.target.baud) +
+              " baud; one bus has one baud rate";
+      return false;
+    }
+  }
+  o.controllers.push_back(std::move(entry));
+  return true;
+}
+
+bool checkOptions(const Options &o, std::string &error) {
+  if (o.controllers.empty()) {
+    error = o.configFile.empty() ? "no controller: give at least one --controller NAME=URL"
+                                 : "no controller: the configuration file lists none";
+    return false;
+  }
+  if (o.maxAge() < o.intervalSeconds) {
+    error = "the max-age (" + proto::formatGeneralText(o.maxAge()) + " s) is shorter than the interval (" +
+            proto::formatGeneralText(o.intervalSeconds) + " s): every reading would vanish before the next";
+    return false;
+  }
+  return true;
+}
+
 std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &error) {
   Options o;
-  std::set<std::string> names;
+  bool controllerGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
     if (a == "--help" || a == "-h") {
       o.help = true;
+      return o;
+    }
+    if (a == "--version") {
+      o.version = true;
       return o;
     }
     // --option VALUE or --option=VALUE
@@ -149,7 +233,7 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
       value = a.substr(a.find('=') + 1);
       inlineValue = true;
     }
-    if (opt != "--listen" && opt != "--interval" && opt != "--controller") {
+    if (opt != "--listen" && opt != "--interval" && opt != "--max-age" && opt != "--controller" && opt != "--config") {
       error = "unknown argument \"" + a + "\"";
       return std::nullopt;
     }
@@ -160,67 +244,55 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
       }
       value = args[++i];
     }
+    std::string why;
+    bool ok = true;
     if (opt == "--listen") {
-      if (!splitHostPort(value, 0, o.listenHost, o.listenPort, error)) {
-        error = "--listen: " + error;
-        return std::nullopt;
-      }
-      if (o.listenHost == "localhost") o.listenHost = "127.0.0.1";
-      if (QHostAddress(QString::fromStdString(o.listenHost)).isNull()) {
-        error = "--listen: \"" + o.listenHost + "\" is not an IP address of this machine";
-        return std::nullopt;
-      }
+      ok = parseListen(value, o.listenHost, o.listenPort, why);
+      o.listenGiven = true;
     } else if (opt == "--interval") {
-      char *end = nullptr;
-      const double v = std::strtod(value.c_str(), &end);
-      if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(v) || v < 0.1 || v > 3600) {
-        error = "--interval: \"" + value + "\" is not a number of seconds from 0.1 to 3600";
-        return std::nullopt;
-      }
-      o.intervalSeconds = v;
+      ok = parseInterval(value, o.intervalSeconds, why);
+      o.intervalGiven = true;
+    } else if (opt == "--max-age") {
+      double seconds = 0;
+      ok = parseMaxAge(value, seconds, why);
+      o.maxAgeSeconds = seconds;
+    } else if (opt == "--config") {
+      ok = !value.empty();
+      why = "the file name is empty";
+      o.configFile = value;
     } else {
+      controllerGiven = true;
       const auto eq = value.find('=');
       const std::string name = value.substr(0, eq);
       if (eq == std::string::npos || !validName(name)) {
         error = "--controller: \"" + value + "\" is not NAME=URL (NAME: letters, digits, _ - . :)";
         return std::nullopt;
       }
-      if (!names.insert(name).second) {
-        error = "--controller: the name \"" + name + "\" is given twice";
-        return std::nullopt;
-      }
-      std::string why;
       const auto t = parseTarget(value.substr(eq + 1), why);
       if (!t) {
         error = "--controller " + name + ": " + why;
         return std::nullopt;
       }
-      for (const ControllerEntry &c : o.controllers) {
-        if (c.target.lineKey() != t->lineKey()) continue;
-        if (c.target.address == t->address) {
-          error = "--controller " + name + ": " + c.name + " is already address " + std::to_string(t->address) +
-                  " on " + t->lineKey();
-          return std::nullopt;
-        }
-        if (c.target.baud != t->baud) {
-          error = "--controller " + name + ": " + c.name + " uses " + t->lineKey() + " at " +
-                  std::to_string(c.target.baud) + " baud; one bus has one baud rate";
-          return std::nullopt;
-        }
-      }
-      o.controllers.push_back({name, *t});
+      ok = addController(o, {name, *t, {}}, why);
+    }
+    if (!ok) {
+      error = opt + ": " + why;
+      return std::nullopt;
     }
   }
-  if (o.controllers.empty()) {
-    error = "no controller: give at least one --controller NAME=URL";
+  if (!o.configFile.empty() && controllerGiven) {
+    error = "--controller and --config: with a configuration file the controllers are listed there";
     return std::nullopt;
   }
+  if (o.configFile.empty() && !checkOptions(o, error)) return std::nullopt;
   return o;
 }
 
 const char *usageText() {
-  return "usage: powerhost-exporter [--listen HOST:PORT] [--interval SECONDS]\n"
+  return "usage: powerhost-exporter [--listen HOST:PORT] [--interval SECONDS] [--max-age SECONDS]\n"
          "                          --controller NAME=URL [--controller NAME=URL ...]\n"
+         "       powerhost-exporter --config FILE [--listen HOST:PORT] [--interval S] [--max-age S]\n"
+         "       powerhost-exporter --version | --help\n"
          "\n"
          "Polls -48 V power controllers and serves their status to Prometheus at\n"
          "http://HOST:PORT/metrics (text format 0.0.4). Nothing but reads is ever sent.\n"
@@ -230,8 +302,16 @@ const char *usageText() {
          "                          The metrics are unauthenticated: beyond loopback, put them\n"
          "                          behind a TLS reverse proxy.\n"
          "  --interval SECONDS      time between two polls of a controller, 0.1..3600 (default 5)\n"
+         "  --max-age SECONDS       a controller's measurements, alarms, states and modules are\n"
+         "                          served while its last completed poll is at most this old\n"
+         "                          (default 3 intervals + 2 s); after that only its up, poll\n"
+         "                          errors, poll durations and last poll time remain\n"
          "  --controller NAME=URL   a controller to poll; NAME is its label controller=\"NAME\"\n"
          "                          (letters, digits, _ - . :). Repeat for each controller.\n"
+         "  --config FILE           the settings and controllers from a YAML file, read again on\n"
+         "                          SIGHUP and on POST /-/reload (from loopback); --listen,\n"
+         "                          --interval and --max-age given here win over the file's\n"
+         "  --version               the version, revision and Qt version\n"
          "  --help                  this text\n"
          "\n"
          "URL:\n"
@@ -242,17 +322,29 @@ const char *usageText() {
          "  same TCP host and port) with different addresses form one RS-485 bus: one open\n"
          "  port, polled in turn. Separate lines are polled at the same time.\n"
          "\n"
+         "Configuration file:\n"
+         "  listen: \"127.0.0.1:9479\"\n"
+         "  interval: 5\n"
+         "  max_age: 17\n"
+         "  controllers:\n"
+         "    - name: site1\n"
+         "      url: \"tcp://10.0.0.5:5001?address=7\"\n"
+         "      labels: {region: north}          # on powerhost_controller_info\n"
+         "\n"
          "Examples:\n"
          "  powerhost-exporter --controller site1=tcp://127.0.0.1:5001?address=7\n"
          "  powerhost-exporter --interval 10 \\\n"
          "      --controller 'rack-a=serial:/dev/ttyUSB0?baud=9600&address=3' \\\n"
          "      --controller 'rack-b=serial:/dev/ttyUSB0?baud=9600&address=4'\n"
+         "  powerhost-exporter --config /etc/powerhost-exporter.yml\n"
          "\n"
          "Each poll reads the system status (42/16), the AC status (40/01), the module list\n"
          "(42/17) and each listed module (41/0E), one request on a line at a time, with a\n"
-         "time-out of 1 s. GET / is a short page, GET /metrics the metrics; every other path\n"
-         "is 404. SIGTERM and SIGINT end the exporter (exit status 0). A bad argument exits\n"
-         "with status 2.\n";
+         "time-out of 1 s. GET / is a short page, GET /metrics the metrics (gzip when asked\n"
+         "for); every other path is 404. SIGTERM and SIGINT end the exporter (exit status 0);\n"
+         "SIGHUP reloads the configuration file. A bad argument exits with status 2. At start\n"
+         "the open-file limit is raised to its hard limit; when the controllers still do not\n"
+         "all fit, one line says so and the last ones are not polled.\n";
 }
 
 std::string listenWarning(const Options &options) {

@@ -1,5 +1,6 @@
 #include "protocol/Conversions.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -68,22 +69,24 @@ QString straddzero(const QString &text, int width) {
   return text.size() >= width ? text : text.rightJustified(width, QLatin1Char('0'));
 }
 
-QString formatGeneral(double value) {
-  if (value == 0) return QStringLiteral("0");  // also keeps "-0" away
+std::string formatGeneralText(double value) {
+  if (value == 0) return "0";  // also keeps "-0" away
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15g", value);
-  QString s = QString::fromLatin1(buf);
-  if (s.contains(QLatin1Char('e'))) {
+  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+  std::string s(buf, r.ptr);
+  if (s.find('e') != std::string::npos) {
     // general format keeps plain digits for the magnitudes shown here; fall back to fixed
-    std::snprintf(buf, sizeof buf, "%.15f", value);
-    s = QString::fromLatin1(buf);
-    if (s.contains(QLatin1Char('.'))) {
-      while (s.endsWith(QLatin1Char('0'))) s.chop(1);
-      if (s.endsWith(QLatin1Char('.'))) s.chop(1);
+    r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 15);
+    s.assign(buf, r.ptr);
+    if (s.find('.') != std::string::npos) {
+      while (s.back() == '0') s.pop_back();
+      if (s.back() == '.') s.pop_back();
     }
   }
   return s;
 }
+
+QString formatGeneral(double value) { return QString::fromStdString(formatGeneralText(value)); }
 
 QString hex2(int value) { return QString::number(value & 0xFF, 16).toUpper().rightJustified(2, QLatin1Char('0')); }
 

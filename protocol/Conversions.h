@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <string>
 
 namespace proto {
 
@@ -30,5 +31,7 @@ QString hex2(int value);
 // General decimal format: up to 15 significant digits, no trailing zeros, no point for
 // whole values ("220", "220.5", "0.05", "-1").
 QString formatGeneral(double value);
+// The same text as plain bytes, for callers that build byte strings (the exporter's page).
+std::string formatGeneralText(double value);
 
 }  // namespace proto

@@ -18,7 +18,8 @@ ensure_packages() {
 }
 
 # qt6-charts-dev: the trend chart
-BUILD_PACKAGES=(g++ cmake make qt6-base-dev qt6-charts-dev libgl-dev fonts-noto-cjk fontconfig)
+# libyaml-cpp-dev: the exporter's configuration file; zlib1g-dev: its gzip answers
+BUILD_PACKAGES=(g++ cmake make qt6-base-dev qt6-charts-dev libgl-dev fonts-noto-cjk fontconfig libyaml-cpp-dev zlib1g-dev)
 # prometheus: promtool and the server, for the exporter's tests only
 TEST_PACKAGES=(prometheus)
 

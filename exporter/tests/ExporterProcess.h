@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTcpSocket>
@@ -10,6 +12,8 @@
 
 #include <csignal>
 #include <functional>
+#include <string>
+#include <zlib.h>
 
 namespace exportertest {
 
@@ -42,9 +46,43 @@ inline QString seriesValue(const QByteArray &page, const QString &series) {
   return {};
 }
 
+// The bytes of a gzip stream inflated; empty when they are not one.
+inline QByteArray gunzip(const QByteArray &z) {
+  z_stream in{};
+  if (inflateInit2(&in, 15 + 16) != Z_OK) return {};
+  QByteArray out;
+  char buf[65536];
+  in.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(z.constData()));
+  in.avail_in = uInt(z.size());
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    in.next_out = reinterpret_cast<Bytef *>(buf);
+    in.avail_out = sizeof buf;
+    rc = inflate(&in, Z_NO_FLUSH);
+    out.append(buf, qsizetype(sizeof buf - in.avail_out));
+  }
+  inflateEnd(&in);
+  return rc == Z_STREAM_END ? out : QByteArray();
+}
+
+// A figure of /proc/PID/status in KiB ("VmRSS", "VmHWM"); -1 when it cannot be read.
+inline long procStatusKiB(qint64 pid, const QByteArray &name) {
+  QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+  if (!f.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray &line : f.readAll().split('\n'))
+    if (line.startsWith(name + ':')) return line.mid(name.size() + 1).trimmed().split(' ').first().toLong();
+  return -1;
+}
+// Descriptors open in the process.
+inline int openDescriptors(qint64 pid) {
+  return int(QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+}
+
 class Exporter {
  public:
-  explicit Exporter(const QStringList &args) {
+  // childSetup runs in the child before the program starts (limits, for example).
+  explicit Exporter(const QStringList &args, std::function<void()> childSetup = {}) {
+    if (childSetup) process_.setChildProcessModifier(childSetup);
     process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.start(QStringLiteral(EXPORTER_PATH), QStringList{"--listen", "127.0.0.1:0"} + args);
     if (!process_.waitForStarted(5000)) return;
@@ -85,10 +123,23 @@ class Exporter {
     return process_.exitCode();
   }
   QProcess &process() { return process_; }
+  qint64 pid() const { return process_.processId(); }
+  // What it wrote to stderr so far (kept, so several checks can read it).
+  QByteArray errors() {
+    err_ += process_.readAllStandardError();
+    return err_;
+  }
+  // Waits up to timeoutMs for stderr to contain text.
+  bool waitForError(const QByteArray &text, int timeoutMs = 10000) {
+    QElapsedTimer t;
+    t.start();
+    while (!errors().contains(text) && t.elapsed() < timeoutMs) process_.waitForReadyRead(100);
+    return errors().contains(text);
+  }
 
  private:
   QProcess process_;
-  QByteArray out_;
+  QByteArray out_, err_;
   quint16 port_ = 0;
 };
 

@@ -96,6 +96,7 @@ class TestExporterE2e : public QObject {
     QTest::newRow("bad url") << QStringList{"--controller", "a=ftp://x"} << "ftp://x";
     QTest::newRow("bad interval") << QStringList{"--interval", "-1", "--controller", "a=tcp://127.0.0.1:1"} << "--interval";
     QTest::newRow("bad listen") << QStringList{"--listen", "nowhere", "--controller", "a=tcp://127.0.0.1:1"} << "--listen";
+    QTest::newRow("no config file") << QStringList{"--config", "/nonexistent/exporter.yml"} << "/nonexistent/exporter.yml: ";
   }
   void argumentErrors() {
     QFETCH(QStringList, args);
@@ -117,7 +118,7 @@ class TestExporterE2e : public QObject {
     QVERIFY(p.waitForFinished(10000));
     QCOMPARE(p.exitCode(), 0);
     const QByteArray out = p.readAllStandardOutput();
-    for (const char *w : {"--listen", "--interval", "--controller", "tcp://HOST:PORT", "serial:DEVICE", "address"})
+    for (const char *w : {"--listen", "--interval", "--max-age", "--config", "--controller", "tcp://HOST:PORT", "serial:DEVICE", "address"})
       QVERIFY2(out.contains(w), w);
     // the exporter runs where no window can: it does not even load the widget library
     QProcess ldd;
@@ -179,6 +180,15 @@ class TestExporterE2e : public QObject {
     QCOMPARE(v("powerhost_rectifier_modules{controller=\"tty\"}"), QStringLiteral("2"));
     QCOMPARE(v("powerhost_rectifier_present{controller=\"tty\",module=\"2\"}"), QStringLiteral("1"));
     QCOMPARE(v("powerhost_rectifier_present{controller=\"tty\",module=\"1\"}"), QStringLiteral("0"));
+    QVERIFY(v("powerhost_rectifier_output_voltage_volts{controller=\"tty\",module=\"1\"}").isNull());  // absent: present only
+    QVERIFY(v("powerhost_rectifier_on{controller=\"tty\",module=\"1\"}").isNull());
+    QCOMPARE(v("powerhost_rectifier_on{controller=\"tty\",module=\"2\"}"), QStringLiteral("1"));
+    // what each controller is, and the exporter's build
+    QVERIFY(page.contains(QStringLiteral("powerhost_controller_info{controller=\"lan\",transport=\"tcp\",endpoint=\"127.0.0.1:%1\",address=\"7\"} 1\n")
+                              .arg(peer.port()).toUtf8()));
+    QVERIFY(page.contains(QStringLiteral("powerhost_controller_info{controller=\"tty\",transport=\"serial\",endpoint=\"%1\",address=\"1\"} 1\n")
+                              .arg(link).toUtf8()));
+    QVERIFY(page.contains("powerhost_exporter_build_info{version=\""));
     QCOMPARE(v("powerhost_rectifier_protection{controller=\"tty\",module=\"5\"}"), QStringLiteral("1"));
     QCOMPARE(v("powerhost_rectifier_protection{controller=\"tty\",module=\"2\"}"), QStringLiteral("0"));
     const double bus = v("powerhost_dc_output_voltage_volts{controller=\"tty\"}").toDouble();
@@ -251,33 +261,160 @@ class TestExporterE2e : public QObject {
     QCOMPARE(ex.terminate(), 0);
   }
 
-  // A simulator that stops shows up 0 with its errors counted; once it is back, up 1 again.
-  void upFallsAndReturns() {
+  // A simulator that stops shows up 0 with its errors counted, and its readings disappear
+  // once they are older than the max-age while up, the errors and the last poll's time stay;
+  // once it is back, up 1 and its readings again.
+  void staleReadingsVanish() {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("ctrl"));
     auto tcp = std::make_unique<Powersim>(QStringList{});
     auto pty = std::make_unique<Powersim>(QStringList{"--pty", "--link", link});
     QVERIFY(tcp->ok() && pty->ok());
     const quint16 port = tcp->port();
-    Exporter ex({"--interval", "0.5", "--controller", QStringLiteral("t=tcp://127.0.0.1:%1").arg(port), "--controller",
-                 QStringLiteral("s=serial:%1").arg(link)});
+    Exporter ex({"--interval", "0.5", "--max-age", "1.5", "--controller", QStringLiteral("t=tcp://127.0.0.1:%1").arg(port),
+                 "--controller", QStringLiteral("s=serial:%1").arg(link)});
     QByteArray page = ex.waitFor([](const QByteArray &p) { return up(p, "t") == "1" && up(p, "s") == "1"; });
     QCOMPARE(up(page, "t"), QStringLiteral("1"));
     QCOMPARE(up(page, "s"), QStringLiteral("1"));
+    const auto volts = [](const QByteArray &p, const char *name) {
+      return seriesValue(p, QStringLiteral("powerhost_dc_output_voltage_volts{controller=\"%1\"}").arg(QLatin1String(name)));
+    };
+    QVERIFY(!volts(page, "t").isNull());
+    QElapsedTimer sinceStop;
+    sinceStop.start();
     tcp.reset();
     pty.reset();
-    page = ex.waitFor([](const QByteArray &p) { return up(p, "t") == "0" && up(p, "s") == "0"; });
-    QCOMPARE(up(page, "t"), QStringLiteral("0"));
-    QCOMPARE(up(page, "s"), QStringLiteral("0"));
-    QVERIFY(seriesValue(page, "powerhost_poll_errors_total{controller=\"t\",reason=\"timeout\"}").toInt() >= 1);
-    // the last completed poll's values stay
-    QVERIFY(!seriesValue(page, "powerhost_dc_output_voltage_volts{controller=\"t\"}").isEmpty());
+    page = ex.waitFor([&](const QByteArray &p) { return volts(p, "t").isNull() && volts(p, "s").isNull(); });
+    qInfo("readings gone %lld ms after the simulators stopped (max-age 1.5 s, interval 0.5 s)", sinceStop.elapsed());
+    QVERIFY(volts(page, "t").isNull() && volts(page, "s").isNull());
+    for (const char *c : {"t", "s"}) {
+      QCOMPARE(up(page, c), QStringLiteral("0"));
+      QVERIFY(!seriesValue(page, QStringLiteral("powerhost_last_poll_timestamp_seconds{controller=\"%1\"}").arg(QLatin1String(c))).isNull());
+      QVERIFY(seriesValue(page, QStringLiteral("powerhost_poll_errors_total{controller=\"%1\",reason=\"timeout\"}").arg(QLatin1String(c))).toInt() >= 1);
+      QVERIFY(!page.contains(QStringLiteral("powerhost_alarm{controller=\"%1\"").arg(QLatin1String(c)).toUtf8()));
+      QVERIFY(!page.contains(QStringLiteral("powerhost_rectifier_present{controller=\"%1\"").arg(QLatin1String(c)).toUtf8()));
+    }
     tcp = std::make_unique<Powersim>(QStringList{"--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
     pty = std::make_unique<Powersim>(QStringList{"--pty", "--link", link});
     QVERIFY(tcp->ok() && pty->ok());
-    page = ex.waitFor([](const QByteArray &p) { return up(p, "t") == "1" && up(p, "s") == "1"; });
+    page = ex.waitFor([&](const QByteArray &p) { return !volts(p, "t").isNull() && !volts(p, "s").isNull(); });
     QCOMPARE(up(page, "t"), QStringLiteral("1"));
     QCOMPARE(up(page, "s"), QStringLiteral("1"));
+    QCOMPARE(ex.terminate(), 0);
+  }
+
+  // SIGHUP and POST /-/reload apply the configuration file: a controller added is polled
+  // within an interval, the others keep their counts, a changed URL starts a controller
+  // afresh, a removed one goes; a file with a mistake changes nothing.
+  void reloadAppliesTheFile() {
+    Powersim a, b;
+    QVERIFY(a.ok() && b.ok());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("exporter.yml"));
+    const auto write = [&](const QString &controllers) {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      f.write(("interval: 0.5\ncontrollers:\n" + controllers).toUtf8());
+    };
+    const QString ctrlA = QStringLiteral("  - {name: a, url: \"tcp://127.0.0.1:%1\"}\n").arg(a.port());
+    const QString ctrlX = QStringLiteral("  - {name: x, url: \"tcp://127.0.0.1:1\"}\n");
+    const QString ctrlB = QStringLiteral("  - {name: b, url: \"tcp://127.0.0.1:%1\"}\n").arg(b.port());
+    write(ctrlA + ctrlX);
+    Exporter ex({"--config", path});
+    QVERIFY(ex.port());
+    const auto count = [](const QByteArray &p, const char *series) { return seriesValue(p, QString::fromLatin1(series)).toInt(); };
+    const char *aPolls = "powerhost_poll_duration_seconds_count{controller=\"a\"}";
+    const char *xErrors = "powerhost_poll_errors_total{controller=\"x\",reason=\"timeout\"}";
+    QByteArray page = ex.waitFor([&](const QByteArray &p) { return count(p, aPolls) >= 2 && count(p, xErrors) >= 3; });
+    const int polls = count(page, aPolls), errors = count(page, xErrors);
+    QVERIFY(polls >= 2 && errors >= 3);
+
+    write(QStringLiteral("  - {name: a, url: \"tcp://127.0.0.1:%1\", labels: {site: one}}\n").arg(a.port()) + ctrlX + ctrlB);
+    QElapsedTimer sinceHup;
+    sinceHup.start();
+    ::kill(pid_t(ex.pid()), SIGHUP);
+    page = ex.waitFor([](const QByteArray &p) { return up(p, "b") == "1"; });
+    qInfo("added controller up %lld ms after SIGHUP (interval 0.5 s)", sinceHup.elapsed());
+    QCOMPARE(up(page, "b"), QStringLiteral("1"));
+    QVERIFY(count(page, aPolls) >= polls);
+    QVERIFY(count(page, xErrors) >= errors);
+    QVERIFY(page.contains(QStringLiteral("powerhost_controller_info{controller=\"a\",transport=\"tcp\",endpoint=\"127.0.0.1:%1\","
+                                         "address=\"1\",site=\"one\"} 1\n").arg(a.port()).toUtf8()));
+    QCOMPARE(seriesValue(page, "powerhost_config_last_reload_successful"), QStringLiteral("1"));
+
+    write(QStringLiteral("  - {name: a, url: nowhere}\n"));
+    ::kill(pid_t(ex.pid()), SIGHUP);
+    page = ex.waitFor([](const QByteArray &p) { return seriesValue(p, "powerhost_config_last_reload_successful") == "0"; });
+    QCOMPARE(seriesValue(page, "powerhost_config_last_reload_successful"), QStringLiteral("0"));
+    QCOMPARE(up(page, "a"), QStringLiteral("1"));
+    QCOMPARE(up(page, "b"), QStringLiteral("1"));
+    QVERIFY(count(page, xErrors) >= errors);
+    QVERIFY2(ex.waitForError("reload failed, the running configuration stays: "), ex.errors().constData());
+    QVERIFY(ex.errors().contains("nowhere"));
+
+    // x moves to another port: a new controller under the same name, its counts from 0
+    const int xBefore = count(ex.metrics(), xErrors);
+    write(ctrlA + QStringLiteral("  - {name: x, url: \"tcp://127.0.0.1:2\"}\n"));
+    QVERIFY(httpRequest(ex.port(), "POST /-/reload HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n").startsWith("HTTP/1.1 200"));
+    page = ex.waitFor([&](const QByteArray &p) { return up(p, "b").isNull(); });
+    QVERIFY(up(page, "b").isNull());
+    QVERIFY(count(page, xErrors) < xBefore);
+    QVERIFY(page.contains("powerhost_controller_info{controller=\"x\",transport=\"tcp\",endpoint=\"127.0.0.1:2\""));
+    QCOMPARE(seriesValue(page, "powerhost_config_last_reload_successful"), QStringLiteral("1"));
+    QCOMPARE(ex.terminate(), 0);
+  }
+
+  // Without a configuration file SIGHUP is said and ignored; the exporter names its build.
+  void sighupWithoutConfigAndVersion() {
+    Exporter ex({"--controller", "a=tcp://127.0.0.1:1"});
+    QVERIFY(ex.port());
+    ::kill(pid_t(ex.pid()), SIGHUP);
+    QVERIFY2(ex.waitForError("reload: no configuration file"), ex.errors().constData());
+    QCOMPARE(ex.process().state(), QProcess::Running);
+    const QByteArray page = ex.metrics();
+    QCOMPARE(up(page, "a"), QStringLiteral("0"));
+    QProcess version;
+    version.start(QStringLiteral(EXPORTER_PATH), {"--version"});
+    QVERIFY(version.waitForFinished(10000));
+    QCOMPARE(version.exitCode(), 0);
+    // "powerhost-exporter 0.2.0 (revision abc, Qt 6.4.2)" says what build_info says
+    const QList<QByteArray> words = version.readAllStandardOutput().trimmed().replace("(", "").replace(")", "").replace(",", "").split(' ');
+    QCOMPARE(words.size(), 6);
+    QVERIFY2(page.contains("powerhost_exporter_build_info{version=\"" + words[1] + "\",revision=\"" + words[3] +
+                           "\",qt_version=\"" + words[5] + "\"} 1\n"),
+             page.constData());
+    QCOMPARE(ex.terminate(), 0);
+  }
+
+  // On a bus, a reload that removes one controller and adds another keeps the bus open for
+  // the one that stays: its counts go on, the removed one's series go, the added one answers.
+  void reloadOnABus() {
+    sim::ControllerConfig a(3, {1}), b(7, {2}), c(9, {3});
+    PtyBus bus({a, b, c});
+    QVERIFY(!bus.pty.slavePath.isEmpty());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("exporter.yml"));
+    const auto write = [&](const QList<int> &addresses) {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      f.write("interval: 0.5\ncontrollers:\n");
+      for (int n : addresses)
+        f.write(QStringLiteral("  - {name: a%1, url: \"serial:%2?address=%1\"}\n").arg(n).arg(bus.pty.slavePath).toUtf8());
+    };
+    write({3, 7});
+    Exporter ex({"--config", path});
+    QVERIFY(ex.port());
+    const char *polls = "powerhost_poll_duration_seconds_count{controller=\"a3\"}";
+    QByteArray page = ex.waitFor([&](const QByteArray &p) { return up(p, "a7") == "1" && seriesValue(p, polls).toInt() >= 2; });
+    const int before = seriesValue(page, polls).toInt();
+    QVERIFY(before >= 2);
+    write({3, 9});
+    ::kill(pid_t(ex.pid()), SIGHUP);
+    page = ex.waitFor([](const QByteArray &p) { return up(p, "a9") == "1" && up(p, "a7").isNull(); });
+    QCOMPARE(up(page, "a9"), QStringLiteral("1"));
+    QVERIFY(up(page, "a7").isNull());
+    QVERIFY(seriesValue(page, polls).toInt() >= before);
+    QCOMPARE(up(page, "a3"), QStringLiteral("1"));
     QCOMPARE(ex.terminate(), 0);
   }
 
