@@ -22,6 +22,7 @@ class ScriptedPeer : public QObject {
   QByteArray received;  // every byte received so far
   int requests = 0;
   int connections = 0;
+  bool dropOnAccept = false;  // closes each connection as soon as it is accepted
   bool connected() const { return client_ && client_->state() == QAbstractSocket::ConnectedState; }
   void send(const QByteArray &bytes);
   void dropClient();
