@@ -79,9 +79,7 @@ class TestMonitorE2E : public QObject {
     QCOMPARE(f.PageControl1->tabText(5), QStringLiteral("告警记录"));
     QVERIFY(!f.backgroundMonitoring());
     QVERIFY(f.CheckBoxAlarmSound->isChecked());
-    QVERIFY(openLan(f, plant.peer.port()));
-    f.PageControl1->setCurrentIndex(1);
-    QVERIFY(waitFor([&] { return plant.cycles() >= 1; }, 5000));
+    QVERIFY(pollPlant(f, plant));
     QCOMPARE(journalEvents(f), QStringList());  // nothing raised: the first answers make no rows
 
     // the door alarm rises and clears
@@ -197,9 +195,7 @@ class TestMonitorE2E : public QObject {
     ScriptedPlant plant;
     plant.modules = {1, 3};
     TestForm f;
-    QVERIFY(openLan(f, plant.peer.port()));
-    f.PageControl1->setCurrentIndex(1);
-    QVERIFY(waitFor([&] { return plant.cycles() >= 1; }, 5000));
+    QVERIFY(pollPlant(f, plant));
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("状态记录.csv"));
@@ -316,9 +312,7 @@ class TestMonitorE2E : public QObject {
     MessageRecorder boxes;
     ScriptedPlant plant;
     TestForm f;
-    QVERIFY(openLan(f, plant.peer.port()));
-    f.PageControl1->setCurrentIndex(1);
-    QVERIFY(waitFor([&] { return plant.cycles() >= 1; }, 5000));
+    QVERIFY(pollPlant(f, plant));
     auto *model = qobject_cast<journal::JournalModel *>(f.AlarmJournal->model());
     std::vector<journal::Event> rows;
     const qint64 t0 = QDateTime::currentMSecsSinceEpoch();

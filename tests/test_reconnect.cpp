@@ -75,9 +75,7 @@ class TestReconnect : public QObject {
     int alerts = 0;
     f.alarmAlert = [&](bool) { ++alerts; };
     f.findChild<QCheckBox *>(QStringLiteral("CheckBoxAutoReconnect"))->setChecked(true);
-    QVERIFY(openLan(f, plant.peer.port()));
-    f.PageControl1->setCurrentIndex(1);
-    QVERIFY(waitFor([&] { return plant.cycles() >= 1; }, 5000));
+    QVERIFY(pollPlant(f, plant));
     QVERIFY(waitFor([&] { return lastAnswer(f).startsWith(QStringLiteral("最后应答：")); }, 5000));
     const QString answeredAt = lastAnswer(f);
 

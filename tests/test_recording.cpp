@@ -203,8 +203,7 @@ class TestRecording : public QObject {
     MessageRecorder boxes;
     ScriptedPlant plant;
     TestForm f;
-    QVERIFY(openLan(f, plant.peer.port()));
-    f.PageControl1->setCurrentIndex(1);
+    QVERIFY(pollPlant(f, plant));
     auto betweenCycles = [&](int cycles) {
       return waitFor([&] { return plant.cycles() >= cycles && f.exchange().idle(); }, 5000);
     };
@@ -264,9 +263,7 @@ class TestRecording : public QObject {
     MessageRecorder boxes;
     ScriptedPlant plant;
     TestForm f;
-    QVERIFY(openLan(f, plant.peer.port()));
-    f.PageControl1->setCurrentIndex(1);
-    QVERIFY(waitFor([&] { return plant.cycles() >= 1; }, 5000));
+    QVERIFY(pollPlant(f, plant));
     const QString path = disk.path(QStringLiteral("状态记录.csv"));
     {
       SaveAs answer(path);
