@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace journal {
 
 QString cleanLabel(const QString &label) {
@@ -54,7 +56,52 @@ QString timeText(qint64 msecs) {
   return QDateTime::fromMSecsSinceEpoch(msecs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+// ---------------------------------------------------------------- the link and the alerts
+
+std::optional<LinkEpisodes::Entry> LinkEpisodes::down(const QString &reason, qint64 msecs) {
+  if (up_ == false) return std::nullopt;  // down already: a try that failed
+  // a new episode unless the link came back only lately
+  const bool flapping = up_ == true && drops_ > 0 && msecs - upSince_ < kSteadyMs;
+  up_ = false;
+  if (!flapping) {
+    drops_ = 1;
+    flapRow_ = false;
+    return Entry{{msecs, uint16_t(kLinkSource), Kind::Raised, reason}, false, false};
+  }
+  ++drops_;
+  return flap(Kind::Raised, msecs);
+}
+
+std::optional<LinkEpisodes::Entry> LinkEpisodes::up(const QString &how, qint64 msecs) {
+  if (up_ == true) return std::nullopt;
+  const bool known = up_.has_value();
+  up_ = true;
+  upSince_ = msecs;
+  if (!known || drops_ == 0) return std::nullopt;  // never lost: nothing came back
+  if (drops_ == 1) return Entry{{msecs, uint16_t(kLinkSource), Kind::Cleared, how}, false, false};
+  return flap(Kind::Cleared, msecs);
+}
+
+LinkEpisodes::Entry LinkEpisodes::flap(Kind kind, qint64 msecs) {
+  const Entry e{{msecs, uint16_t(kLinkSource), kind, QStringLiteral("连接中断 ×%1").arg(drops_)}, true, flapRow_};
+  flapRow_ = true;
+  return e;
+}
+
+bool AlertPacer::due(int source, qint64 msecs) {
+  if (source < 0 || source >= kSources) return false;
+  std::optional<qint64> &last = last_[static_cast<size_t>(source)];
+  if (last && msecs >= *last && msecs - *last < kQuietMs) return false;
+  last = msecs;
+  return true;
+}
+
 // ---------------------------------------------------------------- the table
+
+QStringList rowTexts(const Event &e) {
+  return {timeText(e.msecs), sourceName(e.source),
+          e.kind == Kind::Raised ? QStringLiteral("告警") : QStringLiteral("恢复"), e.detail};
+}
 
 const QStringList &JournalModel::headings() {
   static const QStringList h = {QStringLiteral("时间"), QStringLiteral("来源"), QStringLiteral("事件"),
@@ -63,14 +110,14 @@ const QStringList &JournalModel::headings() {
 }
 
 int JournalModel::rowCount(const QModelIndex &parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(events_.size());
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
 int JournalModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : 4; }
 
 QVariant JournalModel::data(const QModelIndex &index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() || index.column() >= 4) return {};
-  const Event &e = events_[static_cast<size_t>(index.row())];
+  const Event &e = event(index.row());
   switch (index.column()) {
     case 0: return timeText(e.msecs);
     case 1: return sourceName(e.source);
@@ -85,24 +132,64 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
   return section + 1;
 }
 
-QStringList JournalModel::rowTexts(int row) const {
-  QStringList texts;
-  for (int c = 0; c < 4; ++c) texts << data(index(row, c), Qt::DisplayRole).toString();
-  return texts;
+namespace {
+bool isLink(const Event &e) { return e.source == kLinkSource; }
+}  // namespace
+
+quint64 JournalModel::append(const std::vector<Event> &events) {
+  const quint64 first = next_;
+  if (events.empty()) return first;
+  const int at = rowCount();
+  beginInsertRows({}, at, at + static_cast<int>(events.size()) - 1);
+  for (const Event &e : events) {
+    rows_.push_back({e, next_++});
+    if (isLink(e)) ++linkRows_;
+  }
+  endInsertRows();
+  const int alarms = rowCount() - linkRows_;
+  if (alarms > kCapacity) dropOldest(false, std::max(kDropBlock, alarms - kCapacity));
+  if (linkRows_ > kLinkCapacity) dropOldest(true, std::max(kLinkDropBlock, linkRows_ - kLinkCapacity));
+  return first;
 }
 
-void JournalModel::append(const std::vector<Event> &events) {
-  if (events.empty()) return;
-  const int first = rowCount();
-  beginInsertRows({}, first, first + static_cast<int>(events.size()) - 1);
-  events_.insert(events_.end(), events.begin(), events.end());
-  endInsertRows();
-  if (rowCount() > kCapacity) {
-    const int drop = std::max(kDropBlock, rowCount() - kCapacity);
-    beginRemoveRows({}, 0, drop - 1);
-    events_.erase(events_.begin(), events_.begin() + drop);
+bool JournalModel::replace(quint64 number, const Event &e) {
+  // rows are in the order of their numbers
+  const auto it = std::lower_bound(rows_.begin(), rows_.end(), number,
+                                   [](const Row &r, quint64 n) { return r.number < n; });
+  if (it == rows_.end() || it->number != number || isLink(it->event) != isLink(e)) return false;
+  it->event = e;
+  const int row = static_cast<int>(it - rows_.begin());
+  emit dataChanged(index(row, 0), index(row, 3));
+  return true;
+}
+
+std::vector<Event> JournalModel::events() const {
+  std::vector<Event> out;
+  out.reserve(rows_.size());
+  for (const Row &r : rows_) out.push_back(r.event);
+  return out;
+}
+
+void JournalModel::dropOldest(bool link, int count) {
+  // the rows to go: the first `count` of their kind
+  int seen = 0;
+  size_t end = 0;  // past the last row to go
+  while (end < rows_.size() && seen < count) seen += isLink(rows_[end++].event) == link;
+  if (seen == static_cast<int>(end)) {
+    // they lead the table: one removal
+    beginRemoveRows({}, 0, static_cast<int>(end) - 1);
+    rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(end));
     endRemoveRows();
+  } else {
+    // among rows of the other kind: the table is laid out again
+    beginResetModel();
+    std::deque<Row> kept;
+    for (size_t i = 0; i < rows_.size(); ++i)
+      if (i >= end || isLink(rows_[i].event) != link) kept.push_back(std::move(rows_[i]));
+    rows_ = std::move(kept);
+    endResetModel();
   }
+  if (link) linkRows_ -= seen;
 }
 
 }  // namespace journal

@@ -71,26 +71,85 @@ class Detector {
   std::array<QString, kSources> detail_{};
 };
 
-// The events as a table: 时间, 来源, 事件, 详情, oldest first. Keeps the newest kCapacity
-// events; older ones are dropped in blocks of kDropBlock.
+// The link's drops and returns as journal rows. One drop makes a 告警 row and its return a
+// 恢复 row. A drop before the link has stayed up for kSteadyMs since its last return is a
+// flap: every further flap of that episode goes to one row, "连接中断 ×N" (N: the drops of the
+// episode), updated in place with each drop and return: its 事件 and 时间 are those of the
+// latest. Once the link has stayed up for kSteadyMs the episode is over, and the next drop
+// makes its own rows again. So a link that drops every second adds three rows, not two a
+// second. A link that is down when told so again (a failed try to reconnect) adds nothing.
+class LinkEpisodes {
+ public:
+  static constexpr qint64 kSteadyMs = 60'000;
+  struct Entry {
+    Event event;
+    bool flaps;   // the episode's flap row
+    bool update;  // that row exists: it is replaced, not added
+  };
+  std::optional<Entry> down(const QString &reason, qint64 msecs);
+  std::optional<Entry> up(const QString &how, qint64 msecs);
+
+ private:
+  std::optional<bool> up_;  // as last told; unknown before the first
+  qint64 upSince_ = 0;
+  int drops_ = 0;  // in the episode
+  bool flapRow_ = false;
+  Entry flap(Kind kind, qint64 msecs);
+};
+
+// At most one alert a minute for each source: a lamp or a link that keeps changing beeps once,
+// not with every change. The PC clock set back counts as a minute gone.
+class AlertPacer {
+ public:
+  static constexpr qint64 kQuietMs = 60'000;
+  bool due(int source, qint64 msecs);
+
+ private:
+  std::array<std::optional<qint64>, kSources> last_{};
+};
+
+// The texts of an event as the journal shows them: 时间, 来源, 事件, 详情.
+QStringList rowTexts(const Event &e);
+
+// The events as a table: 时间, 来源, 事件, 详情, oldest first. The rows of the link (source
+// kLinkSource) and the alarm rows are kept apart: the newest kCapacity alarm rows and the
+// newest kLinkCapacity link rows, so no number of link rows ever pushes an alarm out. Beyond
+// its bound, the oldest rows of that kind go in a block.
 class JournalModel : public QAbstractTableModel {
   Q_OBJECT
  public:
   static constexpr int kCapacity = 200000;
   static constexpr int kDropBlock = 10000;
+  static constexpr int kLinkCapacity = 10000;
+  static constexpr int kLinkDropBlock = 1000;
   using QAbstractTableModel::QAbstractTableModel;
   int rowCount(const QModelIndex &parent = {}) const override;
   int columnCount(const QModelIndex &parent = {}) const override;
   QVariant data(const QModelIndex &index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-  void append(const std::vector<Event> &events);
-  const Event &event(int row) const { return events_[static_cast<size_t>(row)]; }
+  // Adds the events as rows; returns the number the first of them is known by (the next
+  // ones count on from it).
+  quint64 append(const std::vector<Event> &events);
+  // Replaces the row added as `number`; false when it is no longer kept.
+  bool replace(quint64 number, const Event &e);
+  const Event &event(int row) const { return rows_[static_cast<size_t>(row)].event; }
   // The texts of one row, as the view shows them.
-  QStringList rowTexts(int row) const;
+  QStringList rowTexts(int row) const { return journal::rowTexts(event(row)); }
+  // Every row's event, oldest first: a copy, for writing out while the journal goes on.
+  std::vector<Event> events() const;
+  int linkRows() const { return linkRows_; }
   static const QStringList &headings();
 
  private:
-  std::deque<Event> events_;
+  struct Row {
+    Event event;
+    quint64 number;
+  };
+  std::deque<Row> rows_;
+  quint64 next_ = 1;
+  int linkRows_ = 0;
+  // Drops the oldest `count` rows of the link (link) or of the alarms.
+  void dropOldest(bool link, int count);
 };
 
 // "yyyy-MM-dd HH:mm:ss" in the PC's local time.

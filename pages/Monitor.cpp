@@ -5,7 +5,6 @@
 // side: reading what the page shows, the tabs, the chart, the menus and the file dialogs.
 #include <QAction>
 #include <QApplication>
-#include <QBuffer>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -14,6 +13,7 @@
 #include <QDateTimeAxis>
 #include <QDir>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
@@ -27,6 +27,7 @@
 #include <QValueAxis>
 
 #include <algorithm>
+#include <memory>
 
 #include "pages/AlarmJournal.h"
 #include "pages/Recorder.h"
@@ -76,7 +77,11 @@ class MonitorState : public QObject {
  public:
   explicit MonitorState(TForm1 *form) : QObject(form), form_(form), model(new journal::JournalModel(this)) {}
 
-  void addEvents(const std::vector<journal::Event> &events);
+  // Adds the rows; returns the number the first is known by in the model.
+  quint64 addEvents(const std::vector<journal::Event> &events);
+  void alert(const std::vector<journal::Event> &events);
+  void followNewest();
+  bool scrollPending = false;
   void addSample(int quantity, qint64 msecs, double value);
   // The chart after new samples: drawn now when shown and not drawn within the last second,
   // otherwise at the next redraw tick or when the tab is shown.
@@ -90,8 +95,14 @@ class MonitorState : public QObject {
   void exportTrendPng();
   void updateRecordTexts();
 
+  // Adds the link's row or puts it in place of the episode's flap row.
+  void addLinkEntry(const journal::LinkEpisodes::Entry &entry);
+
   TForm1 *form_;
   journal::Detector detector;
+  journal::LinkEpisodes linkEpisodes;
+  std::optional<quint64> flapRow;  // the number of the current episode's flap row
+  journal::AlertPacer alerts;
   journal::JournalModel *model;
   std::array<trend::Series, trend::kQuantities> series;
   std::array<QLineSeries *, trend::kQuantities> lines{};
@@ -107,6 +118,9 @@ class MonitorState : public QObject {
     return cycleTime >= 0 && now - cycleTime >= 0 && now - cycleTime < kCycleSpanMs ? cycleTime : now;
   }
   recording::RecordFile file;
+  // What panel 0 says of the recording besides that it runs: the file made anew after the
+  // old one went away, or why it stopped.
+  QString recordNote;
 };
 
 // ---------------------------------------------------------------- layout
@@ -277,30 +291,66 @@ void TForm1::monitorModulesShown() {
 
 void TForm1::monitorLinkEvent(bool up, const QString &message) {
   if (!monitor_ || closed_) return;  // the window closing its link has lost nothing
-  if (auto e = monitor_->detector.update(journal::kLinkSource, !up, message, monitorClock()))
-    monitor_->addEvents({*e});
+  MonitorState &m = *monitor_;
+  const qint64 now = monitorClock();
+  if (auto entry = up ? m.linkEpisodes.up(message, now) : m.linkEpisodes.down(message, now)) m.addLinkEntry(*entry);
 }
 
 // ---------------------------------------------------------------- the journal
 
-void MonitorState::addEvents(const std::vector<journal::Event> &events) {
-  if (events.empty()) return;
-  // the view follows the newest row unless the operator has scrolled up
-  QScrollBar *bar = form_->AlarmJournal->verticalScrollBar();
-  const bool follow = bar->value() >= bar->maximum();
-  model->append(events);
-  if (follow) form_->AlarmJournal->scrollToBottom();
-  const bool raised = std::any_of(events.begin(), events.end(),
-                                  [](const journal::Event &e) { return e.kind == journal::Kind::Raised; });
-  if (raised && form_->alarmAlert) form_->alarmAlert(form_->CheckBoxAlarmSound->isChecked());
+quint64 MonitorState::addEvents(const std::vector<journal::Event> &events) {
+  if (events.empty()) return 0;
+  followNewest();
+  const quint64 first = model->append(events);
+  alert(events);
+  return first;
 }
 
+// The view follows the newest row unless the operator has scrolled up: at the bottom before
+// rows come in, it is taken to the bottom again once the event loop turns (once for all the
+// rows of a flood, which would otherwise lay the view out again for each).
+void MonitorState::followNewest() {
+  if (scrollPending) return;
+  QScrollBar *bar = form_->AlarmJournal->verticalScrollBar();
+  if (bar->value() < bar->maximum()) return;
+  scrollPending = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        scrollPending = false;
+        form_->AlarmJournal->scrollToBottom();
+      },
+      Qt::QueuedConnection);
+}
+
+// A source that keeps rising alerts once a minute.
+void MonitorState::alert(const std::vector<journal::Event> &events) {
+  bool due = false;
+  for (const journal::Event &e : events)
+    if (e.kind == journal::Kind::Raised && alerts.due(e.source, e.msecs)) due = true;
+  if (due && form_->alarmAlert) form_->alarmAlert(form_->CheckBoxAlarmSound->isChecked());
+}
+
+void MonitorState::addLinkEntry(const journal::LinkEpisodes::Entry &entry) {
+  if (entry.flaps && entry.update && flapRow && model->replace(*flapRow, entry.event)) {
+    alert({entry.event});
+    return;
+  }
+  const quint64 number = addEvents({entry.event});
+  if (entry.flaps) flapRow = number;
+}
+
+// The rows as they are now, written out in the background while the journal goes on.
 void MonitorState::exportJournal() {
-  exportFile(QStringLiteral("导出CSV"), QStringLiteral("告警记录.csv"), QStringLiteral("CSV (*.csv)"), [this](QString *) {
-    QList<QStringList> rows{journal::JournalModel::headings()};
-    for (int r = 0; r < model->rowCount(); ++r) rows << model->rowTexts(r);
-    return csvText(rows);
-  });
+  exportFile(QStringLiteral("导出CSV"), QStringLiteral("告警记录.csv"), QStringLiteral("CSV (*.csv)"),
+             [this](QString *) -> FileProducer {
+               auto events = std::make_shared<const std::vector<journal::Event>>(model->events());
+               return [events](QIODevice &out) {
+                 out.write(csvText({journal::JournalModel::headings()}));
+                 for (const journal::Event &e : *events) out.write(csvLine(journal::rowTexts(e)));
+                 return QString();
+               };
+             });
 }
 
 // ---------------------------------------------------------------- trends
@@ -367,21 +417,27 @@ void MonitorState::redraw() {
 }
 
 void MonitorState::exportTrendCsv() {
-  exportFile(QStringLiteral("导出CSV"), QStringLiteral("趋势.csv"), QStringLiteral("CSV (*.csv)"), [this](QString *) {
-    const qint64 end = axisX->max().toMSecsSinceEpoch(), begin = axisX->min().toMSecsSinceEpoch();
-    return csvText(trend::tableRows(series, begin, end));
-  });
+  exportFile(QStringLiteral("导出CSV"), QStringLiteral("趋势.csv"), QStringLiteral("CSV (*.csv)"),
+             [this](QString *) -> FileProducer {
+               const qint64 end = axisX->max().toMSecsSinceEpoch(), begin = axisX->min().toMSecsSinceEpoch();
+               auto copy = std::make_shared<const std::array<trend::Series, trend::kQuantities>>(series);
+               return [copy, begin, end](QIODevice &out) {
+                 out.write(csvText(trend::tableRows(*copy, begin, end)));
+                 return QString();
+               };
+             });
 }
 
 void MonitorState::exportTrendPng() {
-  exportFile(QStringLiteral("导出PNG"), QStringLiteral("趋势.png"), QStringLiteral("PNG (*.png)"), [this](QString *error) {
-    if (dirty) redraw();
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (!form_->TrendChart->grab().save(&buffer, "PNG")) *error = QStringLiteral("图像无法生成");
-    return png;
-  });
+  exportFile(QStringLiteral("导出PNG"), QStringLiteral("趋势.png"), QStringLiteral("PNG (*.png)"),
+             [this](QString *) -> FileProducer {
+               if (dirty) redraw();
+               // drawn here, on the window's thread; encoded on the writer's
+               const QImage picture = form_->TrendChart->grab().toImage();
+               return [picture](QIODevice &out) {
+                 return picture.save(&out, "PNG") ? QString() : QStringLiteral("图像无法生成");
+               };
+             });
 }
 
 // ---------------------------------------------------------------- recording
@@ -390,12 +446,14 @@ void TForm1::ButtonRecordClick() {
   MonitorState &m = *monitor_;
   if (m.file.isOpen()) {
     m.file.close();
+    m.recordNote.clear();
     m.updateRecordTexts();
     return;
   }
   const QString path = AskSaveFileName(QStringLiteral("记录到CSV"), QStringLiteral("状态记录.csv"), QStringLiteral("CSV (*.csv)"));
   if (path.isEmpty()) return;
   QString error;
+  m.recordNote.clear();
   if (!m.file.open(path, recording::header(), &error)) {
     m.updateRecordTexts();
     ShowMessageBox(QStringLiteral("无法记录到 %1：%2").arg(QDir::toNativeSeparators(path), error), QStringLiteral("error"));
@@ -404,10 +462,19 @@ void TForm1::ButtonRecordClick() {
   m.updateRecordTexts();
 }
 
+// Panel 0's part on the recording: whether it runs, and what happened to its file.
+QString TForm1::recordingText() const {
+  if (!monitor_) return QString();
+  const MonitorState &m = *monitor_;
+  if (!m.file.isOpen()) return m.recordNote;  // why it stopped, if it did not stop on a click
+  return m.recordNote.isEmpty() ? QStringLiteral("记录中") : QStringLiteral("记录中（%1）").arg(m.recordNote);
+}
+
 void MonitorState::updateRecordTexts() {
   const QString text = file.isOpen() ? kRecordRunning : kRecordIdle;
   showText(form_->ButtonRecord, text);
   showText(form_->actionRecordCsv, text);
+  form_->showOperatorPanel();
 }
 
 void MonitorState::record() {
@@ -420,19 +487,32 @@ void MonitorState::record() {
   s.lamps.push_back(lampState(form_->Shape9) == true);
   for (int n = 1; n <= status::kModules; ++n) s.modules[size_t(n - 1)] = form_->moduleTable[size_t(n)];
   QString error;
-  if (!file.append(recording::row(s), &error)) stopRecording(error);
+  switch (file.append(recording::row(s), &error)) {
+    case recording::RecordFile::Append::Written: break;
+    case recording::RecordFile::Append::Reopened: {
+      // said once, in the log and in panel 0
+      const QString where = QDir::toNativeSeparators(file.path());
+      recordNote = file.madeAnew() ? QStringLiteral("记录文件已被移走，已新建：%1").arg(where)
+                                   : QStringLiteral("记录文件已被移走，接着写入：%1").arg(where);
+      form_->log(recordNote);
+      form_->showOperatorPanel();
+      break;
+    }
+    case recording::RecordFile::Append::Failed: stopRecording(error); break;
+  }
 }
 
 void MonitorState::stopRecording(const QString &why) {
-  const QString path = file.path();
+  const QString path = QDir::toNativeSeparators(file.path());
   file.close();
+  recordNote = QStringLiteral("记录已停止：%1").arg(why);
+  form_->log(QStringLiteral("记录已停止：写入 %1 失败：%2").arg(path, why));
   updateRecordTexts();
   // told after the decoder that wrote the row has finished
   QMetaObject::invokeMethod(
       this,
       [path, why] {
-        ShowMessageBox(QStringLiteral("记录已停止：写入 %1 失败：%2").arg(QDir::toNativeSeparators(path), why),
-                       QStringLiteral("error"));
+        ShowMessageBox(QStringLiteral("记录已停止：写入 %1 失败：%2").arg(path, why), QStringLiteral("error"));
       },
       Qt::QueuedConnection);
 }

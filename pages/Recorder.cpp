@@ -1,11 +1,19 @@
 #include "pages/Recorder.h"
 
-#include "window/WholeFile.h"
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "pages/AlarmJournal.h"
 #include "pages/TrendStore.h"
 #include "protocol/Conversions.h"
 #include "window/TableExport.h"
+#include "window/WholeFile.h"
 
 namespace recording {
 
@@ -40,9 +48,24 @@ QStringList row(const Snapshot &s) {
 
 // ---------------------------------------------------------------- the file
 
+QString writeErrorText(int systemError) {
+  const QString system = QString::fromLocal8Bit(std::strerror(systemError));
+  switch (systemError) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:  // the file-size limit: no more room for this file
+      return QStringLiteral("磁盘已满（%1）").arg(system);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return QStringLiteral("没有写权限（%1）").arg(system);
+    default:
+      return system;
+  }
+}
+
 namespace {
-// One CSV line as the table export writes it, without the byte-order mark it puts first.
-QByteArray csvLine(const QStringList &fields) { return csvText({fields}).mid(3); }
+QByteArray encoded(const QString &path) { return QFile::encodeName(path); }
 }  // namespace
 
 bool RecordFile::open(const QString &path, const QStringList &header, QString *error) {
@@ -54,34 +77,101 @@ bool RecordFile::open(const QString &path, const QStringList &header, QString *e
     if (error) *error = why;
     return false;
   }
-  file_.setFileName(target);
-  if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    if (error) *error = file_.errorString();
+  fd_ = ::open(encoded(target).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+  if (fd_ < 0) {
+    if (error) *error = writeErrorText(errno);
     return false;
   }
-  return write(QByteArray("\xEF\xBB\xBF") + csvLine(header), error);
+  path_ = path;
+  header_ = QByteArray("\xEF\xBB\xBF") + csvLine(header);
+  if (!writeWhole(header_, error)) {
+    close();
+    return false;
+  }
+  return true;
 }
 
-bool RecordFile::append(const QStringList &row, QString *error) {
-  if (!file_.isOpen()) {
+RecordFile::Append RecordFile::append(const QStringList &row, QString *error) {
+  if (fd_ < 0) {
     if (error) *error = QStringLiteral("file not open");
-    return false;
+    return Append::Failed;
   }
-  return write(csvLine(row), error);
+  Append how = Append::Written;
+  bool written = true;
+  if (!sameFileAtPath()) {
+    written = reopen(error);
+    how = Append::Reopened;
+  } else {
+    // emptied where it stands (a rotation that copies the file away and empties it)
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 && st.st_size == 0) written = writeWhole(header_, error);
+  }
+  if (!written || !writeWhole(csvLine(row), error)) {
+    close();
+    return Append::Failed;
+  }
+  return how;
 }
 
-bool RecordFile::write(const QByteArray &bytes, QString *error) {
-  // flushed at once: the row is the system's before the next answer comes
-  if (file_.write(bytes) != bytes.size() || !file_.flush()) {
-    if (error) *error = file_.errorString();
-    file_.close();
+bool RecordFile::sameFileAtPath() const {
+  struct stat mine, there;
+  if (::fstat(fd_, &mine) != 0 || mine.st_nlink == 0) return false;
+  if (::stat(encoded(path_).constData(), &there) != 0) return false;
+  return mine.st_dev == there.st_dev && mine.st_ino == there.st_ino;
+}
+
+bool RecordFile::reopen(QString *error) {
+  QString why;
+  const QString target = wholeFileTarget(path_, &why);
+  if (target.isEmpty()) {
+    if (error) *error = why;
+    return false;
+  }
+  // made when missing, appended to when there: whatever stands at the path is never cut short
+  const int fd = ::open(encoded(target).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (error) *error = writeErrorText(errno);
+    return false;
+  }
+  ::close(fd_);
+  fd_ = fd;
+  struct stat st;
+  madeAnew_ = ::fstat(fd_, &st) == 0 && st.st_size == 0;
+  return !madeAnew_ || writeWhole(header_, error);
+}
+
+bool RecordFile::writeWhole(const QByteArray &bytes, QString *error) {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) {
+    if (error) *error = writeErrorText(errno);
+    return false;
+  }
+  const off_t before = st.st_size;
+  const char *p = bytes.constData();
+  size_t left = static_cast<size_t>(bytes.size());
+  while (left > 0) {
+    const ssize_t n = ::write(fd_, p, left);
+    if (n > 0) {
+      p += n;
+      left -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    const int why = n < 0 ? errno : ENOSPC;  // a write that takes nothing has no room
+    // what of the row got in goes again: the file ends with its last whole row
+    if (p != bytes.constData() && ::ftruncate(fd_, before) != 0 && error) {
+      *error = writeErrorText(why) + QStringLiteral("；无法截去写了一半的行：") + writeErrorText(errno);
+      return false;
+    }
+    if (error) *error = writeErrorText(why);
     return false;
   }
   return true;
 }
 
 void RecordFile::close() {
-  if (file_.isOpen()) file_.close();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace recording

@@ -152,7 +152,8 @@ void TForm1::statusShow(StatusAnswer answer) {
     if (fields[i].answer == answer) statusBoxes_[i]->setEnabled(true);
   freshness_.answered(freshnessClock_.elapsed());
   statusShownLive_ = true;
-  showText(LabelLastAnswer, QStringLiteral("最后应答：") + QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")));
+  lastAnswerAt_ = QDateTime::currentDateTime();
+  showLastAnswer();
   monitorStatusShown(answer);
 }
 
@@ -176,6 +177,21 @@ bool TForm1::statusPagePolls() const { return linkOpen && pollingWanted(); }
 // Runs with the clock: values that are no longer current are shown as unknown.
 void TForm1::showFreshness() {
   if (statusShownLive_ && !freshness_.live(freshnessClock_.elapsed(), linkOpen, statusPagePolls())) greyStatusPage();
+  showLastAnswer();
+}
+
+// The time of the last answer stays while the link is down or reconnecting, with the state
+// beside it: it is when the controller was last heard.
+void TForm1::showLastAnswer() {
+  if (!LabelLastAnswer) return;
+  if (!lastAnswerAt_.isValid()) return showText(LabelLastAnswer, QStringLiteral("无数据"));
+  QString text = QStringLiteral("最后应答：") + lastAnswerAt_.toString(QStringLiteral("HH:mm:ss"));
+  const bool up = linkOpen && (serialLink || lanConnected);
+  if (reconnect_.active() || (!up && linkDropped_))
+    text += QStringLiteral("（连接中断）");
+  else if (!up)
+    text += QStringLiteral("（连接已关闭）");
+  showText(LabelLastAnswer, text);
 }
 
 // Every lamp grey, every box disabled: unknown is neither an alarm nor a clear. The next
@@ -187,6 +203,6 @@ void TForm1::greyStatusPage() {
   for (QLineEdit *box : statusBoxes_) box->setEnabled(false);
   Label41->setEnabled(false);
   Label68->setEnabled(false);
-  if (!freshness_.lastAnswerMs()) showText(LabelLastAnswer, QStringLiteral("无数据"));
+  showLastAnswer();
   if (StringGrid2) Timer4Timer();  // the grid's rows at once, not at its next repaint
 }

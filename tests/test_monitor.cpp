@@ -142,21 +142,113 @@ class TestMonitor : public QObject {
     QCOMPARE(model.columnCount(), 4);
     QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("来源"));
     const qint64 t = QDateTime(QDate(2024, 3, 5), QTime(8, 7, 9)).toMSecsSinceEpoch();  // local time
-    model.append({{t, uint16_t(journal::moduleSource(3)), Kind::Raised, QStringLiteral("短路")},
-                  {t + 1000, uint16_t(journal::kLinkSource), Kind::Cleared, QStringLiteral("已连接")}});
+    const quint64 first = model.append({{t, uint16_t(journal::moduleSource(3)), Kind::Raised, QStringLiteral("短路")},
+                                        {t + 1000, uint16_t(journal::kLinkSource), Kind::Cleared, QStringLiteral("已连接")}});
     QCOMPARE(model.rowTexts(0), (QStringList{"2024-03-05 08:07:09", "模块3", "告警", "短路"}));
     QCOMPARE(model.rowTexts(1), (QStringList{"2024-03-05 08:07:10", "通讯", "恢复", "已连接"}));
     QCOMPARE(model.data(model.index(2, 0), Qt::DisplayRole), QVariant());
 
-    // beyond its capacity the oldest go, a block at a time; at least 100 000 always stay
+    // a row is replaced in place by its number, and the view is told
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QVERIFY(model.replace(first + 1, {t + 5000, uint16_t(journal::kLinkSource), Kind::Raised, QStringLiteral("连接中断 ×2")}));
+    QCOMPARE(model.rowTexts(1), (QStringList{"2024-03-05 08:07:14", "通讯", "告警", "连接中断 ×2"}));
+    QCOMPARE(changed.size(), 1);
+    QVERIFY(!model.replace(first + 2, {t, uint16_t(journal::kLinkSource), Kind::Raised, {}}));  // never made
+
+    // beyond its capacity the oldest alarms go, a block at a time; at least 100 000 always stay
     QVERIFY(journal::JournalModel::kCapacity - journal::JournalModel::kDropBlock >= 100000);
     std::vector<journal::Event> many;
     for (int i = 0; i < journal::JournalModel::kCapacity; ++i)
-      many.push_back({t + i, uint16_t(i % journal::kSources), Kind::Raised, {}});
+      many.push_back({t + i, uint16_t(i % journal::kLinkSource), Kind::Raised, {}});
     model.append(many);
     QCOMPARE(model.rowCount(), journal::JournalModel::kCapacity + 2 - journal::JournalModel::kDropBlock);
     QCOMPARE(model.event(model.rowCount() - 1).msecs, t + journal::JournalModel::kCapacity - 1);
-    QCOMPARE(model.event(0).msecs, t + journal::JournalModel::kDropBlock - 2);
+    // the link's row stays: only alarms made room for alarms
+    QCOMPARE(model.event(0).source, uint16_t(journal::kLinkSource));
+    QCOMPARE(model.event(1).msecs, t + journal::JournalModel::kDropBlock - 1);
+    QVERIFY(!model.replace(first, {t, uint16_t(journal::moduleSource(3)), Kind::Raised, {}}));  // dropped
+    QVERIFY(model.replace(first + 1, {t, uint16_t(journal::kLinkSource), Kind::Cleared, {}}));
+  }
+
+  // However many rows the link adds, the alarms all stay: each kind has its own bound.
+  void linkRowsNeverPushAlarmsOut() {
+    journal::JournalModel model;
+    const int alarms = 1000;
+    std::vector<journal::Event> batch;
+    for (int i = 0; i < alarms; ++i) batch.push_back({i, uint16_t(i % journal::kLampSources), Kind::Raised, {}});
+    model.append(batch);
+    // link rows between the alarms and after them, 20 bounds' worth, one by one
+    const int linkRows = 20 * journal::JournalModel::kLinkCapacity;
+    for (int i = 0; i < linkRows; ++i) {
+      model.append({{alarms + i, uint16_t(journal::kLinkSource), i % 2 ? Kind::Cleared : Kind::Raised, {}}});
+      if (i % 50'000 == 0) model.append({{alarms + i, uint16_t(journal::kAcSource), Kind::Raised, {}}});
+    }
+    QVERIFY(model.linkRows() <= journal::JournalModel::kLinkCapacity);
+    QVERIFY(model.linkRows() >= journal::JournalModel::kLinkCapacity - journal::JournalModel::kLinkDropBlock);
+    QCOMPARE(model.rowCount() - model.linkRows(), alarms + 4);
+    for (int i = 0; i < alarms; ++i) QCOMPARE(model.event(i).msecs, qint64(i));
+    QCOMPARE(model.event(model.rowCount() - 1).msecs, qint64(alarms + linkRows - 1));  // the newest stay
+    const std::vector<journal::Event> copy = model.events();
+    QCOMPARE(int(copy.size()), model.rowCount());
+    QVERIFY(std::is_sorted(copy.begin(), copy.end(), [](const auto &a, const auto &b) { return a.msecs < b.msecs; }));
+  }
+
+  // The link's drops and returns: one of each makes two rows; a link that cannot stay up for
+  // a minute has all its further flaps in one row, whatever their number.
+  void linkFlapsShareOneRow() {
+    journal::LinkEpisodes links;
+    journal::JournalModel model;
+    std::optional<quint64> flapRow;
+    auto apply = [&](std::optional<journal::LinkEpisodes::Entry> e) {
+      if (!e) return;
+      if (e->flaps && e->update && flapRow && model.replace(*flapRow, e->event)) return;
+      const quint64 n = model.append({e->event});
+      if (e->flaps) flapRow = n;
+    };
+    auto rows = [&] {
+      QStringList out;
+      for (int r = 0; r < model.rowCount(); ++r) out << model.rowTexts(r).mid(2).join(QLatin1Char(' ')) + QStringLiteral(" @%1").arg(model.event(r).msecs / 1000);
+      return out;
+    };
+    const qint64 s = 1000;
+    QVERIFY(!links.up(QStringLiteral("已打开"), 0));  // the first open: nothing was lost
+    QVERIFY(!links.up(QStringLiteral("已打开"), 1));
+    apply(links.down(QStringLiteral("断开"), 10 * s));
+    QVERIFY(!links.down(QStringLiteral("连接被拒绝"), 11 * s));  // a failed try: down already
+    apply(links.up(QStringLiteral("已连接"), 20 * s));
+    QCOMPARE(rows(), (QStringList{"告警 断开 @10", "恢复 已连接 @20"}));
+    // a drop 5 s after the return, and 16 more: one row, its count and its state the latest
+    for (int i = 0; i < 17; ++i) {
+      apply(links.down(QStringLiteral("断开"), (25 + 2 * i) * s));
+      apply(links.up(QStringLiteral("已连接"), (26 + 2 * i) * s));
+    }
+    apply(links.down(QStringLiteral("断开"), 100 * s));
+    QCOMPARE(rows(), (QStringList{"告警 断开 @10", "恢复 已连接 @20", "告警 连接中断 ×19 @100"}));
+    apply(links.up(QStringLiteral("已连接"), 101 * s));
+    QCOMPARE(rows().last(), QStringLiteral("恢复 连接中断 ×19 @101"));
+    // up for a minute: the episode is over, the next drop has rows of its own
+    apply(links.down(QStringLiteral("断开"), 161 * s));
+    apply(links.up(QStringLiteral("已连接"), 170 * s));
+    apply(links.down(QStringLiteral("断开"), 171 * s));
+    QCOMPARE(rows().mid(3), (QStringList{"告警 断开 @161", "恢复 已连接 @170", "告警 连接中断 ×2 @171"}));
+    // a long outage with a moment up in between is a flap too
+    apply(links.up(QStringLiteral("已连接"), 600 * s));
+    apply(links.down(QStringLiteral("断开"), 601 * s));
+    QCOMPARE(rows().last(), QStringLiteral("告警 连接中断 ×3 @601"));
+    QCOMPARE(model.rowCount(), 6);
+    // the first drop after start-up with nothing known yet is a drop
+    journal::LinkEpisodes fresh;
+    QVERIFY(fresh.down(QStringLiteral("连接被拒绝"), 0));
+  }
+
+  void alertsAtMostOnceAMinuteEachSource() {
+    journal::AlertPacer pacer;
+    QVERIFY(pacer.due(3, 0));
+    QVERIFY(!pacer.due(3, 59'999));
+    QVERIFY(pacer.due(4, 59'999));  // another source has its own minute
+    QVERIFY(pacer.due(3, 60'000));
+    QVERIFY(pacer.due(3, 1'000));  // the clock set back: due again
+    QVERIFY(!pacer.due(journal::kSources, 0));
   }
 
   // ---- trends: the ring

@@ -14,8 +14,12 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 
+#include <time.h>
+
+#include "pages/AlarmJournal.h"
 #include "protocol/Status.h"
 #include "pages/TrendStore.h"
 #include "support/FormFixture.h"
@@ -75,9 +79,7 @@ class TestMonitorE2E : public QObject {
     QCOMPARE(f.PageControl1->tabText(5), QStringLiteral("告警记录"));
     QVERIFY(!f.backgroundMonitoring());
     QVERIFY(f.CheckBoxAlarmSound->isChecked());
-    QVERIFY(openLan(f, plant.peer.port()));
-    f.PageControl1->setCurrentIndex(1);
-    QVERIFY(waitFor([&] { return plant.cycles() >= 1; }, 5000));
+    QVERIFY(pollPlant(f, plant));
     QCOMPARE(journalEvents(f), QStringList());  // nothing raised: the first answers make no rows
 
     // the door alarm rises and clears
@@ -124,6 +126,7 @@ class TestMonitorE2E : public QObject {
       QVERIFY(f.AlarmJournal->actions().contains(action(f, "actionExportAlarms")));
       action(f, "actionExportAlarms")->trigger();
     }
+    waitForWrites();
     QCOMPARE(fileBytes(path), csvText(QList<QStringList>{{"时间", "来源", "事件", "详情"}} + journalRows(f)));
     QCOMPARE(boxes.boxes.size(), 1);  // the lost link's own message
   }
@@ -173,12 +176,14 @@ class TestMonitorE2E : public QObject {
       SaveAs answer(png);
       action(f, "actionExportTrendPng")->trigger();
     }
+    waitForWrites();
     QVERIFY(!QImage(png).isNull());
     const QString csv = dir.filePath(QStringLiteral("趋势.csv"));
     {
       SaveAs answer(csv);
       action(f, "actionExportTrendCsv")->trigger();
     }
+    waitForWrites();
     const QList<QByteArray> lines = fileBytes(csv).split('\n');
     QCOMPARE(lines.size(), 1 + 3 + 1);  // heading, one row per poll, nothing after the last CR LF
     QVERIFY(lines[1].contains(",220,53.5,24,1.2,25,25.5,45,"));
@@ -190,9 +195,7 @@ class TestMonitorE2E : public QObject {
     ScriptedPlant plant;
     plant.modules = {1, 3};
     TestForm f;
-    QVERIFY(openLan(f, plant.peer.port()));
-    f.PageControl1->setCurrentIndex(1);
-    QVERIFY(waitFor([&] { return plant.cycles() >= 1; }, 5000));
+    QVERIFY(pollPlant(f, plant));
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("状态记录.csv"));
@@ -240,6 +243,136 @@ class TestMonitorE2E : public QObject {
     QCOMPARE(f.ButtonRecord->text(), QStringLiteral("记录到CSV…"));
     QVERIFY2(boxes.boxes.first().first.contains(QStringLiteral("/dev/full")), qPrintable(boxes.boxes.first().first));
     QCOMPARE(boxes.boxes.first().second, QStringLiteral("error"));
+  }
+
+  // A link that flaps for ever cannot push an alarm out: 1 000 door alarms, then 200 000 drops
+  // and returns of the link, each after it had stayed up for a minute (so none is merged and
+  // every one makes its two rows), fed through the window's own hooks on a clock of its own.
+  void linkFlapsCannotPushAlarmsOut() {
+    MessageRecorder boxes;
+    TestForm f;
+    qint64 now = QDateTime(QDate(2024, 3, 5), QTime(8, 0)).toMSecsSinceEpoch();
+    f.monitorClock = [&] { return now; };
+    int alerts = 0;
+    f.alarmAlert = [&](bool) { ++alerts; };
+    for (int i = 0; i < 2000; ++i) {
+      now += 1000;
+      f.payload[4 + 17] = i % 2 ? 0 : 0x04;  // the door: raised, cleared
+      f.monitorStatusShown(StatusAnswer::System);
+    }
+    QCOMPARE(f.AlarmJournal->model()->rowCount(), 2000);
+    QCOMPARE(alerts, 34);  // one a minute: 2 000 s of a rising and falling door
+    f.monitorLinkEvent(true, QStringLiteral("已连接"));
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < 200'000; ++i) {
+      now += 61'000;
+      f.monitorLinkEvent(false, QStringLiteral("断开"));
+      now += 1000;
+      f.monitorLinkEvent(true, QStringLiteral("已连接"));
+    }
+    qInfo("200 000 flaps through the hooks in %lld ms", t.elapsed());
+    const auto *model = qobject_cast<const journal::JournalModel *>(f.AlarmJournal->model());
+    QVERIFY(model);
+    int door = 0, raised = 0;
+    for (int r = 0; r < model->rowCount(); ++r)
+      if (model->event(r).source != journal::kLinkSource) {
+        ++door;
+        raised += model->event(r).kind == journal::Kind::Raised;
+      }
+    QCOMPARE(door, 2000);  // every alarm row still there
+    QCOMPARE(raised, 1000);
+    QVERIFY(model->linkRows() <= journal::JournalModel::kLinkCapacity);
+    QCOMPARE(journalEvents(f).last(), QStringLiteral("通讯 恢复 已连接"));  // the newest kept
+
+    // the view follows the newest row, unless the operator has scrolled up
+    f.PageControl1->setCurrentIndex(5);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QScrollBar *bar = f.AlarmJournal->verticalScrollBar();
+    QVERIFY(waitFor([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, 5000));
+    bar->setValue(bar->maximum() / 2);
+    const int at = bar->value();
+    now += 61'000;
+    f.monitorLinkEvent(false, QStringLiteral("断开"));
+    QVERIFY(waitFor([&] { return !f.AlarmJournal->model()->rowCount() || bar->maximum() > 0; }, 1000));
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->value(), at);
+    bar->setValue(bar->maximum());
+    f.monitorLinkEvent(true, QStringLiteral("已连接"));
+    const int rows = f.AlarmJournal->model()->rowCount();
+    QVERIFY(waitFor([&] { return f.AlarmJournal->rowAt(f.AlarmJournal->viewport()->height() - 2) == rows - 1; }, 5000));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // Exporting 200 000 rows while the window polls: the event loop never stalls for long, the
+  // polls go on, the old file stays until the new one is whole, and the new one is whole.
+  void aLargeExportLeavesTheWindowResponsive() {
+    TimeScale fast(0.1);  // a poll every 100 ms
+    MessageRecorder boxes;
+    ScriptedPlant plant;
+    TestForm f;
+    QVERIFY(pollPlant(f, plant));
+    auto *model = qobject_cast<journal::JournalModel *>(f.AlarmJournal->model());
+    std::vector<journal::Event> rows;
+    const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
+    for (int i = 0; i < 200'000; ++i)
+      rows.push_back({t0 + i, uint16_t(i % journal::kLinkSource), i % 2 ? journal::Kind::Cleared : journal::Kind::Raised,
+                      i % 3 ? QString() : QStringLiteral("短路")});
+    model->append(rows);
+    QList<QStringList> shown{journal::JournalModel::headings()};
+    for (int r = 0; r < model->rowCount(); ++r) shown << model->rowTexts(r);
+    const QByteArray expected = csvText(shown);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("告警记录.csv"));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    // the probe: a 5 ms timer; a stall is the time between its ticks beyond its period, on the
+    // wall clock and in the CPU time of the window's thread (which load on the machine leaves alone)
+    auto cpuMs = [] {
+      timespec ts;
+      ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+      return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+    };
+    double wallStall = 0, cpuStall = 0, lastCpu = cpuMs();
+    QElapsedTimer wall;
+    wall.start();
+    qint64 lastWall = 0;
+    bool torn = false;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+      const qint64 w = wall.elapsed();
+      const double c = cpuMs();
+      wallStall = std::max(wallStall, double(w - lastWall - 5));
+      cpuStall = std::max(cpuStall, c - lastCpu);
+      lastWall = w;
+      lastCpu = c;
+      const qint64 size = QFileInfo(path).size();
+      if (size != 3 && size != expected.size()) torn = true;  // the old file, or all of the new one
+    });
+    probe.start(5);
+    const int pollsBefore = plant.cycles();
+    wall.restart();
+    lastCpu = cpuMs();
+    {
+      SaveAs answer(path);
+      action(f, "actionExportAlarms")->trigger();
+    }
+    QVERIFY(waitFor([&] { return writesInBackground() == 0; }, 60000));
+    const qint64 took = wall.elapsed();
+    const int polls = plant.cycles() - pollsBefore;
+    probe.stop();
+    qInfo("export of 200 000 rows: %lld ms while %d polls went on; longest stall %.0f ms (event thread's CPU %.1f ms)",
+          took, polls, wallStall, cpuStall);
+    QVERIFY(!torn);
+    QCOMPARE(fileBytes(path), expected);
+    QVERIFY2(cpuStall <= 100, qPrintable(QString::number(cpuStall)));
+    // the polls kept their pace: one each 100 ms, give or take a period
+    QVERIFY2(polls >= took / 100 - 1, qPrintable(QStringLiteral("%1 polls in %2 ms").arg(polls).arg(took)));
+    QVERIFY(boxes.boxes.isEmpty());
   }
 };
 

@@ -28,6 +28,7 @@ QList<QStringList> exportAndReadBack(QAction *action, const QString &path) {
     SaveAs answer(path);
     action->trigger();
   }
+  waitForWrites();
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};
   QByteArray bytes = file.readAll();

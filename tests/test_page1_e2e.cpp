@@ -49,6 +49,7 @@ class TestPage1E2E : public QObject {
     QTemporaryDir dir;
     f.saveLogPath = [&] { return dir.filePath(QStringLiteral("log.txt")); };
     f.findChild<QAction *>(QStringLiteral("actionSaveLog"))->trigger();
+    waitForWrites();
     QFile saved(dir.filePath(QStringLiteral("log.txt")));
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(saved.readAll()), memoLines(f).join(QLatin1Char('\n')) + QLatin1Char('\n'));

@@ -7,7 +7,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QMessageBox>
+#include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QWindow>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -174,6 +177,64 @@ class TestSafety : public QObject {
     QCOMPARE(AskYesNo(QStringLiteral("确定关闭 3 号整流模块？")), yes);
     QCOMPARE(caption, QStringLiteral("确认"));
     QCOMPARE(text, QStringLiteral("确定关闭 3 号整流模块？"));
+  }
+
+  // A message box stays in front of the window (the window is its transient parent) and leaves
+  // it usable: not modal, the timers tick, the controls take clicks. Closing the window with a
+  // box open closes the box and ends the program: the event loop returns. So does closing it
+  // while a question waits, which then means No.
+  void boxesStayInFrontAndCloseWithTheWindow() {
+    QPointer<QMessageBox> box;
+    {
+      TestForm f;  // the real boxes
+      f.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&f));
+      f.RadioButton2->click();
+      setText(f, "Edit12", QStringLiteral("0"));
+      bool returned = false;
+      QTimer stuck;  // a click that waits for its box is let go, and the box is gone then
+      stuck.callOnTimeout([&] {
+        if (returned) return;
+        for (QWidget *w : QApplication::topLevelWidgets())
+          if (qobject_cast<QMessageBox *>(w)) w->close();
+      });
+      stuck.start(2000);
+      click(f, "Button29");  // refused with a box, and the click returns at once
+      returned = true;
+      for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *b = qobject_cast<QMessageBox *>(w); b && b->isVisible()) box = b;
+      QVERIFY(box);
+      QVERIFY(box->text().contains(QStringLiteral("'0' is not a valid port number")));
+      QVERIFY(box->windowHandle() && box->windowHandle()->transientParent() == f.windowHandle());
+      QVERIFY(!box->isModal() && !QApplication::activeModalWidget());
+      QSignalSpy ticks(f.Timer6, &SteadyTimer::timeout);
+      QVERIFY(ticks.wait(2000) && box->isVisible());
+      f.RadioButton1->click();  // the window takes clicks
+      QCOMPARE(f.Label6->text(), QStringLiteral("COMM:"));
+      // "关闭" with the box open: the program's event loop ends
+      QTimer::singleShot(0, &f, [&f] { click(f, "Button3"); });
+      QTimer watchdog;  // still running after 10 s: something kept the program alive
+      watchdog.callOnTimeout([] { QCoreApplication::exit(1); });
+      watchdog.start(10000);
+      QCOMPARE(QApplication::exec(), 0);
+      QVERIFY(!box || !box->isVisible());
+    }
+    QVERIFY(!box);  // gone with the window
+
+    TestForm f;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    bool answered = true;
+    QTimer::singleShot(0, &f, [&] { answered = AskYesNo(QStringLiteral("确定清除控制器中的全部告警记录？")); });
+    answerNextBox([&](QMessageBox *question) {
+      QVERIFY(question->windowHandle()->transientParent() == f.windowHandle());
+      f.close();
+    });
+    QTimer watchdog;
+    watchdog.callOnTimeout([] { QCoreApplication::exit(1); });
+    watchdog.start(10000);
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!answered);
   }
 
   // ---- refused numbers say which box and what it allows
@@ -449,6 +510,7 @@ class TestSafety : public QObject {
     f.log(QStringLiteral("设置成功"));
     f.saveLogPath = [&] { return path; };
     f.actionSaveLog->trigger();
+    waitForWrites();
     QCOMPARE(boxes.boxes.size(), 1);
     QVERIFY(boxes.boxes[0].first.startsWith(QStringLiteral("保存协议信息失败：") + path + QLatin1Char('\n')));
     QCOMPARE(boxes.boxes[0].second, QStringLiteral("error"));
@@ -457,6 +519,7 @@ class TestSafety : public QObject {
     SetSaveFileNameHook([&](const QString &, const QString &) { return path; });
     f.findChild<QAction *>(QStringLiteral("actionExportRecords"))->trigger();
     SetSaveFileNameHook({});
+    waitForWrites();
     QCOMPARE(boxes.boxes.size(), 2);
     QVERIFY(boxes.boxes[1].first.startsWith(QStringLiteral("无法保存 ") + path));
     QCOMPARE(node(path), before);
@@ -466,6 +529,7 @@ class TestSafety : public QObject {
     QVERIFY(QFile::link(file, link));
     f.saveLogPath = [&] { return link; };
     f.actionSaveLog->trigger();
+    waitForWrites();
     QCOMPARE(boxes.boxes.size(), 2);
     QCOMPARE(fileBytes(file, "<unreadable>"), QByteArray("设置成功\n"));
     QVERIFY(S_ISLNK(node(link).mode));

@@ -256,12 +256,14 @@ class TestWindow : public QObject {
     f.log(QStringLiteral("设置成功 not yet shown"));
     f.saveLogPath = [&] { return path; };
     save->trigger();
+    waitForWrites();
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(file.readAll()), memoLines(f).join(QLatin1Char('\n')) + QLatin1Char('\n'));
     QVERIFY(boxes.boxes.isEmpty());
     f.saveLogPath = [&] { return dir.filePath(QStringLiteral("no/such/folder/log.txt")); };
     save->trigger();
+    waitForWrites();
     QCOMPARE(boxes.boxes.size(), 1);
     QVERIFY(boxes.boxes[0].first.startsWith(QStringLiteral("保存协议信息失败：")));
     QVERIFY(boxes.boxes[0].first.contains(QStringLiteral("no/such/folder")));

@@ -6,8 +6,17 @@
 
 #include <functional>
 
-// A box with the text, the caption and one OK button, with no owner window: the main window
-// stays usable and timers keep running while it is shown; the call returns when it is closed.
+class QWidget;
+
+// The window the boxes and dialogs belong to: each is shown in front of it (the window is its
+// transient parent) and closes with it. The main window names itself when it is made.
+void SetDialogOwner(QWidget *window);
+// Closes every box and dialog that is open, as the window closes: none outlives it, so
+// closing the window ends the program. Boxes asked for afterwards are not shown.
+void CloseDialogs();
+
+// A box with the text, the caption and one OK button. It is not modal: the main window stays
+// usable and timers keep running while it is shown, and the call returns at once.
 void ShowMessageBox(const QString &text, const QString &caption);
 // Replaces the box (tests record the calls); an empty function restores the real box.
 using MessageBoxHook = std::function<void(const QString &text, const QString &caption)>;

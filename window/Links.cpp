@@ -81,7 +81,15 @@ void TForm1::buildLinkGroup() {
   onButton(Button29, &TForm1::Button29Click);
   CheckBoxAutoReconnect = placeControl<QCheckBox>(g, "CheckBoxAutoReconnect", QStringLiteral("自动重连"), 270, 52, 80, 16);
   connect(CheckBoxAutoReconnect, &QCheckBox::toggled, this, [this](bool on) {
-    if (!on && reconnectLink_) guarded([this] { stopReconnecting(); });
+    if (on || !reconnectLink_) return;
+    guarded([this] {
+      // a link that is up stays open; no further try is made
+      if (reconnect_.phase() == Reconnect::Phase::Unconfirmed)
+        forgetReconnect();
+      else
+        stopReconnecting();
+      showOperatorPanel();
+    });
   });
   reconnectTimer_ = new SteadyTimer(QStringLiteral("ReconnectTimer"), 1000, false, this);
   onTimer(reconnectTimer_, [this] { reconnectTry(); });
@@ -116,6 +124,7 @@ void TForm1::RadioButton2Click() {
 }
 
 void TForm1::Button29Click() {
+  linkDropped_ = false;
   if (reconnectLink_) return stopReconnecting();
   if (Button29->text() != kOpen) {
     closeLink();
@@ -160,6 +169,7 @@ void TForm1::openLink(Link *link) {
   setPanelText(1, QString());
   // nothing the previous link said is current
   freshness_.reset();
+  if (!reconnect_.active()) lastAnswerAt_ = QDateTime();  // the operator's new link has told nothing yet
   recordCountKnown_ = fetchAfterCount_ = false;
   showText(LabelRecordCount, QStringLiteral("记录数：未读"));
   resetModuleTable();
@@ -195,7 +205,7 @@ void TForm1::closeLink() {
 void TForm1::ClientSocket1Connect() {
   lanConnected = true;
   monitorLinkEvent(true, QStringLiteral("已连接 %1:%2").arg(ClientSocket1->peerName()).arg(ClientSocket1->peerPort()));
-  if (reconnectLink_) reconnected();
+  if (reconnect_.phase() == Reconnect::Phase::Opening) reconnectOpened();
   showOperatorPanel();
 }
 
@@ -205,7 +215,9 @@ void TForm1::ClientSocket1Error(int errorCode) {
   if (!linkOpen || serialLink) return;  // a socket left over from an earlier LAN link
   const QString reason = linkErrorReason(errorCode);
   const QString message = QStringLiteral("Asynchronous socket error %1").arg(errorCode);
-  if (!reconnectLink_) monitorLinkEvent(false, reason.isEmpty() ? message : message + QLatin1Char(' ') + reason);
+  linkDropped_ = true;
+  // the journal tells a link that was up going down; a try that never connected adds nothing
+  monitorLinkEvent(false, reason.isEmpty() ? message : message + QLatin1Char(' ') + reason);
   if (CheckBoxAutoReconnect->isChecked()) return linkLost(reason);
   closeLink();
   ShowMessageBox(message + (reason.isEmpty() ? QString() : QLatin1Char('\n') + reason),
@@ -217,6 +229,7 @@ void TForm1::ClientSocket1Error(int errorCode) {
 void TForm1::Comm1RequestHangup(QObject *) {
   if (!linkOpen || !serialLink) return;  // left over from a link already closed
   const QString message = QStringLiteral("Serial port %1 was disconnected; the link is closed").arg(Comm1->CommName());
+  linkDropped_ = true;
   monitorLinkEvent(false, message);
   if (CheckBoxAutoReconnect->isChecked()) return linkLost(QStringLiteral("串口设备已断开"));
   closeLink();
@@ -229,27 +242,24 @@ void TForm1::ClientSocket1Read() { lanLink_->readAvailable(); }
 // ---------------------------------------------------------------- reconnecting
 
 namespace {
-// Seconds before try k (from 0): 1, 2, 4, 8, 16, then every 30.
-int reconnectDelay(int tries) {
-  static constexpr int kDelays[] = {1, 2, 4, 8, 16, 30};
-  return kDelays[std::min<int>(tries, std::size(kDelays) - 1)];
-}
+QString timeNow() { return QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")); }
 }  // namespace
 
+// The link dropped, or a try failed or lost its link before the controller answered on it:
+// the next try waits longer each time (Reconnect), and the log counts the tries.
 void TForm1::linkLost(const QString &what) {
-  Link *link = reconnectLink_ ? reconnectLink_ : link_;
-  const bool first = !reconnectLink_;
+  Link *link = reconnect_.active() ? reconnectLink_ : link_;
+  const bool first = !reconnect_.active();
   closeLink();
   reconnectLink_ = link;
+  const int delay = reconnect_.lost();
   showLinkOpen();  // the link button stops the tries
-  const int delay = reconnectDelay(reconnectTries_);
   const QString next = QDateTime::currentDateTime().addSecs(delay).toString(QStringLiteral("HH:mm:ss"));
   reconnectNote_ = QStringLiteral("断开（%1），%2 重连").arg(what, next);
   log(QStringLiteral("%1 %2：%3，%4 s 后第 %5 次重连")
-          .arg(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")),
-               first ? QStringLiteral("连接断开") : QStringLiteral("重连失败"), what)
+          .arg(timeNow(), first ? QStringLiteral("连接断开") : QStringLiteral("重连失败"), what)
           .arg(delay)
-          .arg(reconnectTries_ + 1));
+          .arg(reconnect_.tries() + 1));
   reconnectTimer_->setInterval(delay * 1000);
   reconnectTimer_->setEnabled(true);
   showOperatorPanel();
@@ -258,8 +268,8 @@ void TForm1::linkLost(const QString &what) {
 void TForm1::reconnectTry() {
   reconnectTimer_->setEnabled(false);
   if (!reconnectLink_) return;
-  ++reconnectTries_;
-  reconnectNote_ = QStringLiteral("第 %1 次重连…").arg(reconnectTries_);
+  const int attempt = reconnect_.begin();
+  reconnectNote_ = QStringLiteral("第 %1 次重连…").arg(attempt);
   if (reconnectLink_ == serialLink_) {
     try {
       serialLink_->open();
@@ -267,26 +277,36 @@ void TForm1::reconnectTry() {
       return linkLost(QString::fromStdString(e.what()).section(QLatin1Char('\n'), 0, 0));
     }
     openLink(serialLink_);
-    reconnected();
+    reconnectOpened();
   } else {
     openLink(lanLink_);
-    lanLink_->open();  // reconnected() when it connects, linkLost() when it fails
+    lanLink_->open();  // reconnectOpened() when it connects, linkLost() when it fails
   }
   showOperatorPanel();
 }
 
-void TForm1::reconnected() {
-  log(QStringLiteral("%1 已重新连接（第 %2 次重连）")
-          .arg(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")))
-          .arg(reconnectTries_));
-  forgetReconnect();
+// The try's link is up. It counts as reconnected once the controller answers on it: polling
+// goes on at once if it is wanted, and any request the operator sends proves it too.
+void TForm1::reconnectOpened() {
+  reconnect_.opened();
+  reconnectNote_ = QStringLiteral("第 %1 次重连：已连接，等待应答").arg(reconnect_.tries());
+  log(QStringLiteral("%1 第 %2 次重连：已连接，等待控制器应答").arg(timeNow()).arg(reconnect_.tries()));
   rememberLink();
-  Timer2Timer();  // polling goes on at once if the status page is shown
+  Timer2Timer();
+}
+
+// An intact answer came on the open link.
+void TForm1::linkAnswered() {
+  const int tries = reconnect_.tries();
+  if (!reconnect_.answered()) return;
+  log(QStringLiteral("%1 已重新连接（第 %2 次重连）").arg(timeNow()).arg(tries));
+  forgetReconnect();
+  showOperatorPanel();
 }
 
 void TForm1::forgetReconnect() {
+  reconnect_.stop();
   reconnectLink_ = nullptr;
-  reconnectTries_ = 0;
   reconnectNote_.clear();
   reconnectTimer_->setEnabled(false);
 }

@@ -42,9 +42,10 @@ QString linkText(bool linkOpen, bool serialLink, bool lanConnected, const QStrin
   return lanConnected ? lan : lan + QStringLiteral(" 连接中…");
 }
 
-QString operatorPanelText(const QString &link, const QString &chain, const QString &lastReadError) {
+QString operatorPanelText(const QString &link, const QString &chain, const QString &recording,
+                          const QString &lastReadError) {
   QStringList parts;
-  for (const QString &part : {link, chain, lastReadError})
+  for (const QString &part : {link, chain, recording, lastReadError})
     if (!part.isEmpty()) parts << part;
   return parts.join(QStringLiteral(" | "));
 }
@@ -158,8 +159,7 @@ void TForm1::updateOperatorPanel() {
 void TForm1::showOperatorPanel() {
   QString link = linkText(linkOpen, serialLink, lanConnected, linkWhere_);
   if (!reconnectNote_.isEmpty()) link += QLatin1Char(' ') + reconnectNote_;
-  const QString text = operatorPanelText(link,
-                                         chainProgress_.text(), lastReadError_);
+  const QString text = operatorPanelText(link, chainProgress_.text(), recordingText(), lastReadError_);
   if (text == panelText(0)) return;
   setPanelText(0, text);
   StatusPanels[0]->setToolTip(text);  // the whole text, should the panel be too narrow for it

@@ -1,5 +1,6 @@
 // Status panel 0, the operator's panel: which link is open, how far the running chain of
-// requests has got (or where and why it stopped), and the last read error with its time.
+// requests has got (or where and why it stopped), whether a recording runs, and the last read
+// error with its time.
 // Pure logic: the window feeds it events and shows its text; tests drive it directly.
 #pragma once
 
@@ -63,4 +64,5 @@ class ChainProgress {
 };
 
 // The panel's text: the non-empty parts joined with a separator.
-QString operatorPanelText(const QString &link, const QString &chain, const QString &lastReadError);
+QString operatorPanelText(const QString &link, const QString &chain, const QString &recording,
+                          const QString &lastReadError);

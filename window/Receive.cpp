@@ -107,6 +107,7 @@ void TForm1::comm_fenjie(QObject *Sender, int length) {
     refuseDamaged();
     return;
   }
+  linkAnswered();  // the controller answers on this link
   // an answer that came through clears what panel 1 said of an earlier failed exchange
   const QString shown = panelText(1);
   if (shown == kChecksumError || shown == QStringLiteral("通讯超时") || shown.startsWith(QStringLiteral("未发送：")) ||

@@ -1,6 +1,7 @@
 #include "window/TableExport.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
 
 #include "window/Controls.h"
@@ -8,40 +9,50 @@
 #include "window/Unit1.h"
 #include "window/WholeFile.h"
 
+QByteArray csvLine(const QStringList &fields) {
+  QStringList quoted;
+  for (QString field : fields) {
+    if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) || field.contains(QLatin1Char('\n')) ||
+        field.contains(QLatin1Char('\r'))) {
+      field.replace(QLatin1String("\""), QLatin1String("\"\""));
+      field = QLatin1Char('"') + field + QLatin1Char('"');
+    }
+    quoted << field;
+  }
+  return quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
+}
+
 QByteArray csvText(const QList<QStringList> &rows) {
   QByteArray out("\xEF\xBB\xBF");
-  for (const QStringList &row : rows) {
-    QStringList fields;
-    for (QString field : row) {
-      if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
-          field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'))) {
-        field.replace(QLatin1String("\""), QLatin1String("\"\""));
-        field = QLatin1Char('"') + field + QLatin1Char('"');
-      }
-      fields << field;
-    }
-    out += fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
-  }
+  for (const QStringList &row : rows) out += csvLine(row);
   return out;
 }
 
 void exportFile(const QString &caption, const QString &suggestedName, const QString &filter,
-                const std::function<QByteArray(QString *error)> &bytes) {
+                const std::function<FileProducer(QString *error)> &snapshot) {
   const QString path = AskSaveFileName(caption, suggestedName, filter);
   if (path.isEmpty()) return;  // cancelled
+  auto failed = [path](const QString &error) {
+    if (!error.isEmpty())
+      ShowMessageBox(QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), error),
+                     QStringLiteral("error"));
+  };
   QString error;
-  const QByteArray content = bytes(&error);
-  if (error.isEmpty()) error = writeWholeFile(path, content);
-  if (!error.isEmpty())
-    ShowMessageBox(QStringLiteral("无法保存 %1：%2").arg(QDir::toNativeSeparators(path), error),
-                   QStringLiteral("error"));
+  FileProducer produce = snapshot(&error);
+  if (!error.isEmpty() || !produce) return failed(error);
+  writeWholeFileLater(path, std::move(produce), QCoreApplication::instance(), failed);
 }
 
 // ---------------------------------------------------------------- the window's side
 
 void TForm1::exportTable(const QTableWidget *table, const QString &suggestedName) {
   exportFile(QStringLiteral("导出CSV"), suggestedName, QStringLiteral("CSV (*.csv)"),
-             [table](QString *) { return csvText(shownRows(*table)); });
+             [table](QString *) -> FileProducer {
+               return [bytes = csvText(shownRows(*table))](QIODevice &out) {
+                 out.write(bytes);
+                 return QString();
+               };
+             });
 }
 
 QAction *TForm1::addMenuAction(QWidget *owner, const QString &text, const char *name, std::function<void()> what) {

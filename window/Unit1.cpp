@@ -19,6 +19,7 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <memory>
 
 #include "link/Comm.h"
 #include "protocol/Conversions.h"
@@ -39,6 +40,7 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, int left, 
 TForm1::TForm1(QWidget *parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("Form1"));
   clockSource = [] { return QDateTime::currentDateTimeUtc(); };
+  SetDialogOwner(this);
   buildWindow();
   paintPacer = new PaintPacer(this);
   FormCreate();
@@ -272,8 +274,10 @@ void TForm1::FormCreate() {
 void TForm1::FormClose() {
   if (closed_) return;
   closed_ = true;
+  CloseDialogs();  // no box outlives the window
   forgetReconnect();
   closeLink();
+  finishWritesInBackground();  // no file is left half-written
 }
 
 void TForm1::closeEvent(QCloseEvent *e) {
@@ -298,17 +302,24 @@ void TForm1::saveLog() {
   const QString path = saveLogPath ? saveLogPath() : QString();
   if (path.isEmpty()) return;
   Memo1->flush();
-  const LogStore &lines = Memo1->store();
-  const QString error = writeWholeFile(path, [&lines](QIODevice &out) {
-    for (int i = 0; i < lines.size(); ++i) {
-      const std::string line = lines.line(i);
-      out.write(line.data(), static_cast<qint64>(line.size()));
-      out.putChar('\n');
-    }
-  });
-  if (!error.isEmpty())
-    ShowMessageBox(QStringLiteral("保存协议信息失败：%1\n%2").arg(QDir::toNativeSeparators(path), error),
-                   QStringLiteral("error"));
+  // a copy of the lines is written out on a worker thread: the log and the links go on
+  auto lines = std::make_shared<const LogStore>(Memo1->store());
+  writeWholeFileLater(
+      path,
+      [lines](QIODevice &out) {
+        for (int i = 0; i < lines->size(); ++i) {
+          const std::string line = lines->line(i);
+          out.write(line.data(), static_cast<qint64>(line.size()));
+          out.putChar('\n');
+        }
+        return QString();
+      },
+      this,
+      [path](const QString &error) {
+        if (!error.isEmpty())
+          ShowMessageBox(QStringLiteral("保存协议信息失败：%1\n%2").arg(QDir::toNativeSeparators(path), error),
+                         QStringLiteral("error"));
+      });
 }
 
 QString TForm1::panelText(int panel) const {

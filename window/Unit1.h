@@ -30,6 +30,7 @@
 #include "protocol/Status.h"
 #include "pages/StatusRows.h"
 #include "link/Exchange.h"
+#include "link/Reconnect.h"
 #include "protocol/Frame.h"
 #include "window/OperatorPanel.h"
 
@@ -238,7 +239,7 @@ class TForm1 : public QMainWindow {
   std::function<QDateTime()> clockSource;
   ClockSnapshot clockSnapshot;
 
-  // ---- status panel 0: link, chain progress, last read error (window/OperatorPanel.cpp)
+  // ---- status panel 0: link, chain progress, recording, last read error (window/OperatorPanel.cpp)
   // A chain cannot go on (time-out, damaged answer, no link open).
   void chainStopped(ChainStop why);
   // The request of chain `tag` (a RequestTag) cannot go on: the chain ends there. Requests of
@@ -358,16 +359,19 @@ class TForm1 : public QMainWindow {
   LanLink *lanLink_ = nullptr;
   Link *link_ = nullptr;  // the open one
   // Reconnecting after a drop the operator did not ask for, with "自动重连" ticked: tries with
-  // back-off until one succeeds or the operator stops it (the link button, or unticking).
+  // back-off (Reconnect) until the controller answers on a new link or the operator stops it
+  // (the link button, or unticking).
   void linkLost(const QString &what);
   void reconnectTry();
-  void reconnected();
+  void reconnectOpened();
   void stopReconnecting();
   void forgetReconnect();
+  // An intact answer came on the open link: a reconnect is done.
+  void linkAnswered();
   QCheckBox *CheckBoxAutoReconnect = nullptr;
   SteadyTimer *reconnectTimer_ = nullptr;
+  Reconnect reconnect_;
   Link *reconnectLink_ = nullptr;  // the link to open again, while reconnecting
-  int reconnectTries_ = 0;
   QString reconnectNote_;  // for panel 0
 
   // ---- system status page and rectifier modules (pages/Status.cpp, pages/Modules.cpp)
@@ -402,6 +406,9 @@ class TForm1 : public QMainWindow {
   QElapsedTimer freshnessClock_;
   bool statusShownLive_ = false;
   QLabel *LabelLastAnswer = nullptr;
+  QDateTime lastAnswerAt_;    // of the last status or AC answer shown; none since the operator opened the link
+  bool linkDropped_ = false;  // the link went away without the operator closing it
+  void showLastAnswer();
   std::array<bool, status::kModules + 1> gridRowKnown_{};
   std::vector<QLineEdit *> statusBoxes_;  // by row of status::measurements()
   std::vector<TShape *> statusLamps_;     // by row of status::lamps()
@@ -466,6 +473,8 @@ class TForm1 : public QMainWindow {
   void monitorModulesShown();
   void monitorLinkEvent(bool up, const QString &message);
   bool recording() const;
+  // Panel 0's part on the recording: "记录中", what happened to its file, or why it stopped.
+  QString recordingText() const;
   // PC time for the journal, trends and recording, ms since 1970 UTC; tests replace it.
   std::function<qint64()> monitorClock;
   // A new alarm: a beep (when sound, "告警提示音" ticked) and the taskbar entry flashing.

@@ -1,8 +1,11 @@
 #include "window/WholeFile.h"
 
 #include <QFile>
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSaveFile>
+#include <QThreadPool>
 
 #include <sys/stat.h>
 
@@ -45,12 +48,60 @@ QString writeWholeFile(const QString &path, const FileProducer &produce) {
   // operator meant and never a link.
   QSaveFile file(target);
   if (!file.open(QIODevice::WriteOnly)) return file.errorString();
-  produce(file);
+  const QString refused = produce(file);
+  if (!refused.isEmpty()) {
+    file.cancelWriting();
+    return refused;
+  }
   // a failed write is remembered by the file, and commit then refuses to replace the target
   if (!file.commit()) return file.errorString();
   return QString();
 }
 
 QString writeWholeFile(const QString &path, const QByteArray &bytes) {
-  return writeWholeFile(path, [&bytes](QIODevice &out) { out.write(bytes); });
+  return writeWholeFile(path, [&bytes](QIODevice &out) {
+    out.write(bytes);
+    return QString();
+  });
 }
+
+// ---------------------------------------------------------------- in the background
+
+namespace {
+
+QThreadPool &writers() {
+  // ended with the program, after the writes under way are finished
+  static QThreadPool pool;
+  static const bool once = [] {
+    pool.setObjectName(QStringLiteral("FileWriters"));
+    pool.setMaxThreadCount(1);  // one after the other, as asked for
+    return true;
+  }();
+  (void)once;
+  return pool;
+}
+
+int gPending = 0;  // touched on the window's thread only
+
+}  // namespace
+
+void writeWholeFileLater(const QString &path, FileProducer produce, QObject *context,
+                         std::function<void(const QString &error)> done) {
+  ++gPending;
+  QPointer<QObject> guard(context);
+  writers().start([path, produce = std::move(produce), guard, done = std::move(done)] {
+    const QString error = writeWholeFile(path, produce);
+    // the application object lives as long as the event loop that runs this
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [guard, done, error] {
+          --gPending;
+          if (guard && done) done(error);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void finishWritesInBackground() { writers().waitForDone(); }
+
+int writesInBackground() { return gPending; }

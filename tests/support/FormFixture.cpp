@@ -13,6 +13,7 @@
 #include "sim/launch/Powersim.h"
 #include "window/HandlerSupport.h"
 #include "window/ProtocolLog.h"
+#include "window/WholeFile.h"
 
 namespace testsupport {
 
@@ -33,6 +34,10 @@ SaveAs::SaveAs(const QString &path) {
   SetSaveFileNameHook([path](const QString &, const QString &) { return path; });
 }
 SaveAs::~SaveAs() { SetSaveFileNameHook({}); }
+
+void waitForWrites() {
+  if (!waitFor([] { return writesInBackground() == 0; }, 60000)) qFatal("a file write never ended");
+}
 
 QStringList memoLines(const TestForm &form) {
   // the lines logged so far are shown within the log's batch period

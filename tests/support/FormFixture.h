@@ -40,6 +40,10 @@ struct SaveAs {
   ~SaveAs();
 };
 
+// Waits until the files the window writes in the background (exports, the saved log) are
+// written and what it says of them has been said.
+void waitForWrites();
+
 // The protocol log as shown, once the lines logged so far have been shown.
 QStringList memoLines(const TestForm &form);
 QString lastMemoLine(const TestForm &form);

@@ -13,6 +13,11 @@ ScriptedPeer::ScriptedPeer() {
   connect(&server_, &QTcpServer::newConnection, this, [this] {
     while (QTcpSocket *s = server_.nextPendingConnection()) {
       ++connections;
+      if (dropOnAccept) {
+        s->close();
+        s->deleteLater();
+        continue;
+      }
       client_ = s;
       connect(s, &QTcpSocket::readyRead, this, [this, s] {
         const QByteArray bytes = s->readAll();

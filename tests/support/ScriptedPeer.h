@@ -33,6 +33,7 @@ class ScriptedPeer : public QObject {
   int requests = 0;
   int connections = 0;
   int owed() const { return int(due_.size()); }  // answers not sent yet
+  bool dropOnAccept = false;  // closes each connection as soon as it is accepted
   bool connected() const { return client_ && client_->state() == QAbstractSocket::ConnectedState; }
   void send(const QByteArray &bytes);
   void dropClient();

@@ -2,6 +2,8 @@
 // the status and AC data, the modules listed and each one's status bits, fault code and current.
 #pragma once
 
+#include <QTabWidget>
+
 #include <map>
 #include <optional>
 
@@ -58,5 +60,13 @@ struct ScriptedPlant {
   // Cycles that have read their last module.
   int cycles() const { return count(QStringLiteral("41/0E %1").arg(modules.last(), 2, 10, QLatin1Char('0'))); }
 };
+
+// Opens the window's LAN link to the plant, shows the status page and waits for the first
+// polling cycle to end; false when it does not.
+inline bool pollPlant(TestForm &form, ScriptedPlant &plant) {
+  if (!openLan(form, plant.peer.port())) return false;
+  form.PageControl1->setCurrentIndex(1);
+  return waitFor([&] { return plant.cycles() >= 1; }, 5000);
+}
 
 }  // namespace testsupport

@@ -108,6 +108,7 @@ class TestForm : public TForm1 {
   using TForm1::recording;
   using TForm1::monitorStatusShown;
   using TForm1::monitorModulesShown;
+  using TForm1::monitorLinkEvent;
 
   // ---- the window's size on the screen
   using TForm1::initialGeometry;
