@@ -141,6 +141,10 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
       o.help = true;
       return o;
     }
+    if (a == "--version") {
+      o.version = true;
+      return o;
+    }
     // --option VALUE or --option=VALUE
     std::string opt = a, value;
     bool inlineValue = false;
@@ -219,8 +223,7 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
 }
 
 const char *usageText() {
-  return "usage: powerhost-exporter [--listen HOST:PORT] [--interval SECONDS]\n"
-         "                          --controller NAME=URL [--controller NAME=URL ...]\n"
+  return "Usage: powerhost-exporter [OPTION...] --controller NAME=URL...\n"
          "\n"
          "Polls -48 V power controllers and serves their status to Prometheus at\n"
          "http://HOST:PORT/metrics (text format 0.0.4). Nothing but reads is ever sent.\n"
@@ -233,6 +236,7 @@ const char *usageText() {
          "  --controller NAME=URL   a controller to poll; NAME is its label controller=\"NAME\"\n"
          "                          (letters, digits, _ - . :). Repeat for each controller.\n"
          "  --help                  this text\n"
+         "  --version               the program's version\n"
          "\n"
          "URL:\n"
          "  tcp://HOST:PORT[?address=N]                 a controller on the LAN\n"

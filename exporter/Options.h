@@ -38,6 +38,7 @@ struct Options {
   double intervalSeconds = 5;
   std::vector<ControllerEntry> controllers;
   bool help = false;
+  bool version = false;
 };
 
 // The arguments after the program name. On failure, error is one line saying what is wrong.

@@ -31,6 +31,10 @@ int main(int argc, char **argv) {
     std::fputs(exporter::usageText(), stdout);
     return 0;
   }
+  if (options->version) {
+    std::puts("powerhost-exporter " POWERHOST_VERSION);
+    return 0;
+  }
   // A peer that hangs up while an answer goes out must not end the program.
   std::signal(SIGPIPE, SIG_IGN);
   QCoreApplication app(argc, argv);

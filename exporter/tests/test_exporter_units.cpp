@@ -148,8 +148,12 @@ class TestExporterUnits : public QObject {
   void helpAndWarning() {
     std::string why;
     QVERIFY(parseOptions({"--controller", "a=tcp://h:1", "--help"}, why)->help);
+    // neither needs a controller, and what follows is not looked at
+    QVERIFY(parseOptions({"--version", "--bogus"}, why)->version);
+    QVERIFY(!parseOptions({"--help"}, why)->version);
     const QString usage = QString::fromLatin1(usageText());
-    for (const char *w : {"--listen", "--interval", "--controller", "tcp://", "serial:", "address=", "baud=", "/metrics"})
+    for (const char *w : {"--listen", "--interval", "--controller", "tcp://", "serial:", "address=", "baud=", "/metrics",
+                          "--version"})
       QVERIFY2(usage.contains(QLatin1String(w)), w);
     Options o;
     QVERIFY(listenWarning(o).empty());
