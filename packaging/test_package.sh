@@ -48,7 +48,6 @@ for lib in libqt6core6 libqt6network6 libqt6widgets6 libqt6charts6 libqt6gui6 li
 done
 [[ "$(dpkg-deb -f "$deb" Recommends)" == *fonts-noto-cjk* ]] || fail "fonts-noto-cjk is not recommended"
 # what apt would install on a system with nothing installed yet, from this machine's package
-# lists (when it has them): the dependencies resolve, and the Qt run-time and the font come
 # lists (when it has them): the dependencies resolve, and the Qt run-time and the font come.
 # It takes a while, so it runs beside the checks below.
 apt_sim=""
