@@ -289,10 +289,8 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
 }
 
 const char *usageText() {
-  return "usage: powerhost-exporter [--listen HOST:PORT] [--interval SECONDS] [--max-age SECONDS]\n"
-         "                          --controller NAME=URL [--controller NAME=URL ...]\n"
-         "       powerhost-exporter --config FILE [--listen HOST:PORT] [--interval S] [--max-age S]\n"
-         "       powerhost-exporter --version | --help\n"
+  return "Usage: powerhost-exporter [OPTION...] --controller NAME=URL...\n"
+         "  or:  powerhost-exporter [OPTION...] --config FILE\n"
          "\n"
          "Polls -48 V power controllers and serves their status to Prometheus at\n"
          "http://HOST:PORT/metrics (text format 0.0.4). Nothing but reads is ever sent.\n"

@@ -22,6 +22,9 @@ ensure_packages() {
 BUILD_PACKAGES=(g++ cmake make qt6-base-dev qt6-charts-dev libgl-dev fonts-noto-cjk fontconfig libyaml-cpp-dev zlib1g-dev)
 # prometheus: promtool and the server, for the exporter's tests only
 TEST_PACKAGES=(prometheus)
+# the Debian package (scripts/package) and its test: manual pages from --help, the package's
+# dependencies, its checks
+PACKAGE_PACKAGES=(help2man dpkg-dev file lintian desktop-file-utils)
 
 # A compiler cache, when the machine has one, with paths taken relative to the tree so that
 # clones of it share what was compiled before. Nothing installs it: without it builds are as

@@ -52,7 +52,11 @@ bool toRecord(const std::string &s, std::array<uint8_t, 8> &out) {
 }  // namespace
 
 const char *usageText() {
-  return "usage: powersim [options]\n"
+  return "Usage: powersim [options]\n"
+         "\n"
+         "Answers the host's requests as the power system's monitoring controller does,\n"
+         "over TCP and/or a pseudo-terminal, with faults on request.\n"
+         "\n"
          "  --listen HOST:PORT   TCP link (default 127.0.0.1:5001; port 0 picks a free port)\n"
          "  --pty                pseudo-terminal link (alone it replaces the default TCP link)\n"
          "  --link PATH          symlink PATH to the pseudo-terminal (implies --pty)\n"
@@ -75,7 +79,8 @@ const char *usageText() {
          "  --module-fault N:CODE[:STATUS]  module N reports fault CODE and STATUS bits\n"
          "  --verbose            log requests and answers with timestamps to stderr\n"
          "  --stats              print statistics to stdout at exit and on SIGUSR1\n"
-         "  --help               this text\n";
+         "  --help               this text\n"
+         "  --version            the program's version\n";
 }
 
 std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &error) {
@@ -104,6 +109,8 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
     };
     if (a == "--help" || a == "-h") {
       o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
     } else if (a == "--pty") {
       o.pty = true;
     } else if (a == "--verbose") {

@@ -22,6 +22,7 @@ struct Options {
   bool verbose = false;
   bool stats = false;
   bool help = false;
+  bool version = false;
 };
 
 // Parses the arguments after the program name; on failure error says why.

@@ -38,6 +38,10 @@ int main(int argc, char **argv) {
     std::fputs(sim::usageText(), stdout);
     return 0;
   }
+  if (options->version) {
+    std::puts("powersim " POWERHOST_VERSION);
+    return 0;
+  }
 
   std::fputs(sim::listenWarning(*options).c_str(), stderr);
 

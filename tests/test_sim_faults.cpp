@@ -181,6 +181,9 @@ class TestSimFaults : public QObject {
     QVERIFY(o && sim::listenWarning(*o).empty());
     o = sim::parseOptions({"--modules", ""}, err);
     QVERIFY(o && o->controller.modules.empty());
+    o = sim::parseOptions({"--version"}, err);
+    QVERIFY(o && o->version && !o->help);
+    QVERIFY(QByteArray(sim::usageText()).contains("--version"));
     o = sim::parseOptions({"--alarms", "load-fuse,battery-fuse,smoke,ac-breaker", "--module-fault", "3:3:0x24",
                            "--module-fault", "12:1", "--alarm-rate", "0.25"},
                           err);

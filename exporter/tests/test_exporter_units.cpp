@@ -184,7 +184,9 @@ class TestExporterUnits : public QObject {
   void helpAndWarning() {
     std::string why;
     QVERIFY(parseOptions({"--controller", "a=tcp://h:1", "--help"}, why)->help);
-    QVERIFY(parseOptions({"--version"}, why)->version);
+    // neither needs a controller, and what follows is not looked at
+    QVERIFY(parseOptions({"--version", "--bogus"}, why)->version);
+    QVERIFY(!parseOptions({"--help"}, why)->version);
     const QString usage = QString::fromLatin1(usageText());
     for (const char *w : {"--listen", "--interval", "--max-age", "--controller", "--config", "--version", "tcp://",
                           "serial:", "address=", "baud=", "/metrics", "max_age:", "labels:", "SIGHUP"})
