@@ -291,6 +291,7 @@ class TestLateE2E : public QObject {
       SaveAs answer(trendPath);
       f.findChild<QAction *>(QStringLiteral("actionExportTrendCsv"))->trigger();
     }
+    waitForWrites();
     checkTrend(trendPath, w, watch.wrong, &sampled);
     QVERIFY(sampled >= 4);
     QVERIFY2(watch.wrong.isEmpty(), qPrintable(watch.wrong.join('\n')));
