@@ -370,8 +370,10 @@ class TestMonitorE2E : public QObject {
     QVERIFY(!torn);
     QCOMPARE(fileBytes(path), expected);
     QVERIFY2(cpuStall <= 100, qPrintable(QString::number(cpuStall)));
-    // the polls kept their pace: one each 100 ms, give or take a period
-    QVERIFY2(polls >= took / 100 - 1, qPrintable(QStringLiteral("%1 polls in %2 ms").arg(polls).arg(took)));
+    // Polling went on while the file was written: one poll is due each 100 ms. A window whose
+    // thread the export held would make none; half the pace leaves room for a loaded machine
+    // (the checked builds run several times slower), where a poll's own exchange takes longer.
+    QVERIFY2(polls >= took / 200, qPrintable(QStringLiteral("%1 polls in %2 ms").arg(polls).arg(took)));
     QVERIFY(boxes.boxes.isEmpty());
   }
 };
