@@ -5,6 +5,8 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "exporter/YamlRead.h"
+
 #include <algorithm>
 #include <set>
 
@@ -12,40 +14,7 @@ namespace exporter {
 
 namespace {
 
-// A reading failed: the error names the line of the node it is about.
-struct Fault {
-  YAML::Mark mark;
-  std::string what;
-};
-
-std::string lineOf(const YAML::Mark &m) { return m.line >= 0 ? "line " + std::to_string(m.line + 1) + ": " : ""; }
-
-// The text of a scalar value; a Fault for a list, a map or nothing.
-std::string scalar(const YAML::Node &n, const std::string &key) {
-  if (!n.IsScalar()) throw Fault{n.Mark(), key + ": a single value is wanted here"};
-  return n.Scalar();
-}
-
-// The keys of a map, each once; a Fault for anything but a map, a repeated key or one not in
-// `known`.
-std::vector<std::pair<std::string, YAML::Node>> entries(const YAML::Node &map, const std::string &what,
-                                                        const std::vector<const char *> &known) {
-  if (!map.IsMap()) throw Fault{map.Mark(), what + ": a map of keys and values is wanted here"};
-  std::vector<std::pair<std::string, YAML::Node>> out;
-  std::set<std::string> seen;
-  for (const auto &kv : map) {
-    const std::string key = scalar(kv.first, what + " key");
-    if (!seen.insert(key).second) throw Fault{kv.first.Mark(), what + ": \"" + key + "\" is given twice"};
-    const bool listed = std::any_of(known.begin(), known.end(), [&](const char *k) { return key == k; });
-    if (!known.empty() && !listed) {
-      std::string names;
-      for (const char *k : known) names += std::string(names.empty() ? "" : ", ") + k;
-      throw Fault{kv.first.Mark(), what + ": unknown key \"" + key + "\" (known: " + names + ")"};
-    }
-    out.emplace_back(key, kv.second);
-  }
-  return out;
-}
+using namespace yamlread;
 
 // Label names as Prometheus takes them; the info series' own labels are taken.
 void checkLabel(const std::string &name, const std::string &value, const YAML::Mark &mark, const std::string &where) {
@@ -110,6 +79,25 @@ const Key kKeys[] = {
      }},
     {"interval", [](const YAML::Node &v, Options &o) { o.intervalSeconds = seconds<parseInterval>(v, "interval"); }},
     {"max_age", [](const YAML::Node &v, Options &o) { o.maxAgeSeconds = seconds<parseMaxAge>(v, "max_age"); }},
+    {"nut",
+     [](const YAML::Node &v, Options &o) {
+       o.nut.enabled = true;
+       if (v.IsNull()) return;  // "nut:" alone: on, with the defaults
+       for (const auto &[key, value] : entries(v, "nut", {"listen", "low_battery_voltage", "idle_timeout", "users"})) {
+         const std::string k = "nut." + key;
+         std::string why;
+         bool ok = true;
+         if (key == "listen") ok = parseListen(scalar(value, k), o.nut.listenHost, o.nut.listenPort, why);
+         else if (key == "low_battery_voltage") ok = parseLowBattery(scalar(value, k), o.nut.lowBatteryVolts, why);
+         else if (key == "idle_timeout") ok = parseIdleTimeout(scalar(value, k), o.nut.idleTimeoutSeconds, why);
+         else if (!value.IsNull())
+           for (const auto &[name, password] : entries(value, k, {})) {
+             if (!checkNutUser(name, scalar(password, k + "." + name), why)) throw Fault{password.Mark(), k + ": " + why};
+             o.nut.users[name] = password.Scalar();
+           }
+         if (!ok) throw Fault{value.Mark(), k + ": " + why};
+       }
+     }},
     {"controllers",
      [](const YAML::Node &v, Options &o) {
        if (v.IsNull()) return;
@@ -121,37 +109,35 @@ const Key kKeys[] = {
 }  // namespace
 
 std::optional<Options> parseConfig(const std::string &yaml, std::string &error) {
-  Options o;
-  try {
-    const YAML::Node root = YAML::Load(yaml);
+  return readYaml<Options>(yaml, error, [](const YAML::Node &root, Options &o) {
     if (root.IsNull()) throw Fault{root.Mark(), "the file holds no settings"};
     std::vector<const char *> known;
     for (const Key &k : kKeys) known.push_back(k.name);
     for (const auto &[key, value] : entries(root, "the file", known))
       for (const Key &k : kKeys)
         if (key == k.name) k.read(value, o);
-  } catch (const Fault &f) {
-    error = lineOf(f.mark) + f.what;
-    return std::nullopt;
-  } catch (const YAML::Exception &e) {
-    error = lineOf(e.mark) + "not YAML: " + e.msg;
-    return std::nullopt;
-  }
-  return o;
+  });
 }
 
-std::optional<Options> loadConfig(const std::string &path, std::string &error) {
+bool readSettingsFile(const std::string &path, std::string &text, std::string &error) {
   QFile f(QString::fromStdString(path));
   if (!f.open(QIODevice::ReadOnly)) {
     error = path + ": " + f.errorString().toStdString();
-    return std::nullopt;
+    return false;
   }
-  const QByteArray text = f.read(qint64(kMaxConfigBytes) + 1);
-  if (text.size() > qsizetype(kMaxConfigBytes)) {
+  const QByteArray bytes = f.read(qint64(kMaxConfigBytes) + 1);
+  if (bytes.size() > qsizetype(kMaxConfigBytes)) {
     error = path + ": larger than " + std::to_string(kMaxConfigBytes / (1024 * 1024)) + " MiB";
-    return std::nullopt;
+    return false;
   }
-  auto o = parseConfig(text.toStdString(), error);
+  text = bytes.toStdString();
+  return true;
+}
+
+std::optional<Options> loadConfig(const std::string &path, std::string &error) {
+  std::string text;
+  if (!readSettingsFile(path, text, error)) return std::nullopt;
+  auto o = parseConfig(text, error);
   if (!o) {
     error = path + ": " + error;
     return std::nullopt;
@@ -172,6 +158,13 @@ std::optional<Options> effectiveOptions(const Options &commandLine, std::string 
     o->listenPort = commandLine.listenPort;
   }
   if (commandLine.intervalGiven) o->intervalSeconds = commandLine.intervalSeconds;
+  if (commandLine.nutListenGiven) {
+    o->nut.enabled = true;
+    o->nut.listenHost = commandLine.nut.listenHost;
+    o->nut.listenPort = commandLine.nut.listenPort;
+  }
+  o->nutListenGiven = commandLine.nutListenGiven;
+  o->webConfigFile = commandLine.webConfigFile;
   if (commandLine.maxAgeSeconds) o->maxAgeSeconds = commandLine.maxAgeSeconds;
   o->listenGiven = commandLine.listenGiven;
   o->intervalGiven = commandLine.intervalGiven;

@@ -7,6 +7,11 @@
 //     - name: site1                 # the label controller="site1"
 //       url: "tcp://10.0.0.5:5001?address=7"
 //       labels: {region: north}     # optional; carried by powerhost_controller_info
+//   nut:                            # optional: the Network UPS Tools endpoint is on
+//     listen: "127.0.0.1:3493"      # (the default)
+//     low_battery_voltage: 47       # volts; LB below it
+//     idle_timeout: 60              # seconds
+//     users: {upsmon: secret}       # who may LOGIN
 //
 // Every key is optional but controllers, which lists one controller at least. A key nobody
 // knows is an error, so a misspelt one is never silently ignored. The values go through the
@@ -24,6 +29,10 @@ namespace exporter {
 
 // Files larger than this are refused before they are parsed.
 constexpr std::size_t kMaxConfigBytes = 4 * 1024 * 1024;
+
+// A settings file's whole text, at most kMaxConfigBytes; false with the reason (starting
+// with the file's name) when it cannot be read.
+bool readSettingsFile(const std::string &path, std::string &text, std::string &error);
 
 // The settings a file's text gives, over the defaults; on failure, error is one line
 // naming the line of the file and what is wrong there. The settings as a whole (a controller

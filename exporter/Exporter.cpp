@@ -182,7 +182,7 @@ class Line : public QObject {
   std::string lastReason_;
 };
 
-Exporter::Exporter(const Options &commandLine, const Options &options, QObject *parent)
+Exporter::Exporter(const Options &commandLine, const Options &options, const WebConfig &web, QObject *parent)
     : QObject(parent),
       commandLine_(commandLine),
       options_(options),
@@ -196,6 +196,8 @@ Exporter::Exporter(const Options &commandLine, const Options &options, QObject *
             this) {
   release_.setSingleShot(true);
   connect(&release_, &QTimer::timeout, this, [this] { held_.reset(); });
+  http_.setWebConfig(web);
+  otherEndpointDescriptors_ = options.nut.enabled ? kOtherEndpointDescriptors : 0;
 }
 
 Exporter::~Exporter() {
@@ -320,7 +322,7 @@ void Exporter::closeIdleLines() {
 // the open-file limit leaves room for it; the others are left out and named in one line.
 void Exporter::openLines() {
   const long limit = openFileLimit();
-  long needed = baseDescriptors_ + HttpServer::kDescriptors + kSpareDescriptors;
+  long needed = baseDescriptors_ + HttpServer::kDescriptors + kSpareDescriptors + otherEndpointDescriptors_;
   for (const auto &[key, line] : lines_) needed += lineDescriptors(lineTarget(line));
   std::vector<std::string> leftOut;
   long short_ = 0;
@@ -347,22 +349,42 @@ void Exporter::openLines() {
   if (leftOut.size() > 3) names += " and " + std::to_string(leftOut.size() - 3) + " more";
   say("warning: not enough open files: the limit is " + std::to_string(limit) + " and the exporter needs " +
       std::to_string(needed + short_) + " (a line each, " + std::to_string(HttpServer::kDescriptors) +
-      " for the HTTP endpoint, its own); " + std::to_string(leftOut.size()) + " of " +
+      " for the HTTP endpoint, " +
+      (otherEndpointDescriptors_ ? std::to_string(otherEndpointDescriptors_) + " for the Network UPS Tools endpoint, " : "") +
+      "its own); " + std::to_string(leftOut.size()) + " of " +
       std::to_string(controllers_.size()) + " controllers are not polled (" + names +
       "): raise LimitNOFILE= or ulimit -n");
 }
 
 bool Exporter::reload(std::string &why) {
-  if (commandLine_.configFile.empty()) {
-    why = "no configuration file to read (started without --config)";
+  if (commandLine_.configFile.empty() && commandLine_.webConfigFile.empty()) {
+    why = "no configuration file to read (started without --config or --web.config.file)";
     say("reload: " + why);
     return false;
   }
-  auto next = effectiveOptions(commandLine_, why);
+  // both files are read before either is applied: a mistake in one changes nothing
+  std::optional<WebConfig> web;
+  if (!commandLine_.webConfigFile.empty()) web = loadWebConfig(commandLine_.webConfigFile, why);
+  auto next = !web && !commandLine_.webConfigFile.empty() ? std::nullopt
+              : commandLine_.configFile.empty()           ? std::optional<Options>(options_)
+                                                          : effectiveOptions(commandLine_, why);
   if (!next) {
     page_.setReload(false, lastReloadSeconds_);
     say("reload failed, the running configuration stays: " + why);
     return false;
+  }
+  if (web) {
+    if (web->tls.has_value() != http_.tls())
+      say(std::string("reload: the HTTP endpoint now ") + (web->tls ? "takes TLS only" : "takes plain HTTP") +
+          " for new connections");
+    http_.setWebConfig(*web);
+  }
+  if (commandLine_.configFile.empty()) {
+    lastReloadSeconds_ = unixSeconds();
+    page_.setReload(true, lastReloadSeconds_);
+    say("reload: web configuration applied");
+    emit reloaded(options_);
+    return true;
   }
   if (next->listenHost != options_.listenHost || next->listenPort != options_.listenPort)
     say("reload: a new listen address takes effect at the next start");

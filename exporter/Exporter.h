@@ -32,6 +32,7 @@
 #include "exporter/Metrics.h"
 #include "exporter/Options.h"
 #include "exporter/Poll.h"
+#include "exporter/WebConfig.h"
 
 namespace exporter {
 
@@ -53,21 +54,27 @@ int lineDescriptors(const Target &target);
 // Descriptors kept free beyond the lines and the HTTP endpoint (a configuration file being
 // read, a connection refused while all slots are taken, the runtime's own).
 constexpr int kSpareDescriptors = 16;
+// Descriptors kept for the endpoints beside HTTP when one runs (the Network UPS Tools
+// endpoint: its connections and its listening socket).
+constexpr int kOtherEndpointDescriptors = 33;
 // This build's version, revision and Qt version.
 BuildInfo buildInfo();
 
 class Exporter : public QObject {
   Q_OBJECT
  public:
-  // commandLine: the arguments as given (read again at each reload with the file they
-  // name); options: what they gave at start (effectiveOptions).
-  Exporter(const Options &commandLine, const Options &options, QObject *parent = nullptr);
+  // commandLine: the arguments as given (read again at each reload with the files they
+  // name); options: what they gave at start (effectiveOptions); web: the web configuration
+  // read at start (empty: plain HTTP, no authentication).
+  Exporter(const Options &commandLine, const Options &options, const WebConfig &web = {},
+           QObject *parent = nullptr);
   ~Exporter() override;
   // Listens and starts polling; false with the reason when the HTTP address is unusable.
   bool start(std::string &error);
   quint16 httpPort() const { return http_.port(); }
-  // Reads the configuration file again and applies it. False with the reason (also logged)
-  // when there is no file or it is not valid: the running configuration stays.
+  // Reads the configuration file and the web configuration file again and applies them.
+  // False with the reason (also logged) when there is neither or one is not valid: the
+  // running configuration stays, both files' parts of it.
   bool reload(std::string &why);
   const Options &options() const { return options_; }
   // Every configured controller, in the configuration's order.
@@ -113,6 +120,9 @@ class Exporter : public QObject {
   std::vector<std::unique_ptr<Controller>> retired_;      // until their line closes
   std::map<std::string, Line *> lines_;                   // by Target::lineKey()
   int baseDescriptors_ = 0;                               // open before the exporter's own
+  // kOtherEndpointDescriptors when the Network UPS Tools endpoint runs (it starts with the
+  // exporter, and stays as it started until the next start)
+  int otherEndpointDescriptors_ = 0;
   MetricsPage page_;
   double lastReloadSeconds_ = 0;
   std::weak_ptr<const RenderedPage> rendered_;

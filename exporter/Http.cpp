@@ -1,6 +1,7 @@
 #include "exporter/Http.h"
 
 #include <QHostAddress>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -10,7 +11,6 @@
 #include <cerrno>
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
 #include <memory>
 
@@ -124,6 +124,8 @@ RequestHead parseHead(std::string_view bytes) {
         h.hasBody = h.hasBody || value.find_first_not_of('0') != std::string_view::npos;
       } else if (sameText(name, "Transfer-Encoding")) {
         h.hasBody = true;
+      } else if (sameText(name, "Authorization")) {
+        h.authorization = std::string(value);
       }
     }
     at = nl + 1;
@@ -168,10 +170,12 @@ const char *reason(int status) {
   switch (status) {
     case 200: return "OK";
     case 400: return "Bad Request";
+    case 401: return "Unauthorized";
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     case 414: return "URI Too Long";
+    case 429: return "Too Many Requests";
     case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
     default: return "Error";
@@ -187,13 +191,23 @@ Response plain(int status, std::string body, bool close = false) {
 }
 }  // namespace
 
-Response respond(const RequestHead &head, const Endpoints &endpoints, bool fromLoopback) {
+Response respond(const RequestHead &head, const Endpoints &endpoints, bool fromLoopback, Access access) {
   using S = RequestHead::Status;
   switch (head.status) {
     case S::Ok: break;
     case S::LineTooLong: return plain(414, "request line too long\n", true);
     case S::HeaderTooLong: return plain(431, "request header too large\n", true);
     default: return plain(400, "bad request\n", true);
+  }
+  if (access == Access::Denied) {
+    Response r = plain(401, "Unauthorized\n");
+    r.headers = "WWW-Authenticate: Basic\r\n";
+    return r;
+  }
+  if (access == Access::Busy) {
+    Response r = plain(429, "too many credentials to check: try again in a second\n");
+    r.headers = "Retry-After: 1\r\n";
+    return r;
   }
   if (head.path == "/-/reload") {
     if (head.method != "POST" && head.method != "PUT") {
@@ -237,13 +251,6 @@ std::string responseHead(const Response &r, bool keepAlive) {
   return out;
 }
 
-namespace {
-qint64 nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-}  // namespace
-
 // One client connection: it reads a request head, answers it from a shared body, and waits
 // for the next head or closes.
 class HttpServer::Connection : public QObject {
@@ -260,6 +267,11 @@ class HttpServer::Connection : public QObject {
     connect(socket_, &QTcpSocket::readyRead, this, [this] { readable(); });
     connect(socket_, &QTcpSocket::bytesWritten, this, [this] { moved(); });
     connect(socket_, &QTcpSocket::disconnected, this, [this] { close(); });
+    // a TLS socket that fails (its handshake, a bad record) ends the connection; a plain one
+    // ends when it is disconnected
+    if (!direct_)
+      connect(socket_, &QTcpSocket::errorOccurred, this,
+              [this] { QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection); });
     waitForHead();
   }
   Slot slot() const { return {sending_, since_, answerStart_}; }
@@ -279,7 +291,7 @@ class HttpServer::Connection : public QObject {
  private:
   void waitForHead() {
     sending_ = false;
-    since_ = nowMs();
+    since_ = steadyMs();
     timer_.start(kHeadTimeoutMs);
     // bytes that came while the last answer went out (a pipelined request) are read now,
     // from the event loop, so a burst of them is never answered by recursion
@@ -293,13 +305,17 @@ class HttpServer::Connection : public QObject {
     if (room > 0) in_ += socket_->read(room).toStdString();
     const RequestHead head = parseHead(in_);
     if (head.status == RequestHead::Status::Incomplete) return;
-    response_ = respond(head, server_.endpoints_, socket_->peerAddress().isLoopback());
+    const Access access = head.status == RequestHead::Status::Ok
+                              ? server_.authorize(head, socket_->peerAddress().toString())
+                              : Access::Granted;
+    response_ = respond(head, server_.endpoints_, socket_->peerAddress().isLoopback(), access);
+    response_.headers += server_.config_.headers;
     keepAlive_ = head.status == RequestHead::Status::Ok && head.keepAlive && !head.hasBody && !response_.close;
     in_.erase(0, head.status == RequestHead::Status::Ok ? head.size : in_.size());
     head_ = responseHead(response_, keepAlive_);
     offset_ = 0;
     sending_ = true;
-    since_ = answerStart_ = nowMs();
+    since_ = answerStart_ = steadyMs();
     timer_.start(kStallTimeoutMs);
     if (response_.page) server_.dropOldPages();
     if (!closed_) pump();
@@ -308,7 +324,7 @@ class HttpServer::Connection : public QObject {
   // Output moved: the stall clock starts again.
   void moved() {
     if (!sending_ || closed_) return;
-    since_ = nowMs();
+    since_ = steadyMs();
     timer_.start(kStallTimeoutMs);
     pump();
   }
@@ -334,7 +350,7 @@ class HttpServer::Connection : public QObject {
         const ssize_t sent = ::send(int(socket_->socketDescriptor()), from, n, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent > 0) {
           offset_ += std::size_t(sent);
-          since_ = nowMs();
+          since_ = steadyMs();
           timer_.start(kStallTimeoutMs);
           continue;
         }
@@ -379,11 +395,68 @@ class HttpServer::Connection : public QObject {
   qint64 answerStart_ = 0;
 };
 
-HttpServer::HttpServer(Endpoints endpoints, QObject *parent) : QObject(parent), endpoints_(std::move(endpoints)) {
-  connect(&server_, &QTcpServer::newConnection, this, [this] { accept(); });
+// The listening socket: each accepted connection is a plain socket, or a QSslSocket whose
+// server handshake starts at once while TLS is configured.
+class HttpServer::Listener : public QTcpServer {
+ public:
+  explicit Listener(HttpServer &owner) : owner_(owner) {}
+
+ protected:
+  void incomingConnection(qintptr descriptor) override {
+    if (!owner_.config_.tls) {
+      auto *s = new QTcpSocket(this);
+      if (s->setSocketDescriptor(descriptor)) addPendingConnection(s);
+      else delete s;
+      return;
+    }
+    auto *s = new QSslSocket(this);
+    if (!s->setSocketDescriptor(descriptor)) {
+      delete s;
+      return;
+    }
+    s->setSslConfiguration(owner_.config_.tls->ssl);
+    if (owner_.config_.tls->clientAuth == WebConfig::ClientAuth::RequireAny)
+      connect(s, &QSslSocket::encrypted, s, [s] {
+        if (s->peerCertificate().isNull()) QMetaObject::invokeMethod(s, [s] { s->abort(); }, Qt::QueuedConnection);
+      });
+    s->startServerEncryption();
+    addPendingConnection(s);
+  }
+
+ private:
+  HttpServer &owner_;
+};
+
+HttpServer::HttpServer(Endpoints endpoints, QObject *parent)
+    : QObject(parent), endpoints_(std::move(endpoints)), server_(std::make_unique<Listener>(*this)) {
+  connect(server_.get(), &QTcpServer::newConnection, this, [this] { accept(); });
   // Out of descriptors the server stops accepting; it tries again shortly instead of never.
-  connect(&server_, &QTcpServer::acceptError, this,
-          [this] { QTimer::singleShot(100, this, [this] { server_.resumeAccepting(); }); });
+  connect(server_.get(), &QTcpServer::acceptError, this,
+          [this] { QTimer::singleShot(100, this, [this] { server_->resumeAccepting(); }); });
+}
+
+quint16 HttpServer::port() const { return server_->serverPort(); }
+
+void HttpServer::setWebConfig(const WebConfig &config) {
+  config_ = config;
+  auth_.setUsers(config.users);
+}
+
+Access HttpServer::authorize(const RequestHead &head, const QString &peer) {
+  if (!auth_.enabled()) return Access::Granted;
+  std::string user;
+  const BasicAuth::Verdict v = auth_.check(head.authorization, user);
+  if (v == BasicAuth::Verdict::Ok) return Access::Granted;
+  const std::string who = head.authorization.empty() ? "no credentials"
+                          : user.empty()              ? "credentials that are not basic authentication"
+                                                      : "user \"" + printable(user) + "\"";
+  if (v == BasicAuth::Verdict::Busy) {
+    refusals_("HTTP: 429 for " + who + " from " + peer.toStdString() + ": credential checks over their budget");
+    return Access::Busy;
+  }
+  refusals_("HTTP: 401 for " + who + " from " + peer.toStdString() + " " + printable(head.method, 16) + " " + printable(head.path, 128) +
+             (user.empty() ? std::string() : ": wrong user or password"));
+  return Access::Denied;
 }
 
 HttpServer::~HttpServer() {
@@ -393,14 +466,14 @@ HttpServer::~HttpServer() {
 }
 
 bool HttpServer::listen(const std::string &host, int port, std::string &error) {
-  server_.setMaxPendingConnections(kMaxConnections);
-  if (server_.listen(QHostAddress(QString::fromStdString(host)), static_cast<quint16>(port))) return true;
-  error = server_.errorString().toStdString();
+  server_->setMaxPendingConnections(kMaxConnections);
+  if (server_->listen(QHostAddress(QString::fromStdString(host)), static_cast<quint16>(port))) return true;
+  error = server_->errorString().toStdString();
   return false;
 }
 
 void HttpServer::accept() {
-  while (QTcpSocket *s = server_.nextPendingConnection()) adopt(s);
+  while (QTcpSocket *s = server_->nextPendingConnection()) adopt(s);
 }
 
 void HttpServer::adopt(QTcpSocket *socket) {
@@ -430,7 +503,7 @@ int makeRoomFor(const std::vector<Slot> &open, int64_t now) {
 bool HttpServer::makeRoom() {
   std::vector<Slot> open;
   for (Connection *c : connections_) open.push_back(c->slot());
-  const int victim = makeRoomFor(open, nowMs());
+  const int victim = makeRoomFor(open, steadyMs());
   if (victim < 0) return false;
   connections_[std::size_t(victim)]->close();
   return true;

@@ -3,7 +3,11 @@
 // answers are pure functions; HttpServer carries them over sockets.
 //
 // Connections, at most 64 at once, stay open between requests (keep-alive) and are all
-// handled through QTcpSocket's interface, so a TLS socket can carry one as well. Limits:
+// handled through QTcpSocket's interface: with TLS configured (WebConfig.h) every accepted
+// socket is a QSslSocket, its handshake counted in the 5 s a head may take, and plain HTTP
+// fails the handshake and is closed. With basic authentication configured every request,
+// /-/reload included, needs right credentials (401 otherwise, logged with the user's name,
+// never the password, at most one line a second). Limits:
 // - a request line or a header line over 8 KiB is refused (414 or 431), so is a head of
 //   more than 64 KiB in all; a request with a body is answered and its connection closed;
 // - a connection that has not sent a complete request head within 5 s of being opened (or
@@ -32,6 +36,9 @@
 #include <string_view>
 #include <vector>
 
+#include "exporter/Log.h"
+#include "exporter/WebConfig.h"
+
 class QTcpSocket;
 
 namespace exporter {
@@ -46,6 +53,7 @@ struct RequestHead {
   bool keepAlive = false;  // HTTP/1.1 unless "Connection: close"; HTTP/1.0 with "keep-alive"
   bool gzip = false;       // Accept-Encoding names gzip (with a q above 0)
   bool hasBody = false;    // a Content-Length above 0, or a Transfer-Encoding
+  std::string authorization;  // the Authorization header's value, empty without one
   std::size_t size = 0;    // bytes of the head, its empty line included (Ok only)
 };
 // Reads the request head at the start of bytes (up to the empty line; CRLF or LF).
@@ -87,8 +95,13 @@ struct Endpoints {
   // Reads the configuration again and applies it; the reason when it was not applied.
   std::function<std::optional<std::string>()> reload;
 };
+// Whether a request may be answered: with basic authentication configured, its credentials
+// were found right (Granted), wrong or missing (Denied: 401 with WWW-Authenticate), or not
+// yet checked because checks are over their budget (Busy: 429, try again in a second).
+enum class Access { Granted, Denied, Busy };
 // The answer to a request; fromLoopback: the peer is on this machine.
-Response respond(const RequestHead &head, const Endpoints &endpoints, bool fromLoopback);
+Response respond(const RequestHead &head, const Endpoints &endpoints, bool fromLoopback,
+                 Access access = Access::Granted);
 
 // A connection as the choice of who makes room sees it (times in ms on one clock).
 struct Slot {
@@ -117,21 +130,32 @@ class HttpServer : public QObject {
   ~HttpServer() override;
   // False with the system's reason when the address cannot be listened on.
   bool listen(const std::string &host, int port, std::string &error);
-  quint16 port() const { return server_.serverPort(); }
+  quint16 port() const;
   int connections() const { return int(connections_.size()); }
   // Takes a connected socket as a client connection: every connection goes this one way,
-  // whatever socket carries it (a TLS listener hands over its sockets here).
+  // whatever socket carries it (the listener hands over TLS sockets here too).
   void adopt(QTcpSocket *socket);
+  // The web configuration (WebConfig.h) for the connections accepted from now on: TLS or
+  // plain, the users of basic authentication, the extra headers. Connections already open
+  // keep their TLS state; authentication and headers apply to their next request.
+  void setWebConfig(const WebConfig &config);
+  bool tls() const { return config_.tls.has_value(); }
+  const BasicAuth &auth() const { return auth_; }
 
  private:
   class Connection;
+  class Listener;
   void accept();
   bool makeRoom();
   void dropOldPages();
   void forget(Connection *c);
+  Access authorize(const RequestHead &head, const QString &peer);
   Endpoints endpoints_;
-  QTcpServer server_;
+  std::unique_ptr<Listener> server_;
   std::vector<Connection *> connections_;
+  WebConfig config_;
+  BasicAuth auth_;
+  SparseLog refusals_;  // 401 and 429, at most one line a second
 };
 
 }  // namespace exporter

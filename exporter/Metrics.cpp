@@ -306,6 +306,31 @@ std::vector<std::string> renderController(const ControllerEntry &controller, con
   return part;
 }
 
+ReadingValues readingValues(const Reading &r) {
+  const Lookups &look = lookups();
+  double v[std::size(kMeasurements)];
+  for (std::size_t i = 0; i < std::size(kMeasurements); ++i) {
+    const status::Measurement *m = look.measurement[i];
+    v[i] = status::measurementValue(m->encoding, answerData(r, m->answer) + m->offset);
+  }
+  ReadingValues out;
+  out.acVolts = v[0];
+  out.dcVolts = v[1];
+  out.dcAmperes = v[2];
+  out.batteryAmperes = v[3];
+  out.batteryCelsius = v[4];
+  out.ambientCelsius = v[5];
+  out.humidityPercent = v[6];
+  out.modules = int(v[7]);
+  const status::AcState ac = status::acState(r.ac[4]);
+  out.acFailed = ac.condition == status::AcCondition::PowerFail;
+  for (std::size_t a = 0; a < kAlarms.size(); ++a) {
+    const status::Lamp *l = look.lamp[a];
+    if (l ? l->raised(answerData(r, l->answer)) : ac.alarm) out.alarms.push_back(kAlarms[a].alarm);
+  }
+  return out;
+}
+
 MetricsPage::MetricsPage(BuildInfo build, double maxAgeSeconds) : build_(std::move(build)), maxAge_(maxAgeSeconds) {}
 
 void MetricsPage::setControllers(const std::vector<ControllerEntry> &controllers) {

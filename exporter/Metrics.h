@@ -110,6 +110,18 @@ class MetricsPage {
 // exporter's own families).
 std::vector<std::string> renderController(const ControllerEntry &controller, const ControllerState &state);
 
+// A reading's values for endpoints that show them in their own terms (Nut.h): the
+// measurements as the page's boxes show them (humidity in percent), the AC state and the
+// alarms raised, by their powerhost_alarm names.
+struct ReadingValues {
+  double acVolts = 0, dcVolts = 0, dcAmperes = 0, batteryAmperes = 0, batteryCelsius = 0, ambientCelsius = 0,
+         humidityPercent = 0;
+  int modules = 0;
+  bool acFailed = false;  // power fail (the page's "停电"), not only over- or under-voltage
+  std::vector<const char *> alarms;
+};
+ReadingValues readingValues(const Reading &r);
+
 // A value as the window shows it: general decimal format ("53.5", "-1", "220").
 std::string valueText(double v);
 // A label value with backslash, double quote and line feed escaped.

@@ -172,6 +172,40 @@ bool parseMaxAge(const std::string &text, double &seconds, std::string &error) {
   return parseSeconds(text, 0.1, 86400, seconds, error);
 }
 
+bool parseIdleTimeout(const std::string &text, double &seconds, std::string &error) {
+  return parseSeconds(text, 1, 86400, seconds, error);
+}
+
+bool parseLowBattery(const std::string &text, double &volts, std::string &error) {
+  const auto v = decimalNumber(text, 1, 100);
+  if (!v) {
+    error = "\"" + text + "\" is not a voltage from 1 to 100 (the DC bus's magnitude, such as 47)";
+    return false;
+  }
+  volts = *v;
+  return true;
+}
+
+bool checkNutUser(const std::string &name, const std::string &password, std::string &error) {
+  const bool nameOk = !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+           c == '.' || c == '@';
+  });
+  if (!nameOk) {
+    error = "\"" + name + "\" is not a user name (letters, digits, _ - . @, at most 64)";
+    return false;
+  }
+  const bool passwordOk = !password.empty() && password.size() <= 128 && password.front() != ' ' &&
+                          password.back() != ' ' && std::all_of(password.begin(), password.end(), [](char c) {
+                            return static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
+                          });
+  if (!passwordOk) {
+    error = "the password of " + name + " must be 1 to 128 printable characters without a space first or last";
+    return false;
+  }
+  return true;
+}
+
 bool addController(Options &o, ControllerEntry entry, std::string &error) {
   if (!validName(entry.name)) {
     error = "\"" + entry.name + "\" is not a controller name (letters, digits, _ - . :, at most 64)";
@@ -233,7 +267,8 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
       value = a.substr(a.find('=') + 1);
       inlineValue = true;
     }
-    if (opt != "--listen" && opt != "--interval" && opt != "--max-age" && opt != "--controller" && opt != "--config") {
+    if (opt != "--listen" && opt != "--interval" && opt != "--max-age" && opt != "--controller" && opt != "--config" &&
+        opt != "--nut-listen" && opt != "--web.config.file") {
       error = "unknown argument \"" + a + "\"";
       return std::nullopt;
     }
@@ -256,10 +291,13 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
       double seconds = 0;
       ok = parseMaxAge(value, seconds, why);
       o.maxAgeSeconds = seconds;
-    } else if (opt == "--config") {
+    } else if (opt == "--config" || opt == "--web.config.file") {
       ok = !value.empty();
       why = "the file name is empty";
-      o.configFile = value;
+      (opt == "--config" ? o.configFile : o.webConfigFile) = value;
+    } else if (opt == "--nut-listen") {
+      ok = parseListen(value, o.nut.listenHost, o.nut.listenPort, why);
+      o.nut.enabled = o.nutListenGiven = true;
     } else {
       controllerGiven = true;
       const auto eq = value.find('=');
@@ -297,8 +335,14 @@ const char *usageText() {
          "\n"
          "  --listen HOST:PORT      address of the HTTP endpoint (default 127.0.0.1:9479;\n"
          "                          port 0 picks a free port, printed as \"listening HOST:PORT\").\n"
-         "                          The metrics are unauthenticated: beyond loopback, put them\n"
-         "                          behind a TLS reverse proxy.\n"
+         "                          Beyond loopback, set TLS and basic auth with --web.config.file.\n"
+         "  --web.config.file FILE  TLS, basic authentication and headers of the HTTP endpoint,\n"
+         "                          in the web configuration format of Prometheus's exporters\n"
+         "                          (promtool check web-config FILE); read again on SIGHUP\n"
+         "  --nut-listen HOST:PORT  serve the controllers read-only to Network UPS Tools clients\n"
+         "                          (upsc, upsmon as a secondary) there, such as 127.0.0.1:3493;\n"
+         "                          off unless given here or in the configuration file's nut\n"
+         "                          section (port 0: printed as \"nut listening HOST:PORT\")\n"
          "  --interval SECONDS      time between two polls of a controller, 0.1..3600 (default 5)\n"
          "  --max-age SECONDS       a controller's measurements, alarms, states and modules are\n"
          "                          served while its last completed poll is at most this old\n"
@@ -328,6 +372,11 @@ const char *usageText() {
          "    - name: site1\n"
          "      url: \"tcp://10.0.0.5:5001?address=7\"\n"
          "      labels: {region: north}          # on powerhost_controller_info\n"
+         "  nut:                                 # the Network UPS Tools endpoint\n"
+         "    listen: \"127.0.0.1:3493\"            # (the default once the section is there)\n"
+         "    low_battery_voltage: 47             # LB in ups.status below this DC bus voltage\n"
+         "    idle_timeout: 60                    # seconds a client may stay silent\n"
+         "    users: {upsmon: secret}             # who may LOGIN (upsmon secondary)\n"
          "\n"
          "Examples:\n"
          "  powerhost-exporter --controller site1=tcp://127.0.0.1:5001?address=7\n"
@@ -339,17 +388,25 @@ const char *usageText() {
          "Each poll reads the system status (42/16), the AC status (40/01), the module list\n"
          "(42/17) and each listed module (41/0E), one request on a line at a time, with a\n"
          "time-out of 1 s. GET / is a short page, GET /metrics the metrics (gzip when asked\n"
-         "for); every other path is 404. SIGTERM and SIGINT end the exporter (exit status 0);\n"
-         "SIGHUP reloads the configuration file. A bad argument exits with status 2. At start\n"
+         "for); every other path is 404. The Network UPS Tools endpoint shows each controller\n"
+         "as one device under its name (ups.status OL/OB, LB, CHRG/DISCHRG, ALARM) and refuses\n"
+         "every command that would act (INSTCMD, SET, FSD); stale readings answer\n"
+         "ERR DATA-STALE. SIGTERM and SIGINT end the exporter (exit status 0); SIGHUP reloads\n"
+         "the configuration and web configuration files. A bad argument exits with status 2. At start\n"
          "the open-file limit is raised to its hard limit; when the controllers still do not\n"
          "all fit, one line says so and the last ones are not polled.\n";
 }
 
-std::string listenWarning(const Options &options) {
-  const QHostAddress a(QString::fromStdString(options.listenHost));
-  if (a.isLoopback()) return {};
-  return "warning: listening on " + options.listenHost +
-         ", not a loopback address: the metrics are unauthenticated; put them behind a TLS reverse proxy";
+std::string listenWarning(const Options &options, bool tls, bool auth) {
+  std::string out;
+  if (!QHostAddress(QString::fromStdString(options.listenHost)).isLoopback() && !(tls && auth))
+    out = "warning: listening on " + options.listenHost + ", not a loopback address, " +
+          (tls ? "without authentication" : auth ? "without TLS (passwords travel in clear)" : "without TLS or authentication") +
+          ": set both in --web.config.file";
+  if (options.nut.enabled && !QHostAddress(QString::fromStdString(options.nut.listenHost)).isLoopback())
+    out += std::string(out.empty() ? "" : "\n") + "warning: the Network UPS Tools endpoint listens on " +
+           options.nut.listenHost + ", not a loopback address: its readings and LOGIN passwords travel in clear";
+  return out;
 }
 
 }  // namespace exporter

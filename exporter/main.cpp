@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <fcntl.h>
 #include <malloc.h>
@@ -11,7 +12,9 @@
 
 #include "exporter/Config.h"
 #include "exporter/Exporter.h"
+#include "exporter/Nut.h"
 #include "exporter/Options.h"
+#include "exporter/WebConfig.h"
 
 namespace {
 int signalPipe[2] = {-1, -1};
@@ -66,6 +69,16 @@ int main(int argc, char **argv) {
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
   raiseOpenFileLimit();
   QCoreApplication app(argc, argv);
+  // read once the application exists: the TLS library is loaded as a plug-in of it
+  exporter::WebConfig web;
+  if (!options->webConfigFile.empty()) {
+    const auto read = exporter::loadWebConfig(options->webConfigFile, error);
+    if (!read) {
+      std::fprintf(stderr, "powerhost-exporter: %s\n", error.c_str());
+      return 2;
+    }
+    web = *read;
+  }
 
   // SIGTERM and SIGINT end the event loop cleanly, SIGHUP reloads the configuration; all
   // reach the event loop through a pipe.
@@ -81,11 +94,11 @@ int main(int argc, char **argv) {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGHUP, &sa, nullptr);
 
-  const std::string warning = exporter::listenWarning(*options);
+  const std::string warning = exporter::listenWarning(*options, web.tls.has_value(), !web.users.empty());
   if (!warning.empty()) std::fprintf(stderr, "powerhost-exporter: %s\n", warning.c_str());
   int status = 0;
   {
-    exporter::Exporter ex(*commandLine, *options);
+    exporter::Exporter ex(*commandLine, *options, web);
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&ex] {
       char c = 0;
@@ -103,9 +116,26 @@ int main(int argc, char **argv) {
                    options->listenPort, error.c_str());
       return 1;
     }
-    const bool v6 = options->listenHost.find(':') != std::string::npos;
-    std::printf("listening %s%s%s:%u\n", v6 ? "[" : "", options->listenHost.c_str(), v6 ? "]" : "",
-                unsigned(ex.httpPort()));
+    const auto address = [](const std::string &host, quint16 port) {
+      const bool v6 = host.find(':') != std::string::npos;
+      return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    };
+    // the Network UPS Tools endpoint, when it is on, says where it listens first
+    std::unique_ptr<exporter::NutServer> nut;
+    if (options->nut.enabled) {
+      nut = std::make_unique<exporter::NutServer>(ex, *options);
+      if (!nut->listen(error)) {
+        std::fprintf(stderr, "powerhost-exporter: cannot listen on %s for Network UPS Tools: %s\n",
+                     address(options->nut.listenHost, quint16(options->nut.listenPort)).c_str(), error.c_str());
+        return 1;
+      }
+      std::printf("nut listening %s\n", address(options->nut.listenHost, nut->port()).c_str());
+    } else {
+      QObject::connect(&ex, &exporter::Exporter::reloaded, &app, [](const exporter::Options &o) {
+        if (o.nut.enabled) exporter::logLine("reload: the Network UPS Tools endpoint starts at the next start");
+      });
+    }
+    std::printf("listening %s\n", address(options->listenHost, ex.httpPort()).c_str());
     std::fflush(stdout);
     status = app.exec();
   }

@@ -18,10 +18,13 @@ ensure_packages() {
 }
 
 # qt6-charts-dev: the trend chart
-# libyaml-cpp-dev: the exporter's configuration file; zlib1g-dev: its gzip answers
-BUILD_PACKAGES=(g++ cmake make qt6-base-dev qt6-charts-dev libgl-dev fonts-noto-cjk fontconfig libyaml-cpp-dev zlib1g-dev)
-# prometheus: promtool and the server, for the exporter's tests only
-TEST_PACKAGES=(prometheus)
+# libyaml-cpp-dev: the exporter's configuration file; zlib1g-dev: its gzip answers;
+# libcrypt-dev: its bcrypt checks of basic-auth passwords
+BUILD_PACKAGES=(g++ cmake make qt6-base-dev qt6-charts-dev libgl-dev fonts-noto-cjk fontconfig libyaml-cpp-dev zlib1g-dev libcrypt-dev)
+# for the exporter's tests only: prometheus (promtool and the server), prometheus-alertmanager
+# (its alerts delivered end to end), nut-client (upsc, upsmon against the NUT endpoint),
+# openssl (certificates for the TLS tests)
+TEST_PACKAGES=(prometheus prometheus-alertmanager nut-client openssl)
 # the Debian package (scripts/package) and its test: manual pages from --help, the package's
 # dependencies, its checks
 PACKAGE_PACKAGES=(help2man dpkg-dev file lintian desktop-file-utils)

@@ -87,6 +87,16 @@ const std::vector<AlarmName> &alarmNames() {
   return names;
 }
 
+bool Controller::setAlarm(const std::string &name, bool raised) {
+  for (const AlarmName &a : alarmNames()) {
+    if (name != a.name) continue;
+    uint8_t &bits = a.byte == 0 ? config_.alarms.ac : config_.alarms.status[a.byte - 13];
+    bits = raised ? uint8_t(bits | a.mask) : uint8_t(bits & ~a.mask);
+    return true;
+  }
+  return false;
+}
+
 int64_t systemUtcMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();

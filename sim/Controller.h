@@ -88,6 +88,9 @@ class Controller {
   std::string encode(const Reply &reply) const;
 
   uint8_t address() const { return config_.address; }
+  // Raises or clears an alarm of alarmNames() from now on, as --alarms holds one; false for
+  // a name not there.
+  bool setAlarm(const std::string &name, bool raised);
 
   // For tests and logs.
   std::optional<int> parameter(uint8_t cid1, uint8_t readCid2) const;

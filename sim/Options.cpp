@@ -79,6 +79,9 @@ const char *usageText() {
          "  --module-fault N:CODE[:STATUS]  module N reports fault CODE and STATUS bits\n"
          "  --verbose            log requests and answers with timestamps to stderr\n"
          "  --stats              print statistics to stdout at exit and on SIGUSR1\n"
+         "  --control            read commands from standard input, one a line: raise NAME,\n"
+         "                       clear NAME (an --alarms name); each answered \"ok LINE\" or\n"
+         "                       \"error LINE: why\" on standard output\n"
          "  --help               this text\n"
          "  --version            the program's version\n";
 }
@@ -117,6 +120,8 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
       o.verbose = true;
     } else if (a == "--stats") {
       o.stats = true;
+    } else if (a == "--control") {
+      o.control = true;
     } else if (a == "--listen") {
       if (!value(v)) return std::nullopt;
       auto colon = v.rfind(':');

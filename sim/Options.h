@@ -21,6 +21,7 @@ struct Options {
   int baud = 0;      // 0: no pacing
   bool verbose = false;
   bool stats = false;
+  bool control = false;  // commands on standard input: raise NAME, clear NAME
   bool help = false;
   bool version = false;
 };

@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
+#include <string>
 #include <unistd.h>
 
 #include "sim/Controller.h"
@@ -75,6 +77,36 @@ int main(int argc, char **argv) {
       }
     }
   });
+
+  // --control: "raise NAME" and "clear NAME" on standard input, while it stays open
+  std::unique_ptr<QSocketNotifier> control;
+  std::string pending;
+  if (options->control) {
+    ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
+    control = std::make_unique<QSocketNotifier>(0, QSocketNotifier::Read);
+    QObject::connect(control.get(), &QSocketNotifier::activated, &app, [&] {
+      char buf[512];
+      const ssize_t n = ::read(0, buf, sizeof buf);
+      if (n <= 0) {
+        if (n == 0 || (errno != EAGAIN && errno != EINTR)) control->setEnabled(false);  // closed: no more commands
+        return;
+      }
+      pending.append(buf, std::size_t(n));
+      for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, nl);
+        pending.erase(0, nl + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const auto sp = line.find(' ');
+        const std::string verb = line.substr(0, sp), name = sp == std::string::npos ? "" : line.substr(sp + 1);
+        std::string why;
+        if (verb != "raise" && verb != "clear") why = "not raise NAME or clear NAME";
+        else if (!controller.setAlarm(name, verb == "raise")) why = "unknown alarm \"" + name + "\"";
+        std::printf(why.empty() ? "ok %s\n" : "error %s: %s\n", line.c_str(), why.c_str());
+        std::fflush(stdout);
+      }
+      if (pending.size() > 4096) pending.clear();  // no line that long is a command
+    });
+  }
 
   int rc = app.exec();
   if (options->stats) server.printStats();

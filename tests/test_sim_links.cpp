@@ -131,6 +131,35 @@ class TestSimLinks : public QObject {
     QCOMPARE(int(shortWrite->cid2OrRtn), 0x05);
   }
 
+  // --control: alarms raised and cleared while the simulator runs show in the next answers;
+  // a name it does not know is refused and changes nothing.
+  void alarmsRaisedAndClearedAtRunTime() {
+    Powersim sim({"--listen", "127.0.0.1:0", "--control", "--alarms", "door"});
+    QVERIFY(sim.ok());
+    QTcpSocket s;
+    QVERIFY(connectTo(s, sim.port()));
+    const auto acBits = [&] {
+      auto a = ask(s, frameBytes(1, 0x40, 0x01));
+      return a && a->data.size() == 5 ? int(a->data[4]) : -1;
+    };
+    const auto envBits = [&] {
+      auto a = ask(s, frameBytes(1, 0x42, 0x16));
+      return a && a->data.size() == 18 ? int(a->data[17]) : -1;
+    };
+    QCOMPARE(acBits() & 0x01, 0);
+    QVERIFY(sim.command("raise ac-power-fail"));
+    QCOMPARE(acBits() & 0x01, 0x01);
+    QVERIFY(sim.command("raise smoke"));
+    QCOMPARE(envBits(), 0x04 | 0x01);
+    QVERIFY(sim.command("clear door"));  // one held by --alarms clears too
+    QCOMPARE(envBits(), 0x01);
+    QVERIFY(!sim.command("raise no-such-alarm"));
+    QVERIFY(!sim.command("lift smoke"));
+    QVERIFY(sim.command("clear ac-power-fail"));
+    QCOMPARE(acBits() & 0x01, 0);
+    QCOMPARE(envBits(), 0x01);
+  }
+
   void tcpClientsComeAndGo() {
     Powersim sim({"--listen", "127.0.0.1:0"});
     QVERIFY(sim.ok());

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -17,11 +18,18 @@
 
 namespace exportertest {
 
-// One HTTP request on 127.0.0.1:port; the whole answer (headers and body), empty on failure.
-inline QByteArray httpRequest(quint16 port, const QByteArray &request, int timeoutMs = 5000) {
-  QTcpSocket s;
-  s.connectToHost(QStringLiteral("127.0.0.1"), port);
-  if (!s.waitForConnected(timeoutMs)) return {};
+// One HTTP request on 127.0.0.1:port, over TLS when tls (the server's certificate is not
+// checked); the whole answer (headers and body), empty on failure.
+inline QByteArray httpRequest(quint16 port, const QByteArray &request, int timeoutMs = 5000, bool tls = false) {
+  QSslSocket s;
+  if (tls) {
+    s.setPeerVerifyMode(QSslSocket::VerifyNone);
+    s.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    if (!s.waitForEncrypted(timeoutMs)) return {};
+  } else {
+    s.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!s.waitForConnected(timeoutMs)) return {};
+  }
   s.write(request);
   QByteArray answer;
   QElapsedTimer t;
@@ -91,8 +99,10 @@ class Exporter {
     while (t.elapsed() < 10000 && !port_ && process_.state() == QProcess::Running) {
       process_.waitForReadyRead(50);
       out_ += process_.readAllStandardOutput();
-      for (const QByteArray &line : out_.left(out_.lastIndexOf('\n') + 1).split('\n'))  // whole lines
+      for (const QByteArray &line : out_.left(out_.lastIndexOf('\n') + 1).split('\n')) {  // whole lines
         if (line.startsWith("listening ")) port_ = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
+        if (line.startsWith("nut listening ")) nutPort_ = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
+      }
     }
   }
   ~Exporter() {
@@ -102,7 +112,17 @@ class Exporter {
     }
   }
   quint16 port() const { return port_; }
-  QByteArray metrics() { return body(get(port_, "/metrics")); }
+  quint16 nutPort() const { return nutPort_; }  // 0 unless the NUT endpoint is on
+  // Scrapes over TLS with basic authentication from now on (credentials "user:password").
+  void useTls(const QByteArray &credentials) {
+    tls_ = true;
+    credentials_ = credentials;
+  }
+  QByteArray metrics() {
+    if (!tls_) return body(get(port_, "/metrics"));
+    return body(httpRequest(port_, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nAuthorization: Basic " +
+                                       credentials_.toBase64() + "\r\n\r\n", 5000, true));
+  }
   static QByteArray body(const QByteArray &answer) { return answer.mid(answer.indexOf("\r\n\r\n") + 4); }
   // Scrapes until ok(page) holds or timeoutMs pass; the last page.
   QByteArray waitFor(const std::function<bool(const QByteArray &)> &ok, int timeoutMs = 20000) {
@@ -140,7 +160,9 @@ class Exporter {
  private:
   QProcess process_;
   QByteArray out_, err_;
-  quint16 port_ = 0;
+  quint16 port_ = 0, nutPort_ = 0;
+  bool tls_ = false;
+  QByteArray credentials_;
 };
 
 }  // namespace exportertest

@@ -189,15 +189,23 @@ class TestExporterUnits : public QObject {
     QVERIFY(!parseOptions({"--help"}, why)->version);
     const QString usage = QString::fromLatin1(usageText());
     for (const char *w : {"--listen", "--interval", "--max-age", "--controller", "--config", "--version", "tcp://",
-                          "serial:", "address=", "baud=", "/metrics", "max_age:", "labels:", "SIGHUP"})
+                          "serial:", "address=", "baud=", "/metrics", "max_age:", "labels:", "SIGHUP",
+                          "--web.config.file", "--nut-listen", "low_battery_voltage:", "users:"})
       QVERIFY2(usage.contains(QLatin1String(w)), w);
+    // beyond loopback, a warning unless scrapes are both encrypted and authenticated
     Options o;
-    QVERIFY(listenWarning(o).empty());
+    const auto warning = [&](bool tls, bool auth) { return QString::fromStdString(listenWarning(o, tls, auth)); };
+    QVERIFY(warning(false, false).isEmpty());
     o.listenHost = "::1";
-    QVERIFY(listenWarning(o).empty());
+    QVERIFY(warning(false, false).isEmpty());
     o.listenHost = "0.0.0.0";
-    QVERIFY(QString::fromStdString(listenWarning(o)).contains(QStringLiteral("unauthenticated")));
-    QVERIFY(QString::fromStdString(listenWarning(o)).contains(QStringLiteral("TLS reverse proxy")));
+    QVERIFY(warning(false, false).contains(QStringLiteral("without TLS or authentication")));
+    QVERIFY(warning(true, false).contains(QStringLiteral("without authentication")));
+    QVERIFY(warning(false, true).contains(QStringLiteral("passwords travel in clear")));
+    QVERIFY(warning(true, true).isEmpty());
+    o.nut.enabled = true;
+    o.nut.listenHost = "192.0.2.1";
+    QVERIFY(warning(true, true).contains(QStringLiteral("Network UPS Tools endpoint listens on 192.0.2.1")));
   }
 
 

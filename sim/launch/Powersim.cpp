@@ -63,4 +63,16 @@ QStringList Powersim::stats() {
   return lines;
 }
 
+bool Powersim::command(const QByteArray &line) {
+  process_.write(line + '\n');
+  QByteArray out;
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 3000 && !out.contains("ok " + line + '\n') && !out.contains("error " + line)) {
+    process_.waitForReadyRead(50);
+    out += process_.readAllStandardOutput();
+  }
+  return out.contains("ok " + line + '\n');
+}
+
 }  // namespace simlaunch

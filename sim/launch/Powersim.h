@@ -31,6 +31,9 @@ class Powersim {
   QByteArray startOutput() const { return out_; }
   // Asks for the statistics (SIGUSR1) and returns the "stats ..." lines printed.
   QStringList stats();
+  // Sends a command of --control ("raise ac-power-fail") and waits up to 3 s for its answer:
+  // true once it is "ok", from when on the answers carry it.
+  bool command(const QByteArray &line);
   QProcess &process() { return process_; }
 
  private:
