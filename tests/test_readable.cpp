@@ -555,6 +555,7 @@ class TestReadable : public QObject {
     // the status bar's clock
     f.Timer6Timer();
     QCOMPARE(f.panelText(2), QStringLiteral("2024-03-05 08:00:00"));
+    QCOMPARE(f.StatusPanels[2]->toolTip(), QStringLiteral("时间(UTC+8)"));
     // the trend's readout and axis, the recording and the exports
     QVERIFY(f.TrendChart->readoutAt(kT0).startsWith(QStringLiteral("2024-03-05 08:00:00 (UTC+8)")));
     QCOMPARE(recording::header().first(), QStringLiteral("时间(UTC+8)"));

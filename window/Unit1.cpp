@@ -141,6 +141,7 @@ void TForm1::buildWindow() {
     StatusPanels[i] = panel;
   }
   setStatusBar(StatusBar1);
+  StatusPanels[2]->setToolTip(clockzone::heading());  // the clock's zone, named
   installEventFilter(this);  // narrower than the design, the status bar's panels shrink
 
   onButton(Button1, &TForm1::Button1Click);
