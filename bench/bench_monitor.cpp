@@ -10,7 +10,6 @@
 //   bench_monitor [--seconds N] [--no-cpu] [--redraws N]
 // Run it under a display to measure painting as a desktop does: xvfb-run -a build/bench/bench_monitor
 #include <QApplication>
-#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -25,6 +24,7 @@
 
 #include "bench/BenchSupport.h"
 #include "pages/AlarmJournal.h"
+#include "pages/TrendChart.h"
 #include "pages/TrendStore.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"

@@ -1,3 +1,4 @@
+#include "pages/ClockZone.h"
 #include "pages/AlarmJournal.h"
 
 #include <QDateTime>
@@ -53,7 +54,7 @@ std::optional<bool> Detector::known(int source) const {
 }
 
 QString timeText(qint64 msecs) {
-  return QDateTime::fromMSecsSinceEpoch(msecs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+  return clockzone::dateTime(msecs);
 }
 
 // ---------------------------------------------------------------- the link and the alerts
@@ -104,7 +105,7 @@ QStringList rowTexts(const Event &e) {
 }
 
 const QStringList &JournalModel::headings() {
-  static const QStringList h = {QStringLiteral("时间"), QStringLiteral("来源"), QStringLiteral("事件"),
+  static const QStringList h = {clockzone::heading(), QStringLiteral("来源"), QStringLiteral("事件"),
                                 QStringLiteral("详情")};
   return h;
 }
@@ -115,8 +116,50 @@ int JournalModel::rowCount(const QModelIndex &parent) const {
 
 int JournalModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : 4; }
 
+QColor rowColour(const Event &e) {
+  if (e.source == kLinkSource) return e.kind == Kind::Raised ? QColor(255, 236, 200) : QColor(222, 236, 250);
+  return e.kind == Kind::Raised ? QColor(255, 218, 218) : QColor(222, 244, 222);
+}
+
+std::vector<int> activeRows(const JournalModel &model) {
+  std::vector<int> latest(kSources, -1);
+  for (int r = 0; r < model.rowCount(); ++r) {
+    const Event &e = model.event(r);
+    if (e.source < kSources) latest[e.source] = r;
+  }
+  std::vector<int> rows;
+  for (int r : latest)
+    if (r >= 0 && model.event(r).kind == Kind::Raised) rows.push_back(r);
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void ActiveAlarmFilter::setSourceModel(QAbstractItemModel *model) {
+  for (const QMetaObject::Connection &c : watching_) disconnect(c);
+  watching_.clear();
+  active_.clear();
+  QSortFilterProxyModel::setSourceModel(model);
+  if (!model) return;
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+    watching_ << connect(model, signal, this, &ActiveAlarmFilter::refresh);
+  watching_ << connect(model, &QAbstractItemModel::dataChanged, this, &ActiveAlarmFilter::refresh);
+  watching_ << connect(model, &QAbstractItemModel::modelReset, this, &ActiveAlarmFilter::refresh);
+  refresh();
+}
+
+void ActiveAlarmFilter::refresh() {
+  active_.clear();
+  if (const auto *journal = qobject_cast<const JournalModel *>(sourceModel()))
+    for (int r : activeRows(*journal)) active_.insert(r);
+  invalidateFilter();
+}
+
+bool ActiveAlarmFilter::filterAcceptsRow(int row, const QModelIndex &) const { return active_.contains(row); }
+
 QVariant JournalModel::data(const QModelIndex &index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() || index.column() >= 4) return {};
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= 4) return {};
+  if (role == Qt::BackgroundRole) return rowColour(event(index.row()));
+  if (role != Qt::DisplayRole) return {};
   const Event &e = event(index.row());
   switch (index.column()) {
     case 0: return timeText(e.msecs);

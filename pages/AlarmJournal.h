@@ -10,6 +10,9 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QColor>
+#include <QSet>
+#include <QSortFilterProxyModel>
 #include <QString>
 #include <QStringList>
 
@@ -152,7 +155,33 @@ class JournalModel : public QAbstractTableModel {
   void dropOldest(bool link, int count);
 };
 
-// "yyyy-MM-dd HH:mm:ss" in the PC's local time.
+// A row's colour by its event: an alarm raised red, cleared green; the link's drop amber, its
+// return blue.
+QColor rowColour(const Event &e);
+
+// The rows of the alarms raised now: for each source its newest row, when that row raised it.
+// In row order.
+std::vector<int> activeRows(const JournalModel &model);
+
+// "只看当前告警": the journal narrowed to activeRows, kept up to date as rows come and go while
+// it has the journal as its source (each change then walks the rows once). The window gives it
+// the journal only while it is shown, so unused it costs nothing.
+class ActiveAlarmFilter : public QSortFilterProxyModel {
+  Q_OBJECT
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+  void setSourceModel(QAbstractItemModel *model) override;
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex &parent) const override;
+
+ private:
+  void refresh();
+  QSet<int> active_;
+  QList<QMetaObject::Connection> watching_;
+};
+
+// "yyyy-MM-dd HH:mm:ss" in the status-bar clock's zone (pages/ClockZone.h).
 QString timeText(qint64 msecs);
 
 }  // namespace journal

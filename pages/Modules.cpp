@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 
+#include "pages/ModuleTones.h"
 #include "protocol/Status.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
@@ -111,10 +112,12 @@ void TForm1::Timer4Timer() {
     if (known != gridRowKnown_[n]) {
       StringGrid2->SetRowGreyed(n, !known);
       gridRowKnown_[n] = known;
+      gridShown_[n].reset();  // current again: its tones come back
     }
     if (gridShown_[n] && *gridShown_[n] == moduleTable[n]) continue;
     const auto texts = status::moduleRowTexts(moduleTable[n]);
     for (int c = 1; c <= 6; ++c) StringGrid2->SetCells(c, n, texts[c - 1]);
+    if (known) toneModuleRow(*StringGrid2, n, moduleTable[n]);  // faults red, fan and limiting amber
     gridShown_[n] = moduleTable[n];
   }
 }

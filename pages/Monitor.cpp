@@ -5,31 +5,26 @@
 // side: reading what the page shows, the tabs, the chart, the menus and the file dialogs.
 #include <QAction>
 #include <QApplication>
-#include <QChart>
-#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDateTimeAxis>
 #include <QDir>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
-#include <QLegend>
-#include <QLegendMarker>
 #include <QLineEdit>
-#include <QLineSeries>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
-#include <QValueAxis>
 
 #include <algorithm>
 #include <memory>
 
 #include "pages/AlarmJournal.h"
+#include "pages/ClockZone.h"
+#include "pages/TrendChart.h"
 #include "pages/Recorder.h"
 #include "protocol/Status.h"
 #include "pages/TrendStore.h"
@@ -51,12 +46,11 @@ const QString kRecordRunning = QStringLiteral("停止记录");
 struct TrendWindow {
   const char *text;
   qint64 msecs;
-  const char *axisFormat;
 };
 const TrendWindow kTrendWindows[] = {
-    {"10分钟", 10LL * 60 * 1000, "HH:mm"},
-    {"1小时", 60LL * 60 * 1000, "HH:mm"},
-    {"24小时", 24LL * 60 * 60 * 1000, "MM-dd HH:mm"},
+    {"10分钟", 10LL * 60 * 1000},
+    {"1小时", 60LL * 60 * 1000},
+    {"24小时", 24LL * 60 * 60 * 1000},
 };
 
 // The samples of the AC answer and the module phase belong to the cycle whose status answer
@@ -93,6 +87,8 @@ class MonitorState : public QObject {
   void exportJournal();
   void exportTrendCsv();
   void exportTrendPng();
+  // The exported picture's title: the link, the time range and the zone.
+  QString trendTitle() const;
   void updateRecordTexts();
 
   // Adds the link's row or puts it in place of the episode's flap row.
@@ -105,10 +101,12 @@ class MonitorState : public QObject {
   journal::AlertPacer alerts;
   journal::JournalModel *model;
   std::array<trend::Series, trend::kQuantities> series;
-  std::array<QLineSeries *, trend::kQuantities> lines{};
   std::array<int, trend::kQuantities> boxOf{};  // index into the status boxes, -1 for the module sum
-  QDateTimeAxis *axisX = nullptr;
-  QValueAxis *axisY = nullptr;
+  // Whether the controller has gone silent while polled (a journal row when it does, one when
+  // it answers again), through the same flap rule as the link's rows.
+  bool stale = false;
+  journal::LinkEpisodes staleEpisodes;
+  std::optional<quint64> staleFlapRow;
   SteadyTimer *redrawTimer = nullptr;
   qint64 drawnAt = std::numeric_limits<qint64>::min();
   bool dirty = false;
@@ -144,8 +142,16 @@ void TForm1::buildMonitorPages() {
   TabSheetAlarms = new QWidget;
   TabSheetAlarms->setObjectName(QStringLiteral("TabSheetAlarms"));
   PageControl1->addTab(TabSheetAlarms, QStringLiteral("告警记录"));
-  AlarmJournal = placeControl<QTableView>(TabSheetAlarms, "AlarmJournal", 8, 8, 561, 530);
+  auto *activeOnly = placeControl<QCheckBox>(TabSheetAlarms, "CheckBoxActiveAlarms", QStringLiteral("只看当前告警"), 8, 6, 160, 20);
+  AlarmJournal = placeControl<QTableView>(TabSheetAlarms, "AlarmJournal", 8, 30, 561, 508);
   AlarmJournal->setModel(m.model);
+  auto *active = new journal::ActiveAlarmFilter(this);
+  connect(activeOnly, &QCheckBox::toggled, this, [this, active](bool on) {
+    active->setSourceModel(on ? monitor_->model : nullptr);  // kept up to date only while shown
+    AlarmJournal->setModel(on ? static_cast<QAbstractItemModel *>(active) : monitor_->model);
+    const int widths[3] = {130, 110, 50};
+    for (int c = 0; c < 3; ++c) AlarmJournal->setColumnWidth(c, widths[c]);
+  });
   AlarmJournal->setEditTriggers(QAbstractItemView::NoEditTriggers);
   AlarmJournal->setSelectionBehavior(QAbstractItemView::SelectRows);
   AlarmJournal->verticalHeader()->setDefaultSectionSize(18);
@@ -164,47 +170,21 @@ void TForm1::buildMonitorPages() {
   ButtonRecord = placeControl<QPushButton>(TabSheetTrend, "ButtonRecord", kRecordIdle, 108, 6, 100, 25);
   onButton(ButtonRecord, &TForm1::ButtonRecordClick);
 
-  auto *chart = new QChart;
-  chart->setObjectName(QStringLiteral("TrendChartChart"));
-  chart->legend()->setAlignment(Qt::AlignBottom);
-  chart->setMargins(QMargins(4, 4, 4, 4));
-  m.axisX = new QDateTimeAxis(chart);
-  m.axisY = new QValueAxis(chart);
-  m.axisX->setTickCount(6);
-  chart->addAxis(m.axisX, Qt::AlignBottom);
-  chart->addAxis(m.axisY, Qt::AlignLeft);
+  auto *reset = placeControl<QPushButton>(TabSheetTrend, "ButtonTrendReset", QStringLiteral("复位"), 218, 6, 60, 25);
+  reset->setToolTip(QStringLiteral("回到最新数据（滚轮缩放，拖动平移）"));
+  TrendChart = new TrendChartView(TabSheetTrend);
+  TrendChart->setObjectName(QStringLiteral("TrendChart"));
+  TrendChart->setGeometry(8, 40, 561, 500);
+  TrendChart->setSeries(&m.series);
   const auto measurements = status::measurements();
   for (size_t q = 0; q < trend::quantities().size(); ++q) {
     const trend::Quantity &quantity = trend::quantities()[q];
-    auto *line = new QLineSeries(chart);
-    line->setName(QString::fromUtf8(quantity.name));
-    chart->addSeries(line);
-    QPen pen = line->pen();  // the theme's colour, a thin line: it strokes and paints faster
-    pen.setWidth(1);
-    line->setPen(pen);
-    line->attachAxis(m.axisX);
-    line->attachAxis(m.axisY);
-    m.lines[q] = line;
     m.boxOf[q] = -1;
     for (size_t i = 0; quantity.box && i < measurements.size(); ++i)
       if (qstrcmp(measurements[i].box, quantity.box) == 0) m.boxOf[q] = int(i);
   }
-  // a legend entry hides and shows its series
-  for (QLegendMarker *marker : chart->legend()->markers()) {
-    connect(marker, &QLegendMarker::clicked, this, [this, marker] {
-      QAbstractSeries *s = marker->series();
-      s->setVisible(!s->isVisible());
-      marker->setVisible(true);
-      QColor label = marker->labelBrush().color();
-      label.setAlphaF(s->isVisible() ? 1.0 : 0.4);
-      marker->setLabelBrush(label);
-      monitor_->redraw();
-    });
-  }
-  TrendChart = new QChartView(chart, TabSheetTrend);
-  TrendChart->setObjectName(QStringLiteral("TrendChart"));
-  TrendChart->setGeometry(8, 40, 561, 500);
-  TrendChart->setRenderHint(QPainter::Antialiasing, false);
+  connect(reset, &QPushButton::clicked, TrendChart, &TrendChartView::resetView);
+  connect(TrendChart, &TrendChartView::viewChanged, this, [this] { guarded([this] { monitor_->redraw(); }); });
   addMenuAction(TrendChart, QStringLiteral("导出PNG…"), "actionExportTrendPng", [this] { monitor_->exportTrendPng(); });
   addMenuAction(TrendChart, QStringLiteral("导出CSV…"), "actionExportTrendCsv", [this] { monitor_->exportTrendCsv(); });
   actionRecordCsv = addMenuAction(TrendChart, kRecordIdle, "actionRecordCsv", [this] { ButtonRecordClick(); });
@@ -214,7 +194,8 @@ void TForm1::buildMonitorPages() {
     monitor_->redrawTimer->setEnabled(false);
     if (monitor_->dirty) monitor_->trendChanged();
   });
-  connect(ComboBoxTrendWindow, &QComboBox::currentIndexChanged, this, [this] { guarded([this] { monitor_->redraw(); }); });
+  // another span: the view follows the newest samples again
+  connect(ComboBoxTrendWindow, &QComboBox::currentIndexChanged, this, [this] { guarded([this] { TrendChart->resetView(); }); });
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
     if (PageControl1->currentWidget() == TabSheetTrend && monitor_->dirty) guarded([this] { monitor_->redraw(); });
   });
@@ -287,6 +268,21 @@ void TForm1::monitorModulesShown() {
   m.trendChanged();
   if (m.file.isOpen()) m.record();
   m.cycleTime = -1;
+}
+
+// The controller fell silent while polled (stale), or answers again: the journal's link rows
+// say so, "通讯中断" then "恢复", with the flap rule of the link's own rows.
+void TForm1::monitorStale(bool stale) {
+  if (!monitor_ || closed_ || monitor_->stale == stale) return;
+  MonitorState &m = *monitor_;
+  m.stale = stale;
+  const qint64 now = monitorClock();
+  const auto entry = stale ? m.staleEpisodes.down(QStringLiteral("通讯中断：控制器 3 s 无应答"), now)
+                           : m.staleEpisodes.up(QStringLiteral("控制器恢复应答"), now);
+  if (!entry) return;
+  if (entry->flaps && entry->update && m.staleFlapRow && m.model->replace(*m.staleFlapRow, entry->event)) return;
+  const quint64 number = m.addEvents({entry->event});
+  if (entry->flaps) m.staleFlapRow = number;
 }
 
 void TForm1::monitorLinkEvent(bool up, const QString &message) {
@@ -370,7 +366,7 @@ qint64 MonitorState::windowMs() const {
 void MonitorState::trendChanged() {
   if (!form_->TrendChart->isVisible()) return;  // drawn when the tab is shown
   const qint64 now = form_->monitorClock();
-  const qint64 pixel = std::max<qint64>(1000, windowMs() / std::max(100, int(form_->TrendChart->chart()->plotArea().width())));
+  const qint64 pixel = std::max<qint64>(1000, windowMs() / std::max(100, form_->TrendChart->plotWidth()));
   if (now - drawnAt >= pixel || now < drawnAt) {
     redraw();
   } else if (!redrawTimer->isEnabled()) {
@@ -381,37 +377,7 @@ void MonitorState::trendChanged() {
 
 void MonitorState::redraw() {
   const qint64 now = form_->monitorClock();
-  const qint64 span = windowMs();
-  qint64 end = now;
-  for (const trend::Series &s : series)
-    if (!s.empty()) end = std::max(end, s.back().msecs);
-  const qint64 begin = end - span;
-  // min and max per column of two pixels: at most one point per pixel to lay out and paint
-  const int columns = std::max(50, int(form_->TrendChart->chart()->plotArea().width()) / 2);
-  double low = std::numeric_limits<double>::max(), high = std::numeric_limits<double>::lowest();
-  std::array<QList<QPointF>, trend::kQuantities> points;
-  for (size_t q = 0; q < series.size(); ++q) {
-    const std::vector<QPointF> drawn = trend::decimate(series[q], begin, end, columns);
-    if (lines[q]->isVisible())
-      for (const QPointF &p : drawn) {
-        low = std::min(low, p.y());
-        high = std::max(high, p.y());
-      }
-    points[q] = QList<QPointF>(drawn.begin(), drawn.end());
-  }
-  if (low > high) {
-    low = 0;
-    high = 1;
-  }
-  const double margin = std::max(0.5, (high - low) * 0.05);
-  // Every change of points or axes lays out each series again: the series are emptied first,
-  // so the axes change over no points and each series is laid out once, with its new points.
-  for (QLineSeries *line : lines) line->clear();
-  for (const TrendWindow &w : kTrendWindows)
-    if (w.msecs == span) axisX->setFormat(QString::fromLatin1(w.axisFormat));
-  axisX->setRange(QDateTime::fromMSecsSinceEpoch(begin), QDateTime::fromMSecsSinceEpoch(end));
-  axisY->setRange(low - margin, high + margin);
-  for (size_t q = 0; q < series.size(); ++q) lines[q]->replace(points[q]);
+  form_->TrendChart->refresh(now, windowMs());
   drawnAt = now;
   dirty = false;
 }
@@ -419,7 +385,7 @@ void MonitorState::redraw() {
 void MonitorState::exportTrendCsv() {
   exportFile(QStringLiteral("导出CSV"), QStringLiteral("趋势.csv"), QStringLiteral("CSV (*.csv)"),
              [this](QString *) -> FileProducer {
-               const qint64 end = axisX->max().toMSecsSinceEpoch(), begin = axisX->min().toMSecsSinceEpoch();
+               const qint64 end = form_->TrendChart->viewEnd(), begin = form_->TrendChart->viewBegin();
                auto copy = std::make_shared<const std::array<trend::Series, trend::kQuantities>>(series);
                return [copy, begin, end](QIODevice &out) {
                  out.write(csvText(trend::tableRows(*copy, begin, end)));
@@ -433,11 +399,20 @@ void MonitorState::exportTrendPng() {
              [this](QString *) -> FileProducer {
                if (dirty) redraw();
                // drawn here, on the window's thread; encoded on the writer's
-               const QImage picture = form_->TrendChart->grab().toImage();
+               const QString title = trendTitle();
+               QImage picture = form_->TrendChart->picture(title);
+               picture.setText(QStringLiteral("Title"), title);
                return [picture](QIODevice &out) {
                  return picture.save(&out, "PNG") ? QString() : QStringLiteral("图像无法生成");
                };
              });
+}
+
+QString MonitorState::trendTitle() const {
+  const TrendChartView *chart = form_->TrendChart;
+  const QString link = form_->linkWhere_.isEmpty() ? QStringLiteral("未连接") : form_->linkWhere_;
+  return QStringLiteral("趋势  %1  %2 至 %3  %4")
+      .arg(link, clockzone::dateTime(chart->viewBegin()), clockzone::dateTime(chart->viewEnd()), clockzone::heading());
 }
 
 // ---------------------------------------------------------------- recording

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "pages/ParamBoxState.h"
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
@@ -184,6 +185,7 @@ QWidget *TForm1::placeParamRow(QWidget *page, const ParamRow &row, int x, int y,
   };
   if (row.readButton && row.read) button(row.readButton, shape.readText, shape.readWidth, row.read);
   if (row.writeButton && row.write) button(row.writeButton, shape.writeText, shape.writeWidth, row.write);
+  watchParamBox(control);  // not read on this link, until it is
   return control;
 }
 
@@ -217,6 +219,7 @@ bool TForm1::paramDecode(const ParamRow &row, QWidget *control) {
     }
     case Shown::None: break;
   }
+  markParamBox(control, ParamState::Read);
   return true;
 }
 
@@ -283,6 +286,7 @@ void TForm1::paramWrite(const ParamRow &row, QWidget *control) {
     case Encoding::None: return;
   }
   if (written >= 0) data = proto::intto4char(written);
+  SendingAs as(*this, boxNumber(control));  // its answer marks the box
   sendRequest(proto::hex2(row.writeCid1()), proto::hex2(row.writeCid2()), data);
   if (written >= 0 && lastBuildOk_) showText(edit, params::writtenText(row.encoding, written));
 }

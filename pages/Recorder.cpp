@@ -1,3 +1,4 @@
+#include "pages/ClockZone.h"
 #include "pages/Recorder.h"
 
 #include <QFile>
@@ -18,7 +19,7 @@
 namespace recording {
 
 QStringList header() {
-  QStringList h{QStringLiteral("时间")};
+  QStringList h{clockzone::heading()};
   for (const status::Measurement &m : status::measurements()) h << trend::boxName(m.box);
   h << QStringLiteral("电池状态") << QStringLiteral("交流状态");
   for (int s = 0; s < journal::kLampSources; ++s) h << journal::sourceName(s);

@@ -85,8 +85,8 @@ void TForm1::buildRecordsPage() {
     onButton(placeControl<QPushButton>(page, b.name, b.caption, 448, top, 90, 25), b.handler);
     top += 40;
   }
-  // the count the controller holds, beside "读记录数"
-  LabelRecordCount = placeControl<QLabel>(page, "LabelRecordCount", QStringLiteral("记录数：未读"), 544, 20, 120, 18);
+  // the count the controller holds, under the buttons (their column has room for it)
+  LabelRecordCount = placeControl<QLabel>(page, "LabelRecordCount", QStringLiteral("记录数：未读"), 448, top, 125, 18);
 }
 
 // ---------------------------------------------------------------- requests

@@ -1,6 +1,7 @@
 // The system status page ("系统状态"): the measurement boxes, the eighteen alarm lamps, the
 // battery and AC state, and the polling cycle that fills them once a second while the page
 // is shown. The module half of the page is in pages/Modules.cpp.
+#include "pages/ClockZone.h"
 #include "protocol/Status.h"
 
 #include <algorithm>
@@ -152,7 +153,8 @@ void TForm1::statusShow(StatusAnswer answer) {
     if (fields[i].answer == answer) statusBoxes_[i]->setEnabled(true);
   freshness_.answered(freshnessClock_.elapsed());
   statusShownLive_ = true;
-  lastAnswerAt_ = QDateTime::currentDateTime();
+  monitorStale(false);
+  lastAnswerAt_ = clockSource();
   showLastAnswer();
   monitorStatusShown(answer);
 }
@@ -170,13 +172,21 @@ void TForm1::pollBroken() {
 
 // ---------------------------------------------------------------- live or stale
 
-bool TForm1::pollingWanted() const { return PageControl1->currentWidget() == TabSheet2 || backgroundMonitoring(); }
+// The pages that show what polling brings (the status page, the journal and the trends) poll
+// while they are shown; "后台监视" keeps polling on every page.
+bool TForm1::pollingWanted() const {
+  const QWidget *shown = PageControl1->currentWidget();
+  return shown == TabSheet2 || (shown && (shown == TabSheetAlarms || shown == TabSheetTrend)) || backgroundMonitoring();
+}
 
 bool TForm1::statusPagePolls() const { return linkOpen && pollingWanted(); }
 
 // Runs with the clock: values that are no longer current are shown as unknown.
 void TForm1::showFreshness() {
-  if (statusShownLive_ && !freshness_.live(freshnessClock_.elapsed(), linkOpen, statusPagePolls())) greyStatusPage();
+  if (statusShownLive_ && !freshness_.live(freshnessClock_.elapsed(), linkOpen, statusPagePolls())) {
+    if (linkOpen && statusPagePolls()) monitorStale(true);  // silent while polled, not closed
+    greyStatusPage();
+  }
   showLastAnswer();
 }
 
@@ -185,7 +195,7 @@ void TForm1::showFreshness() {
 void TForm1::showLastAnswer() {
   if (!LabelLastAnswer) return;
   if (!lastAnswerAt_.isValid()) return showText(LabelLastAnswer, QStringLiteral("无数据"));
-  QString text = QStringLiteral("最后应答：") + lastAnswerAt_.toString(QStringLiteral("HH:mm:ss"));
+  QString text = QStringLiteral("最后应答：%1 (%2)").arg(clockzone::time(lastAnswerAt_.toMSecsSinceEpoch()), clockzone::name());
   const bool up = linkOpen && (serialLink || lanConnected);
   if (reconnect_.active() || (!up && linkDropped_))
     text += QStringLiteral("（连接中断）");

@@ -1,3 +1,4 @@
+#include "pages/ClockZone.h"
 #include "pages/TrendStore.h"
 
 #include <algorithm>
@@ -123,13 +124,34 @@ std::vector<QPointF> decimate(const Series &series, qint64 from, qint64 to, int 
 namespace {
 
 const Quantity kQuantityTable[kQuantities] = {
-    {"交流输入", "Edit14"},     {"-48V输出电压", "Edit16"}, {"-48V输出电流", "Edit15"}, {"电池电流", "Edit17"},
-    {"电池温度", "Edit32"},     {"环境温度", "Edit18"},     {"环境湿度", "Edit19"},     {"模块输出电流和", nullptr},
+    {"交流输入", "Edit14", "V"},    {"-48V输出电压", "Edit16", "V"}, {"-48V输出电流", "Edit15", "A"},
+    {"电池电流", "Edit17", "A"},    {"电池温度", "Edit32", "°C"},    {"环境温度", "Edit18", "°C"},
+    {"环境湿度", "Edit19", "%RH"},  {"模块输出电流和", nullptr, "A"},
 };
+const char *const kUnits[] = {"V", "A", "°C", "%RH"};
 
 }  // namespace
 
 std::span<const Quantity> quantities() { return kQuantityTable; }
+
+std::span<const char *const> units() { return kUnits; }
+
+int unitOf(int quantity) {
+  if (quantity < 0 || quantity >= kQuantities) return -1;
+  for (size_t u = 0; u < std::size(kUnits); ++u)
+    if (qstrcmp(kUnits[u], kQuantityTable[quantity].unit) == 0) return int(u);
+  return -1;
+}
+
+std::vector<size_t> runStarts(std::span<const QPointF> points, qint64 columnMs) {
+  std::vector<size_t> starts;
+  if (points.empty()) return starts;
+  const double gap = double(std::max(kGapMs, 2 * columnMs));
+  starts.push_back(0);
+  for (size_t i = 1; i < points.size(); ++i)
+    if (points[i].x() - points[i - 1].x() > gap) starts.push_back(i);
+  return starts;
+}
 
 QString boxName(const char *box) {
   if (!box) return {};
@@ -141,7 +163,7 @@ QString boxName(const char *box) {
 
 QList<QStringList> tableRows(std::span<const Series> series, qint64 from, qint64 to) {
   QList<QStringList> rows;
-  QStringList heading{QStringLiteral("时间")};
+  QStringList heading{clockzone::heading()};
   for (size_t s = 0; s < series.size(); ++s)
     heading << (s < quantities().size() ? QString::fromUtf8(quantities()[s].name) : QString());
   rows << heading;

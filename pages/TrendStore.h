@@ -65,11 +65,25 @@ std::vector<QPointF> decimate(const Series &series, qint64 from, qint64 to, int 
 struct Quantity {
   const char *name;
   const char *box;  // nullptr: the modules' currents summed
+  const char *unit;  // "V", "A", "°C", "%RH": quantities of one unit share a value axis
 };
 constexpr int kQuantities = 8;
 std::span<const Quantity> quantities();
 // The name of a measurement box ("Edit16" is "-48V输出电压"); empty for an unknown box.
 QString boxName(const char *box);
+
+// The units of the quantities, each once, in the order of their first quantity; the index of
+// a quantity's unit among them.
+std::span<const char *const> units();
+int unitOf(int quantity);
+
+// Where a drawn line breaks: polling stopped, the link was down or the controller silent.
+// Samples come once a second while polled; two points further apart than kGapMs (or than
+// two of the chart's columns, where a column holds more time than that) have no samples
+// between them, and are not joined. Returns the index of each point that starts a new run
+// (0 first, when there are points).
+constexpr qint64 kGapMs = 5000;
+std::vector<size_t> runStarts(std::span<const QPointF> points, qint64 columnMs);
 
 // The samples of every quantity within [from, to] as a table: "时间" and the names, one row per
 // time at which any quantity has a sample (empty cells for the others), oldest first.

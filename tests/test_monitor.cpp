@@ -141,7 +141,7 @@ class TestMonitor : public QObject {
     journal::JournalModel model;
     QCOMPARE(model.columnCount(), 4);
     QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("来源"));
-    const qint64 t = QDateTime(QDate(2024, 3, 5), QTime(8, 7, 9)).toMSecsSinceEpoch();  // local time
+    const qint64 t = QDateTime(QDate(2024, 3, 5), QTime(8, 7, 9), Qt::OffsetFromUTC, 8 * 3600).toMSecsSinceEpoch();  // the clock's zone
     const quint64 first = model.append({{t, uint16_t(journal::moduleSource(3)), Kind::Raised, QStringLiteral("短路")},
                                         {t + 1000, uint16_t(journal::kLinkSource), Kind::Cleared, QStringLiteral("已连接")}});
     QCOMPARE(model.rowTexts(0), (QStringList{"2024-03-05 08:07:09", "模块3", "告警", "短路"}));
@@ -325,14 +325,14 @@ class TestMonitor : public QObject {
 
   void trendTable() {
     std::array<trend::Series, 2> s;
-    const qint64 t = QDateTime(QDate(2024, 3, 5), QTime(8, 0, 0)).toMSecsSinceEpoch();
+    const qint64 t = QDateTime(QDate(2024, 3, 5), QTime(8, 0, 0), Qt::OffsetFromUTC, 8 * 3600).toMSecsSinceEpoch();
     s[0].add(t, 53.5);
     s[1].add(t, 220);
     s[0].add(t + 1000, 53.6);
     s[1].add(t + 2000, 221.5);
     const QList<QStringList> rows = trend::tableRows(s, t, t + 1500);
     QCOMPARE(rows.size(), 3);
-    QCOMPARE(rows[0], (QStringList{"时间", "交流输入", "-48V输出电压"}));
+    QCOMPARE(rows[0], (QStringList{"时间(UTC+8)", "交流输入", "-48V输出电压"}));
     QCOMPARE(rows[1], (QStringList{"2024-03-05 08:00:00", "53.5", "220"}));
     QCOMPARE(rows[2], (QStringList{"2024-03-05 08:00:01", "53.6", ""}));
   }
@@ -341,13 +341,13 @@ class TestMonitor : public QObject {
   void recordRow() {
     const QStringList header = recording::header();
     QCOMPARE(header.size(), 1 + 8 + 2 + 19 + 12 * 5);
-    QCOMPARE(header.mid(0, 3), (QStringList{"时间", "-48V输出电压", "电池电流"}));
+    QCOMPARE(header.mid(0, 3), (QStringList{"时间(UTC+8)", "-48V输出电压", "电池电流"}));
     QCOMPARE(header[11 + 14], QStringLiteral("门禁"));
     QCOMPARE(header[11 + 18], QStringLiteral("交流"));
     QCOMPARE(header.last(), QStringLiteral("模块12保护"));
 
     recording::Snapshot s;
-    s.msecs = QDateTime(QDate(2024, 3, 5), QTime(8, 7, 9)).toMSecsSinceEpoch();
+    s.msecs = QDateTime(QDate(2024, 3, 5), QTime(8, 7, 9), Qt::OffsetFromUTC, 8 * 3600).toMSecsSinceEpoch();
     s.measurements = {"53.5", "-1", "24", "25", "26", "3", "45", "220"};
     s.batteryState = QStringLiteral("浮充");
     s.acState = QStringLiteral("掉电");

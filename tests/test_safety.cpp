@@ -540,11 +540,14 @@ class TestSafety : public QObject {
     QTest::addColumn<QRect>("available");
     QTest::addColumn<QRect>("window");
     QTest::newRow("large screen") << QRect(0, 0, 1920, 1040) << QRect(170, 0, 1062, 738);
-    QTest::newRow("1366x768 less a taskbar") << QRect(0, 0, 1366, 728) << QRect(170, 0, 1062, 688);
-    QTest::newRow("taskbar at the top") << QRect(0, 40, 1366, 728) << QRect(170, 40, 1062, 688);
-    QTest::newRow("second screen") << QRect(1920, 0, 1366, 728) << QRect(2090, 0, 1062, 688);
+    // shorter than the design: wider by the vertical scroll bar
+    QTest::newRow("1366x768 less a taskbar") << QRect(0, 0, 1366, 728) << QRect(170, 0, 1078, 688);
+    QTest::newRow("taskbar at the top") << QRect(0, 40, 1366, 728) << QRect(170, 40, 1078, 688);
+    QTest::newRow("second screen") << QRect(1920, 0, 1366, 728) << QRect(2090, 0, 1078, 688);
     QTest::newRow("narrow screen") << QRect(0, 0, 1024, 728) << QRect(0, 0, 1008, 688);
-    QTest::newRow("below the minimum") << QRect(0, 0, 800, 560) << QRect(0, 0, 800, 600);
+    QTest::newRow("800x600 less a taskbar") << QRect(0, 0, 800, 560) << QRect(0, 0, 784, 520);
+    QTest::newRow("800x600") << QRect(0, 0, 800, 600) << QRect(0, 0, 784, 560);
+    QTest::newRow("below the minimum") << QRect(0, 0, 640, 480) << QRect(0, 0, 640, 480);
   }
 
   void opensWithinTheScreen() {
@@ -568,7 +571,7 @@ class TestSafety : public QObject {
     QVERIFY(scroll);
     QCOMPARE(scroll->widget(), f.clientArea());
     QCOMPARE(f.clientArea()->objectName(), QStringLiteral("ClientArea"));
-    QCOMPARE(f.minimumSize(), QSize(800, 600));
+    QCOMPARE(f.minimumSize(), QSize(TestForm::kMinimumWidth, TestForm::kMinimumHeight));
     const QSize designClient(TestForm::kDesignClientWidth, TestForm::kDesignClientHeight);
     QCOMPARE(f.clientArea()->size(), designClient);
     QVERIFY(!scroll->horizontalScrollBar()->isVisible() && !scroll->verticalScrollBar()->isVisible());

@@ -42,6 +42,17 @@ void TStringGrid::SetRowGreyed(int row, bool greyed) {
     if (QTableWidgetItem *it = item(row, c); it && it->foreground() != brush) it->setForeground(brush);
 }
 
+void TStringGrid::SetCellForeground(int col, int row, const QColor &colour, bool bold) {
+  QTableWidgetItem *it = row >= 0 && row < rowCount() && col >= 0 && col < columnCount() ? item(row, col) : nullptr;
+  if (!it) return;
+  if (it->foreground().color() != colour || it->foreground().style() == Qt::NoBrush) it->setForeground(colour);
+  if (it->font().bold() != bold) {
+    QFont f = it->font();
+    f.setBold(bold);
+    it->setFont(f);
+  }
+}
+
 void TStringGrid::SetColWidths(const std::vector<int> &widths) {
   for (int c = 0; c < static_cast<int>(widths.size()) && c < columnCount(); ++c) setColumnWidth(c, widths[c]);
 }

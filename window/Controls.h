@@ -33,6 +33,8 @@ class TStringGrid : public QTableWidget {
   void SetColWidths(const std::vector<int> &widths);
   // A row whose texts are not current is drawn in grey.
   void SetRowGreyed(int row, bool greyed);
+  // One cell's text colour (and weight); nothing is repainted when it has them already.
+  void SetCellForeground(int col, int row, const QColor &colour, bool bold = false);
 
  private:
   int fixedRows_;

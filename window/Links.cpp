@@ -12,6 +12,9 @@
 #include <QRadioButton>
 #include <QTcpSocket>
 
+#include "pages/ParamBoxState.h"
+#include "window/PortList.h"
+#include "pages/ClockZone.h"
 #include "link/LanLink.h"
 #include "link/SerialLink.h"
 #include "link/Comm.h"
@@ -62,7 +65,7 @@ void TForm1::buildLinkGroup() {
   RadioButton2 = placeControl<QRadioButton>(g, "RadioButton2", QStringLiteral("LAN"), 8, 42, 88, 20);
   RadioButton1->setChecked(true);
   Label6 = placeControl<QLabel>(g, "Label6", QStringLiteral("COMM："), 100, 18, 60, 20);
-  ComboBox1 = placeControl<QComboBox>(g, "ComboBox1", 162, 16, 100, 22);
+  ComboBox1 = placeControl<PortListBox>(g, "ComboBox1", 162, 16, 100, 22);  // read again when opened
   ComboBox1->setEditable(true);
   ComboBox1->setEditText(QStringLiteral("ComboBox1"));
   Edit13 = placeControl<QLineEdit>(g, "Edit13", QStringLiteral("192.168.1.200"), 162, 16, 100, 22);
@@ -99,7 +102,7 @@ void TForm1::buildLinkGroup() {
 
 void TForm1::fillPortList() {
   ComboBox1->clear();
-  const std::optional<QStringList> ports = listSerialPorts();
+  const std::optional<QStringList> ports = machinePorts();
   if (!ports) {
     ShowMessageBox(QStringLiteral("err"), QStringLiteral("error!!"));
     return;
@@ -164,6 +167,7 @@ void TForm1::openLink(Link *link) {
   exchange_->clear();
   link_ = link;
   linkOpen = true;
+  markAllParamBoxes(this, ParamState::NotRead);  // nothing read on this link yet
   chainProgress_.linkOpened();
   lastReadError_.clear();
   setPanelText(1, QString());
@@ -242,7 +246,7 @@ void TForm1::ClientSocket1Read() { lanLink_->readAvailable(); }
 // ---------------------------------------------------------------- reconnecting
 
 namespace {
-QString timeNow() { return QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")); }
+QString timeNow() { return clockzone::time(QDateTime::currentMSecsSinceEpoch()); }
 }  // namespace
 
 // The link dropped, or a try failed or lost its link before the controller answered on it:
@@ -254,7 +258,7 @@ void TForm1::linkLost(const QString &what) {
   reconnectLink_ = link;
   const int delay = reconnect_.lost();
   showLinkOpen();  // the link button stops the tries
-  const QString next = QDateTime::currentDateTime().addSecs(delay).toString(QStringLiteral("HH:mm:ss"));
+  const QString next = clockzone::time(QDateTime::currentMSecsSinceEpoch() + delay * 1000LL);
   reconnectNote_ = QStringLiteral("断开（%1），%2 重连").arg(what, next);
   log(QStringLiteral("%1 %2：%3，%4 s 后第 %5 次重连")
           .arg(timeNow(), first ? QStringLiteral("连接断开") : QStringLiteral("重连失败"), what)

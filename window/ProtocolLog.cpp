@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "pages/ClockZone.h"
 #include "protocol/Frame.h"
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -23,6 +24,17 @@ namespace {
 // The first byte of a stored line says how the rest is kept.
 constexpr char kTextLine = 0;  // UTF-8 text
 constexpr char kHexLine = 1;   // one byte per " XX" group of the shown text
+// Either kind with a stamp: the kind plus kStamped, then the time (8 bytes, ms since 1970
+// UTC, little-endian) and the direction (1 byte), then the line as its kind keeps it.
+constexpr char kStamped = 2;
+constexpr std::size_t kStampBytes = 9;
+
+bool stamped(std::string_view stored) { return !stored.empty() && (stored.front() & kStamped); }
+char kindOf(std::string_view stored) { return stored.front() & ~kStamped; }
+// The line's body as its kind keeps it, past any stamp.
+std::string_view bodyOf(std::string_view stored) {
+  return stored.substr(stamped(stored) ? 1 + kStampBytes : 1);
+}
 
 int hexDigit(char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; }
 
@@ -74,8 +86,44 @@ std::string LogStore::line(int i) const {
   const int k = at % kBlockLines;
   const uint32_t begin = k ? b.ends[static_cast<std::size_t>(k - 1)] : 0;
   const std::string_view stored = std::string_view(b.text).substr(begin, b.ends[static_cast<std::size_t>(k)] - begin);
-  if (stored.front() == kHexLine) return proto::hexLogLine(stored.substr(1));
-  return std::string(stored.substr(1));
+  if (kindOf(stored) == kHexLine) return proto::hexLogLine(bodyOf(stored));
+  return std::string(bodyOf(stored));
+}
+
+std::string LogStore::line(int i, bool withStamp) const {
+  std::string text = line(i);
+  if (!withStamp) return text;
+  const int at = skip_ + i;
+  const Block &b = blocks_[static_cast<std::size_t>(at / kBlockLines)];
+  const int k = at % kBlockLines;
+  const uint32_t begin = k ? b.ends[static_cast<std::size_t>(k - 1)] : 0;
+  const std::string_view stored = std::string_view(b.text).substr(begin, b.ends[static_cast<std::size_t>(k)] - begin);
+  if (!stamped(stored)) return text;
+  uint64_t ms = 0;
+  for (int j = 7; j >= 0; --j) ms = (ms << 8) | static_cast<uint8_t>(stored[1 + static_cast<std::size_t>(j)]);
+  const auto direction = static_cast<LogDirection>(stored[1 + 8]);
+  return stampText(static_cast<qint64>(ms), direction) + text;
+}
+
+std::string LogStore::stampText(qint64 msecs, LogDirection direction) {
+  std::string prefix = clockzone::timeMs(msecs).toStdString();
+  switch (direction) {
+    case LogDirection::Sent: prefix += " → "; break;
+    case LogDirection::Received: prefix += " ← "; break;
+    case LogDirection::None: prefix += "   "; break;
+  }
+  return prefix;
+}
+
+std::string LogStore::stamp(std::string stored, qint64 msecs, LogDirection direction) {
+  if (stored.empty()) return stored;
+  char header[1 + kStampBytes];
+  header[0] = static_cast<char>(stored.front() | kStamped);
+  uint64_t ms = static_cast<uint64_t>(msecs);
+  for (int j = 0; j < 8; ++j, ms >>= 8) header[1 + j] = static_cast<char>(ms & 0xFF);
+  header[1 + 8] = static_cast<char>(direction);
+  stored.replace(0, 1, header, sizeof header);
+  return stored;
 }
 
 std::string LogStore::storedText(std::string_view text) {
@@ -117,8 +165,8 @@ void LogStore::appendStored(std::string_view stored) {
   Block &b = blocks_.back();
   b.text.append(stored);
   b.ends.push_back(static_cast<uint32_t>(b.text.size()));
-  const std::size_t body = stored.size() - 1;
-  longest_ = std::max(longest_, static_cast<int>(stored.front() == kHexLine ? 3 * body : body));
+  const std::size_t body = bodyOf(stored).size();
+  longest_ = std::max(longest_, static_cast<int>(kindOf(stored) == kHexLine ? 3 * body : body));
   ++count_;
   bytes_ += stored.size();
   if (count_ > capacity_ || bytes_ > byteCapacity_) fit();
@@ -152,7 +200,7 @@ void LogStore::clear() {
 int LogModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : store_.size(); }
 
 QString LogModel::text(int row) const {
-  const std::string line = store_.line(row);
+  const std::string line = store_.line(row, stamps_);
   return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
 }
 
@@ -198,6 +246,12 @@ int LogModel::appendBatch(const std::deque<std::string> &storedLines) {
   return drop;
 }
 
+void LogModel::setShowStamps(bool on) {
+  beginResetModel();
+  stamps_ = on;
+  endResetModel();
+}
+
 void LogModel::clear() {
   beginResetModel();
   store_.clear();
@@ -221,15 +275,27 @@ TLogView::TLogView(QWidget *parent, int capacity) : QAbstractItemView(parent), m
     if (!adjusting_) follow_ = value >= verticalScrollBar()->maximum();
   });
 
+  stampClock_ = [] { return QDateTime::currentMSecsSinceEpoch(); };
   auto *copy = new QAction(QStringLiteral("复制"), this);
   copy->setObjectName(QStringLiteral("actionCopyLog"));
   connect(copy, &QAction::triggered, this, &TLogView::copySelection);
   addAction(copy);
 }
 
-void TLogView::append(const QString &line) { collect(LogStore::storedText(line.toStdString())); }
+void TLogView::append(const QString &line, LogDirection direction) {
+  collect(LogStore::stamp(LogStore::storedText(line.toStdString()), stampClock_(), direction));
+}
 
-void TLogView::appendFrame(std::string_view chars) { collect(LogStore::storedFrame(chars)); }
+void TLogView::appendFrame(std::string_view chars, LogDirection direction) {
+  collect(LogStore::stamp(LogStore::storedFrame(chars), stampClock_(), direction));
+}
+
+void TLogView::setShowStamps(bool on) {
+  if (model_->showStamps() == on) return;
+  model_->setShowStamps(on);
+  updateGeometries();
+  viewport()->update();
+}
 
 void TLogView::collect(std::string &&stored) {
   pendingBytes_ += stored.size();
@@ -386,7 +452,8 @@ void TLogView::updateGeometries() {
   v->setPageStep(rows);
   v->setSingleStep(1);
   QScrollBar *h = horizontalScrollBar();
-  const int width = model_->store().longestLine() * fontMetrics().averageCharWidth() + 8;
+  const int width = model_->store().longestLine() * fontMetrics().averageCharWidth() + 8 +
+                    (model_->showStamps() ? fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000 → ")) : 0);
   h->setRange(0, std::max(0, width - viewport()->width()));
   h->setPageStep(viewport()->width());
   h->setSingleStep(fontMetrics().averageCharWidth() * 4);

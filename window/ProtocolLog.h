@@ -28,9 +28,14 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Which way a line's frame went: sent to the controller, received from it, or neither (a
+// message of the window's own).
+enum class LogDirection : uint8_t { None, Sent, Received };
 
 class LogStore {
  public:
@@ -49,6 +54,12 @@ class LogStore {
   // fit both bounds (all of them when the new ones alone fill a bound).
   int dropNeeded(int lines, std::size_t bytes) const;
   std::string line(int i) const;  // UTF-8
+  // With its time (ms, in the clock's zone) and direction in front, when it was stamped.
+  std::string line(int i, bool withStamp) const;
+  // A stored line with its time and direction: shown or not as the view chooses, it costs
+  // nine bytes.
+  static std::string stamp(std::string stored, qint64 msecs, LogDirection direction);
+  static std::string stampText(qint64 msecs, LogDirection direction);
   void append(std::string_view text) { appendStored(storedText(text)); }
   // The stored form of a line: of its UTF-8 text, or of the characters of a frame or chunk
   // (shown as " 7E 30 31 ..."). Appending the stored form is the same as appending the text.
@@ -86,6 +97,8 @@ class LogModel : public QAbstractListModel {
   QVariant data(const QModelIndex &index, int role) const override;
   QString text(int row) const;
   const LogStore &store() const { return store_; }
+  bool showStamps() const { return stamps_; }
+  void setShowStamps(bool on);
   void setCapacity(int lines);
   void setByteCapacity(std::size_t bytes);
   // Drops what the capacity leaves no room for (one removal), then inserts (one insertion).
@@ -95,6 +108,7 @@ class LogModel : public QAbstractListModel {
 
  private:
   LogStore store_;
+  bool stamps_ = false;
 };
 
 class TLogView : public QAbstractItemView {
@@ -103,10 +117,16 @@ class TLogView : public QAbstractItemView {
   static constexpr int kBatchMs = 50;
   TLogView(QWidget *parent, int capacity);
 
-  // Collects a line; it is shown within kBatchMs.
-  void append(const QString &line);
+  // Collects a line; it is shown within kBatchMs. Every line is stamped with the time it came
+  // and its direction; "显示时间和方向" shows them in front of it.
+  void append(const QString &line, LogDirection direction = LogDirection::None);
   // Collects the hexadecimal line of a frame's or chunk's characters, without writing it out.
-  void appendFrame(std::string_view chars);
+  void appendFrame(std::string_view chars, LogDirection direction = LogDirection::None);
+  // Whether each line shows its time and direction (off: the lines as built and received).
+  bool showStamps() const { return model_->showStamps(); }
+  void setShowStamps(bool on);
+  // The clock of the stamps, ms since 1970 UTC; tests replace it.
+  void setStampClock(std::function<qint64()> clock) { stampClock_ = std::move(clock); }
   // Shows the collected lines now.
   void flush();
   bool hasPending() const { return !pending_.empty(); }
@@ -117,7 +137,7 @@ class TLogView : public QAbstractItemView {
   void setByteCapacity(std::size_t bytes);
   int lineCount() const { return model_->rowCount(); }
   const LogStore &store() const { return model_->store(); }
-  QString lineText(int row) const { return model_->text(row); }
+  QString lineText(int row) const { return model_->text(row); }  // as shown
   // True while the view shows the newest line and keeps doing so.
   bool following() const { return follow_; }
   // The selected lines, in log order, one per line.
@@ -152,4 +172,5 @@ class TLogView : public QAbstractItemView {
   QTimer batchTimer_;
   bool follow_ = true;
   bool adjusting_ = false;  // the log itself moves the scroll bar
+  std::function<qint64()> stampClock_;
 };

@@ -1,6 +1,7 @@
 // Every chunk from a link: paired into the decoded payload, logged, checked, dispatched.
 #include <cstring>
 
+#include "pages/ParamBoxState.h"
 #include "protocol/Answer.h"
 #include "protocol/Conversions.h"
 #include "protocol/Frame.h"
@@ -33,7 +34,7 @@ void TForm1::createExchange() {
   h.send = [this](const Exchange::Request &r) {
     // The exchange's own read and a resend show in the log as they go out; every other
     // request was logged when it was built.
-    if (r.resync || r.tries > 0) logFrame(r.frame);
+    if (r.resync || r.tries > 0) logFrame(r.frame, LogDirection::Sent);
     // a LAN link still connecting sends nothing, yet the time-out runs
     return link_ && link_->send(r.frame);
   };
@@ -67,7 +68,7 @@ void TForm1::decodeAnswer(const Exchange::Request &r, std::string_view chunk, qi
   if (leftOut > 0) {
     // No answer is this long: it is refused like a damaged frame, never copied. The log
     // shows its beginning and how much more there was.
-    log(chunkLine(chunk, leftOut));
+    log(chunkLine(chunk, leftOut), LogDirection::Received);
     refuseDamaged();
     return;
   }
@@ -82,7 +83,7 @@ void TForm1::decodeAnswer(const Exchange::Request &r, std::string_view chunk, qi
 // A late answer, bytes nobody asked for, an answer of another shape than its request's, or
 // the answer that brings the line back in step: logged as they came, never decoded.
 void TForm1::strayChunk(std::string_view chunk, qint64 leftOut, Exchange::Stray kind) {
-  log(chunkLine(chunk, leftOut));
+  log(chunkLine(chunk, leftOut), LogDirection::Received);
   switch (kind) {
     case Exchange::Stray::Late: log(QStringLiteral("迟到的应答，不解码")); break;
     case Exchange::Stray::Unsolicited: log(QStringLiteral("无请求的数据，不解码")); break;
@@ -101,8 +102,8 @@ void TForm1::comm_fenjie(QObject *Sender, int length) {
     std::memcpy(payload, a.payload.data(), sizeof payload);
     payloadWritten = a.payloadLength;
   }
-  logFrame(std::string_view(rxBuffer, static_cast<size_t>(length)));
-  log(proto::hex2(a.computedChecksum));
+  logFrame(std::string_view(rxBuffer, static_cast<size_t>(length)), LogDirection::Received);
+  log(proto::hex2(a.computedChecksum), LogDirection::Received);
   if (!a.intact()) {
     refuseDamaged();
     return;
@@ -127,4 +128,6 @@ bool TForm1::answerHolds(int bytes, bool errorToPanel) {
 
 void TForm1::mcu_set_option(QObject *) {
   setPanelText(1, returnCode() == 0 ? QStringLiteral("设置成功") : QStringLiteral("设置失败"));
+  // a parameter box's write: set, or refused with the box saying so
+  markParamBox(boxOfNumber(answeringContext()), returnCode() == 0 ? ParamState::Read : ParamState::Refused);
 }

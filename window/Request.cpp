@@ -80,7 +80,7 @@ bool TForm1::buildRequest() {
   std::memcpy(txBuffer, frame.data(), frame.size());
   txLength = static_cast<int>(frame.size());
   Button2->setEnabled(true);
-  logFrame(frame);
+  logFrame(frame, LogDirection::Sent);
   return true;
 }
 

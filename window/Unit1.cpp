@@ -1,3 +1,4 @@
+#include "pages/ClockZone.h"
 #include "window/Unit1.h"
 
 #include <QCloseEvent>
@@ -26,6 +27,7 @@
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
 #include "window/PaintPacer.h"
+#include "window/Translations.h"
 #include "window/ProtocolLog.h"
 #include "window/WholeFile.h"
 
@@ -39,6 +41,7 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, int left, 
 
 TForm1::TForm1(QWidget *parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("Form1"));
+  loadQtTranslations();  // Qt's buttons and dialogs in Chinese
   clockSource = [] { return QDateTime::currentDateTimeUtc(); };
   SetDialogOwner(this);
   buildWindow();
@@ -102,6 +105,12 @@ void TForm1::buildWindow() {
   actionSaveLog->setObjectName(QStringLiteral("actionSaveLog"));
   Memo1->addAction(actionSaveLog);
   connect(actionSaveLog, &QAction::triggered, this, [this] { guarded([this] { saveLog(); }); });
+  // off by default: the lines as built and received
+  auto *stamps = new QAction(QStringLiteral("显示时间和方向"), Memo1);
+  stamps->setObjectName(QStringLiteral("actionLogStamps"));
+  stamps->setCheckable(true);
+  Memo1->addAction(stamps);
+  connect(stamps, &QAction::toggled, Memo1, &TLogView::setShowStamps);
   saveLogPath = [] {
     return AskSaveFileName(QStringLiteral("保存协议信息"), QStringLiteral("协议信息.txt"),
                            QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
@@ -132,6 +141,8 @@ void TForm1::buildWindow() {
     StatusPanels[i] = panel;
   }
   setStatusBar(StatusBar1);
+  StatusPanels[2]->setToolTip(clockzone::heading());  // the clock's zone, named
+  installEventFilter(this);  // narrower than the design, the status bar's panels shrink
 
   onButton(Button1, &TForm1::Button1Click);
   onButton(Button2, &TForm1::Button2Click);
@@ -167,8 +178,12 @@ void TForm1::buildWindow() {
                 {Memo1, Memo1->geometry(), F::RightOfPages | F::WiderAsLog | F::Taller},
                 {Button4, Button4->geometry(), F::RightOfPages | F::Below},
                 {Button3, Button3->geometry(), F::RightOfPages | F::Below},
-                // the history list shows more records in a larger page
+                // the history list shows more records in a larger page; its buttons stay beside it
                 {ValueListEditor1, ValueListEditor1->geometry(), F::WiderAsPages | F::Taller}};
+  for (QWidget *w : {static_cast<QWidget *>(LabelRecordCount), TabSheet4->findChild<QWidget *>(QStringLiteral("Button146")),
+                     TabSheet4->findChild<QWidget *>(QStringLiteral("Button40")),
+                     TabSheet4->findChild<QWidget *>(QStringLiteral("Button41"))})
+    if (w) followers_.push_back({w, w->geometry(), F::RightOfPages});
   buildMonitorPages();
   // ticked, polling starts at once, as when the status page is shown
   connect(CheckBoxMonitor, &QCheckBox::toggled, this, [this](bool on) {
@@ -194,7 +209,8 @@ void TForm1::buildWindow() {
 QRect TForm1::initialGeometry(const QRect &available) {
   const QSize design(kDesignClientWidth, kDesignClientHeight + kStatusBarHeight);
   const QSize room = available.size() - QSize(kFrameAllowanceWidth, kFrameAllowanceHeight);
-  const QSize size = design.boundedTo(room).expandedTo(QSize(kMinimumWidth, kMinimumHeight));
+  QSize size = design.boundedTo(room).expandedTo(QSize(kMinimumWidth, kMinimumHeight));
+  if (size.height() < design.height()) size.setWidth(std::max(size.width(), std::min(design.width() + kScrollBarAllowance, room.width())));
   const int x = std::max(available.left(), std::min(available.left() + 170, available.right() + 1 -
                                                                                  kFrameAllowanceWidth - size.width()));
   return QRect(QPoint(x, available.top()), size);
@@ -220,9 +236,21 @@ void TForm1::growWithClientArea(QSize client) {
   }
 }
 
+// Panels 0 and 1 keep their design widths (500 and 300) down to the design width of the
+// window; narrower, all three shrink in proportion, so the bar never reaches beyond it.
+void TForm1::fitStatusPanels(int windowWidth) {
+  const int barWidth = windowWidth;
+  const double share = std::min(1.0, double(barWidth) / kDesignClientWidth);
+  const int widths[2] = {500, 300};
+  for (int i = 0; i < 2; ++i)
+    if (StatusPanels[i]->width() != int(widths[i] * share)) StatusPanels[i]->setFixedWidth(int(widths[i] * share));
+}
+
 bool TForm1::eventFilter(QObject *watched, QEvent *event) {
   if (watched == clientArea_ && event->type() == QEvent::Resize)
     growWithClientArea(static_cast<QResizeEvent *>(event)->size());
+  if (watched == this && event->type() == QEvent::Resize)
+    fitStatusPanels(static_cast<QResizeEvent *>(event)->size().width());
   return QMainWindow::eventFilter(watched, event);
 }
 
@@ -294,9 +322,9 @@ void TForm1::Button23Click() { sendRequest(QStringLiteral("43"), QStringLiteral(
 
 // ---------------------------------------------------------------- log and status bar
 
-void TForm1::log(const QString &line) { Memo1->append(line); }
+void TForm1::log(const QString &line, LogDirection direction) { Memo1->append(line, direction); }
 
-void TForm1::logFrame(std::string_view chars) { Memo1->appendFrame(chars); }
+void TForm1::logFrame(std::string_view chars, LogDirection direction) { Memo1->appendFrame(chars, direction); }
 
 void TForm1::saveLog() {
   const QString path = saveLogPath ? saveLogPath() : QString();
@@ -304,11 +332,12 @@ void TForm1::saveLog() {
   Memo1->flush();
   // a copy of the lines is written out on a worker thread: the log and the links go on
   auto lines = std::make_shared<const LogStore>(Memo1->store());
+  const bool stamps = Memo1->showStamps();  // the file as the log shows it
   writeWholeFileLater(
       path,
-      [lines](QIODevice &out) {
+      [lines, stamps](QIODevice &out) {
         for (int i = 0; i < lines->size(); ++i) {
-          const std::string line = lines->line(i);
+          const std::string line = lines->line(i, stamps);
           out.write(line.data(), static_cast<qint64>(line.size()));
           out.putChar('\n');
         }
@@ -425,4 +454,4 @@ void TForm1::Timer6Timer() {
 }
 
 // UTC + 8 hours, the date carried with the hour
-QDateTime TForm1::clockNow() const { return clockSource().toUTC().addSecs(8 * 3600); }
+QDateTime TForm1::clockNow() const { return clockzone::at(clockSource().toMSecsSinceEpoch()); }

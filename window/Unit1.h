@@ -33,6 +33,7 @@
 #include "link/Reconnect.h"
 #include "protocol/Frame.h"
 #include "window/OperatorPanel.h"
+#include "window/ProtocolLog.h"
 
 class QCheckBox;
 class QComboBox;
@@ -45,7 +46,7 @@ class QRadioButton;
 class QTabWidget;
 class QTableView;
 class QTableWidget;
-class QChartView;
+class TrendChartView;
 class MonitorState;
 class QStatusBar;
 class QTcpSocket;
@@ -216,8 +217,9 @@ class TForm1 : public QMainWindow {
 
   // ---- start-up, close, log, status bar, timers (window/)
   // Adds a line to the protocol log; it shows within the log's batch period.
-  void log(const QString &line);
-  void logFrame(std::string_view chars);  // the hexadecimal line of a frame's or chunk's characters
+  void log(const QString &line, LogDirection direction = LogDirection::None);
+  // the hexadecimal line of a frame's or chunk's characters
+  void logFrame(std::string_view chars, LogDirection direction = LogDirection::None);
   // "保存协议信息…": the whole log as UTF-8 text, one line per line, to the file saveLogPath
   // names (a file dialog; tests replace it), by writeWholeFile. No name, no file; a failed
   // or refused save says why.
@@ -267,13 +269,18 @@ class TForm1 : public QMainWindow {
   // The client area's size at the design size of the window; larger, the log and pages grow.
   static constexpr int kDesignClientWidth = 1062, kDesignClientHeight = 705;
   // Smaller, down to the window's minimum, the client area keeps the design size and scrolls.
-  static constexpr int kMinimumWidth = 800, kMinimumHeight = 600, kStatusBarHeight = 33;
+  // The minimum leaves an 800×600 screen room for the frame and a taskbar.
+  static constexpr int kMinimumWidth = 640, kMinimumHeight = 480, kStatusBarHeight = 33;
+  // The vertical scroll bar's width, where the height is short of the design's.
+  static constexpr int kScrollBarAllowance = 16;
   // Room left on the screen for the title bar and borders around the window.
   static constexpr int kFrameAllowanceWidth = 16, kFrameAllowanceHeight = 40;
   // Where the window opens on a screen with this free area: the frame's top-left corner and
-  // the size within the frame.
+  // the size within the frame. Shorter than the design, it is wider by the vertical scroll
+  // bar (where the screen has room), so that no horizontal one is needed.
   static QRect initialGeometry(const QRect &available);
   void growWithClientArea(QSize client);
+  void fitStatusPanels(int barWidth);
   // A control that follows the client area's growth beyond the design size.
   struct Follower {
     enum How { RightOfPages = 1, Below = 2, WiderAsPages = 4, WiderAsLog = 8, Taller = 16 };
@@ -472,6 +479,7 @@ class TForm1 : public QMainWindow {
   void monitorStatusShown(StatusAnswer answer);
   void monitorModulesShown();
   void monitorLinkEvent(bool up, const QString &message);
+  void monitorStale(bool stale);
   bool recording() const;
   // Panel 0's part on the recording: "记录中", what happened to its file, or why it stopped.
   QString recordingText() const;
@@ -483,7 +491,7 @@ class TForm1 : public QMainWindow {
   QCheckBox *CheckBoxAlarmSound = nullptr;  // "告警提示音", ticked at start
   QWidget *TabSheetAlarms = nullptr, *TabSheetTrend = nullptr;
   QTableView *AlarmJournal = nullptr;
-  QChartView *TrendChart = nullptr;
+  TrendChartView *TrendChart = nullptr;
   QComboBox *ComboBoxTrendWindow = nullptr;
   QPushButton *ButtonRecord = nullptr;
   QAction *actionRecordCsv = nullptr;

@@ -1,0 +1,451 @@
+#include "pages/TrendChart.h"
+
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "pages/ClockZone.h"
+#include "protocol/Conversions.h"
+
+namespace {
+
+// Where things sit, in pixels.
+constexpr int kLeft = 54, kRight = 10, kTop = 2, kLegendRow = 18, kPlotGap = 6, kBottom = 34;
+constexpr int kSwatch = 16, kEntryGap = 14;
+constexpr qint64 kMinSpanMs = 10'000;
+
+// Wong's colours for colour-blind readers, with Tol's wine in place of the yellow, which does
+// not stand out on white.
+const QColor kColours[trend::kQuantities] = {
+    QColor(0x00, 0x72, 0xB2),  // 交流输入: blue
+    QColor(0xD5, 0x5E, 0x00),  // -48V输出电压: vermilion
+    QColor(0x00, 0x9E, 0x73),  // -48V输出电流: bluish green
+    QColor(0xCC, 0x79, 0xA7),  // 电池电流: reddish purple
+    QColor(0xE6, 0x9F, 0x00),  // 电池温度: orange
+    QColor(0x56, 0xB4, 0xE9),  // 环境温度: sky blue
+    QColor(0x00, 0x00, 0x00),  // 环境湿度: black
+    QColor(0x88, 0x22, 0x55),  // 模块输出电流和: wine
+};
+
+int unitCount() { return int(trend::units().size()); }
+
+QString unitText(int q) { return QString::fromUtf8(trend::quantities()[size_t(q)].unit); }
+
+QString legendText(int q) {
+  return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(trend::quantities()[size_t(q)].name), unitText(q));
+}
+
+// A step of 1, 2 or 5 times a power of ten, at least `raw`.
+double niceStep(double raw) {
+  if (!(raw > 0)) return 1;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double m : {1.0, 2.0, 5.0, 10.0})
+    if (m * power >= raw) return m * power;
+  return 10 * power;
+}
+
+// Steps of the time axis, in ms.
+const qint64 kTimeSteps[] = {1'000,     2'000,     5'000,      10'000,     15'000,     30'000,
+                             60'000,    120'000,   300'000,    600'000,    900'000,    1'800'000,
+                             3'600'000, 7'200'000, 10'800'000, 21'600'000, 43'200'000, 86'400'000};
+
+}  // namespace
+
+QColor trendColour(int quantity) {
+  return quantity >= 0 && quantity < trend::kQuantities ? kColours[quantity] : QColor(Qt::gray);
+}
+
+TrendChartView::TrendChartView(QWidget *parent) : QWidget(parent) {
+  shown_.fill(true);
+  setMouseTracking(true);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setToolTip(QString());
+}
+
+// ---------------------------------------------------------------- layout
+
+void TrendChartView::layout() {
+  const QFontMetrics fm(font());
+  const int width = std::max(100, this->width() - kLeft - kRight);
+  // each unit's legend entries, wrapped into rows where they do not fit the plot's width
+  std::vector<int> rows(size_t(unitCount()), 1);
+  for (int u = 0; u < unitCount(); ++u) {
+    int x = 0, row = 0;
+    for (int q = 0; q < trend::kQuantities; ++q) {
+      if (trend::unitOf(q) != u) continue;
+      const int w = kSwatch + 4 + fm.horizontalAdvance(legendText(q));
+      if (x > 0 && x + w > width) {
+        x = 0;
+        ++row;
+      }
+      legend_[size_t(q)] = QRect(x, row * kLegendRow, w, kLegendRow);
+      x += w + kEntryGap;
+    }
+    rows[size_t(u)] = row + 1;
+  }
+  int legendHeight = 0;
+  for (int r : rows) legendHeight += r * kLegendRow;
+  const int plotsHeight = std::max(4 * 20, height() - kTop - kBottom - legendHeight - (unitCount() - 1) * kPlotGap);
+  const int each = plotsHeight / unitCount();
+  plots_.assign(size_t(unitCount()), QRect());
+  int y = kTop;
+  for (int u = 0; u < unitCount(); ++u) {
+    const int legendTop = y;
+    y += rows[size_t(u)] * kLegendRow;
+    plots_[size_t(u)] = QRect(kLeft, y, width, each);
+    for (int q = 0; q < trend::kQuantities; ++q)
+      if (trend::unitOf(q) == u) legend_[size_t(q)].translate(kLeft, legendTop);
+    y += each + kPlotGap;
+  }
+}
+
+QRect TrendChartView::plotRect(int unit) const {
+  return unit >= 0 && size_t(unit) < plots_.size() ? plots_[size_t(unit)] : QRect();
+}
+
+QRect TrendChartView::legendRect(int quantity) const {
+  return quantity >= 0 && quantity < trend::kQuantities ? legend_[size_t(quantity)] : QRect();
+}
+
+int TrendChartView::plotWidth() const { return plots_.empty() ? std::max(100, width() - kLeft - kRight) : plots_[0].width(); }
+
+void TrendChartView::resizeEvent(QResizeEvent *) {
+  layout();
+  decimateAll();
+}
+
+// ---------------------------------------------------------------- the view
+
+void TrendChartView::refresh(qint64 now, qint64 spanMs) {
+  spanMs_ = std::max<qint64>(kMinSpanMs, spanMs);
+  if (following_) {
+    qint64 end = now;
+    if (series_)
+      for (const trend::Series &s : *series_)
+        if (!s.empty()) end = std::max(end, s.back().msecs);
+    end_ = end;
+    begin_ = end - spanMs_;
+  }
+  if (plots_.empty()) layout();
+  decimateAll();
+}
+
+void TrendChartView::decimateAll() {
+  const int columns = std::max(50, plotWidth() / 2);
+  const qint64 columnMs = std::max<qint64>(1, (end_ - begin_) / columns);
+  std::array<double, 4> low, high;
+  low.fill(std::numeric_limits<double>::max());
+  high.fill(std::numeric_limits<double>::lowest());
+  for (int q = 0; q < trend::kQuantities; ++q) {
+    std::vector<QPointF> &points = points_[size_t(q)];
+    points = series_ ? trend::decimate((*series_)[size_t(q)], begin_, end_, columns) : std::vector<QPointF>();
+    runs_[size_t(q)] = trend::runStarts(points, columnMs);
+    const int u = trend::unitOf(q);
+    if (!shown_[size_t(q)] || u < 0) continue;
+    for (const QPointF &p : points) {
+      low[size_t(u)] = std::min(low[size_t(u)], p.y());
+      high[size_t(u)] = std::max(high[size_t(u)], p.y());
+    }
+  }
+  for (int u = 0; u < unitCount(); ++u) {
+    double lo = low[size_t(u)], hi = high[size_t(u)];
+    if (lo > hi) lo = 0, hi = 1;
+    const double margin = std::max(0.5, (hi - lo) * 0.08);
+    lo -= margin;
+    hi += margin;
+    // to whole ticks
+    const double step = niceStep((hi - lo) / 4);
+    ranges_[size_t(u)] = {std::floor(lo / step) * step, std::ceil(hi / step) * step};
+  }
+  update();
+}
+
+void TrendChartView::resetView() {
+  following_ = true;
+  emit viewChanged();
+}
+
+void TrendChartView::zoom(double factor, qint64 at) {
+  const qint64 span = end_ - begin_;
+  const qint64 newSpan = std::clamp<qint64>(qint64(double(span) * factor), kMinSpanMs, trend::kKeepMs);
+  if (newSpan == span) return;
+  at = std::clamp(at, begin_, end_);
+  const double share = span > 0 ? double(at - begin_) / double(span) : 1;
+  begin_ = at - qint64(share * double(newSpan));
+  end_ = begin_ + newSpan;
+  following_ = false;
+  emit viewChanged();
+}
+
+void TrendChartView::pan(qint64 ms) {
+  if (ms == 0) return;
+  begin_ += ms;
+  end_ += ms;
+  following_ = false;
+  emit viewChanged();
+}
+
+void TrendChartView::setLineShown(int quantity, bool shown) {
+  if (quantity < 0 || quantity >= trend::kQuantities) return;
+  shown_[size_t(quantity)] = shown;
+  decimateAll();
+}
+
+qint64 TrendChartView::timeAt(int x) const {
+  const int w = std::max(1, plotWidth());
+  return begin_ + qint64(double(x - kLeft) * double(end_ - begin_) / w);
+}
+
+int TrendChartView::xOf(qint64 t) const {
+  const qint64 span = std::max<qint64>(1, end_ - begin_);
+  return kLeft + int(double(t - begin_) * plotWidth() / double(span));
+}
+
+QString TrendChartView::readoutAt(qint64 t) const {
+  QStringList lines{QStringLiteral("%1 (%2)").arg(clockzone::dateTime(t), clockzone::name())};
+  // a sample counts as "there" within two columns or two polls of t
+  const qint64 near = std::max<qint64>(2000, 2 * (end_ - begin_) / std::max(1, plotWidth() / 2));
+  for (int q = 0; q < trend::kQuantities; ++q) {
+    if (!shown_[size_t(q)]) continue;
+    QString value = QStringLiteral("—");
+    if (series_) {
+      const trend::Series &s = (*series_)[size_t(q)];
+      const size_t i = s.lowerBound(t);
+      std::optional<trend::Sample> best;
+      if (i < s.size()) best = s.at(i);
+      if (i > 0 && (!best || t - s.at(i - 1).msecs < best->msecs - t)) best = s.at(i - 1);
+      if (best && std::llabs(best->msecs - t) <= near)
+        value = proto::formatGeneral(best->value) + QLatin1Char(' ') + unitText(q);
+    }
+    lines << QStringLiteral("%1 %2").arg(QString::fromUtf8(trend::quantities()[size_t(q)].name), value);
+  }
+  return lines.join(QLatin1Char('\n'));
+}
+
+// ---------------------------------------------------------------- painting
+
+void TrendChartView::paintEvent(QPaintEvent *) {
+  QPainter p(this);
+  p.fillRect(rect(), Qt::white);
+  if (plots_.empty()) layout();
+  for (int q = 0; q < trend::kQuantities; ++q) {
+    const QRect r = legend_[size_t(q)];
+    const QColor c = shown_[size_t(q)] ? trendColour(q) : QColor(190, 190, 190);
+    p.fillRect(QRect(r.left(), r.center().y() - 1, kSwatch, 3), c);
+    p.setPen(shown_[size_t(q)] ? palette().color(QPalette::WindowText) : QColor(160, 160, 160));
+    p.drawText(QRect(r.left() + kSwatch + 4, r.top(), r.width() - kSwatch - 4, r.height()),
+               Qt::AlignLeft | Qt::AlignVCenter, legendText(q));
+  }
+  for (int u = 0; u < unitCount(); ++u) paintPlot(p, u);
+  paintTimeAxis(p);
+  paintReadout(p);
+}
+
+void TrendChartView::paintPlot(QPainter &p, int u) const {
+  const QRect r = plots_[size_t(u)];
+  const auto [lo, hi] = ranges_[size_t(u)];
+  const QFontMetrics fm(font());
+  p.setPen(QColor(200, 200, 200));
+  p.drawRect(r.adjusted(0, 0, -1, -1));
+  // value ticks: whole steps, labels at the left with the unit above them
+  const double step = niceStep((hi - lo) / 4);
+  const double span = hi - lo > 0 ? hi - lo : 1;
+  auto yOf = [&](double v) { return r.bottom() - (v - lo) * (r.height() - 1) / span; };
+  const int decimals = step >= 1 ? 0 : int(std::ceil(-std::log10(step)));
+  int below = r.bottom() + 1 + fm.height();  // the top of the label drawn last, lower down
+  for (double v = lo; v <= hi + step / 2; v += step) {
+    const int y = int(std::lround(yOf(v)));
+    p.setPen(QColor(232, 232, 232));
+    p.drawLine(r.left() + 1, y, r.right() - 1, y);
+    p.setPen(palette().color(QPalette::WindowText));
+    const QString label = QString::number(v, 'f', decimals);
+    // within its plot's height: clear of the unit above and of the next plot's labels
+    const int top = std::clamp(y - fm.height() / 2, r.top(), r.bottom() + 1 - fm.height());
+    if (top + fm.height() > below) continue;  // no room left beside its line
+    p.drawText(QRect(0, top, kLeft - 6, fm.height()), Qt::AlignRight | Qt::AlignVCenter, label);
+    below = top;
+  }
+  p.setPen(palette().color(QPalette::WindowText));
+  p.drawText(QRect(0, r.top() - kLegendRow, kLeft - 6, kLegendRow), Qt::AlignRight | Qt::AlignVCenter,
+             QString::fromUtf8(trend::units()[size_t(u)]));
+
+  p.save();
+  p.setClipRect(r.adjusted(1, 1, -1, -1));
+  const double xScale = double(r.width()) / double(std::max<qint64>(1, end_ - begin_));
+  std::vector<QPointF> pixels;
+  for (int q = 0; q < trend::kQuantities; ++q) {
+    if (trend::unitOf(q) != u || !shown_[size_t(q)]) continue;
+    const std::vector<QPointF> &points = points_[size_t(q)];
+    if (points.empty()) continue;
+    // Two pixels wide while the points stand apart; where a day is thinned to a low and a
+    // high per column the line zigzags, and a wide pen's outline of it costs hundreds of
+    // milliseconds to fill: one pixel, stroked without an outline, draws it in a few.
+    p.setPen(QPen(trendColour(q), points.size() * 3 > size_t(r.width()) ? 0 : 2));
+    const std::vector<size_t> &starts = runs_[size_t(q)];
+    for (size_t k = 0; k < starts.size(); ++k) {
+      const size_t from = starts[k], to = k + 1 < starts.size() ? starts[k + 1] : points.size();
+      pixels.clear();
+      for (size_t i = from; i < to; ++i)
+        pixels.emplace_back(r.left() + (points[i].x() - double(begin_)) * xScale, yOf(points[i].y()));
+      if (pixels.size() == 1)
+        p.drawPoint(pixels.front());
+      else
+        p.drawPolyline(pixels.data(), int(pixels.size()));
+    }
+  }
+  p.restore();
+}
+
+void TrendChartView::paintTimeAxis(QPainter &p) const {
+  if (plots_.empty()) return;
+  const QRect bottom = plots_.back();
+  const QFontMetrics fm(font());
+  const qint64 span = std::max<qint64>(1, end_ - begin_);
+  // the labels' form for a step: seconds where the step has them, the date over half a day
+  auto formatOf = [span](qint64 step) {
+    if (span > 12LL * 3600'000) return QStringLiteral("MM-dd HH:mm");
+    return step < 60'000 ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm");
+  };
+  // the smallest step whose labels stand apart
+  qint64 step = kTimeSteps[std::size(kTimeSteps) - 1];
+  for (qint64 s : kTimeSteps)
+    if (double(s) * bottom.width() / double(span) >= fm.horizontalAdvance(formatOf(s)) + 24) {
+      step = s;
+      break;
+    }
+  const QString tickFormat = formatOf(step);
+  // ticks on whole steps of the clock's zone
+  const qint64 offset = qint64(clockzone::kOffsetSecs) * 1000;
+  qint64 t = ((begin_ + offset + step - 1) / step) * step - offset;
+  if (begin_ + offset < 0) t = begin_;
+  for (; t <= end_; t += step) {
+    const int x = xOf(t);
+    for (const QRect &r : plots_) {
+      p.setPen(QColor(232, 232, 232));
+      p.drawLine(x, r.top() + 1, x, r.bottom() - 1);
+    }
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawLine(x, bottom.bottom(), x, bottom.bottom() + 3);
+    const QString label = clockzone::text(t, tickFormat);
+    const int w = fm.horizontalAdvance(label);
+    const int left = std::clamp(x - w / 2, 0, width() - w);
+    p.drawText(QRect(left, bottom.bottom() + 4, w, fm.height()), Qt::AlignCenter, label);
+  }
+  const QString title = clockzone::heading();
+  p.drawText(QRect(0, bottom.bottom() + 4 + fm.height(), width() - kRight, fm.height()),
+             Qt::AlignRight | Qt::AlignVCenter, title);
+}
+
+void TrendChartView::paintReadout(QPainter &p) const {
+  if (!cursor_ || plots_.empty()) return;
+  const int x = xOf(*cursor_);
+  p.setPen(QPen(QColor(80, 80, 80), 1, Qt::DashLine));
+  p.drawLine(x, plots_.front().top(), x, plots_.back().bottom());
+  const QStringList lines = readout().split(QLatin1Char('\n'));
+  const QFontMetrics fm(font());
+  int w = 0;
+  for (const QString &l : lines) w = std::max(w, fm.horizontalAdvance(l));
+  w += 12 + kSwatch;
+  const int h = int(lines.size()) * fm.height() + 8;
+  int left = x + 12;
+  if (left + w > width() - 2) left = x - 12 - w;
+  left = std::max(2, left);
+  const QRect box(left, plots_.front().top() + 4, w, h);
+  p.fillRect(box, QColor(255, 255, 255, 235));
+  p.setPen(QColor(120, 120, 120));
+  p.drawRect(box.adjusted(0, 0, -1, -1));
+  int y = box.top() + 4;
+  int line = 0;
+  for (int q = -1; q < trend::kQuantities; ++q) {
+    if (q >= 0 && !shown_[size_t(q)]) continue;
+    if (line >= int(lines.size())) break;
+    if (q >= 0) p.fillRect(QRect(box.left() + 6, y + fm.height() / 2 - 1, kSwatch - 4, 3), trendColour(q));
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(QRect(box.left() + 6 + (q >= 0 ? kSwatch : 0), y, w, fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+               lines[line]);
+    y += fm.height();
+    ++line;
+  }
+}
+
+QImage TrendChartView::picture(const QString &title) {
+  const QFontMetrics fm(font());
+  const int head = fm.height() + 12;
+  QImage image(width(), height() + head, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter p(&image);
+  QFont bold = font();
+  bold.setBold(true);
+  p.setFont(bold);
+  p.setPen(Qt::black);
+  p.drawText(QRect(8, 0, width() - 16, head), Qt::AlignLeft | Qt::AlignVCenter, title);
+  const std::optional<qint64> cursor = cursor_;
+  cursor_.reset();  // no cursor in the picture
+  render(&p, QPoint(0, head), QRegion(), RenderFlags(DrawChildren));
+  cursor_ = cursor;
+  return image;
+}
+
+// ---------------------------------------------------------------- the mouse
+
+void TrendChartView::wheelEvent(QWheelEvent *e) {
+  const int delta = e->angleDelta().y();
+  if (delta == 0) return;
+  zoom(delta > 0 ? 0.8 : 1.25, timeAt(int(e->position().x())));
+  e->accept();
+}
+
+void TrendChartView::mousePressEvent(QMouseEvent *e) {
+  if (e->button() != Qt::LeftButton) return QWidget::mousePressEvent(e);
+  const QPoint at = e->position().toPoint();
+  for (int q = 0; q < trend::kQuantities; ++q)
+    if (legend_[size_t(q)].contains(at)) {
+      setLineShown(q, !shown_[size_t(q)]);
+      return;
+    }
+  for (const QRect &r : plots_)
+    if (r.contains(at)) {
+      dragX_ = at.x();
+      dragBegin_ = begin_;
+      dragEnd_ = end_;
+      setCursor(Qt::ClosedHandCursor);
+      return;
+    }
+}
+
+void TrendChartView::mouseMoveEvent(QMouseEvent *e) {
+  const QPoint at = e->position().toPoint();
+  if (dragX_) {
+    const qint64 dt = qint64(double(at.x() - *dragX_) * double(dragEnd_ - dragBegin_) / std::max(1, plotWidth()));
+    const qint64 shift = (dragBegin_ - dt) - begin_;
+    pan(shift);
+  }
+  bool over = false;
+  for (const QRect &r : plots_) over = over || r.contains(at);
+  if (over)
+    cursor_ = timeAt(at.x());
+  else
+    cursor_.reset();
+  update();
+}
+
+void TrendChartView::mouseReleaseEvent(QMouseEvent *e) {
+  if (e->button() == Qt::LeftButton && dragX_) {
+    dragX_.reset();
+    unsetCursor();
+  }
+}
+
+void TrendChartView::mouseDoubleClickEvent(QMouseEvent *e) {
+  if (e->button() == Qt::LeftButton) resetView();
+}
+
+void TrendChartView::leaveEvent(QEvent *) {
+  cursor_.reset();
+  update();
+}
