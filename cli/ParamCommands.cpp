@@ -1,0 +1,10 @@
+#include "cli/Commands.h"
+
+namespace cli {
+
+int runParams(Session &, const Options &) {
+  say(QStringLiteral("not yet"));
+  return kUsage;
+}
+
+}  // namespace cli
