@@ -25,8 +25,7 @@
 
 #include "pages/EnergyRows.h"
 #include "pages/Freshness.h"
-#include "pages/Page1Rows.h"
-#include "pages/Page2Rows.h"
+#include "pages/ParamHandlers.h"
 #include "protocol/Status.h"
 #include "pages/StatusRows.h"
 #include "link/Exchange.h"
@@ -127,8 +126,7 @@ class TForm1 : public QMainWindow {
   void Button22Click();       // "关机"
   void Timer5Timer();         // sends the on/off choice, 500 ms after the click
 
-  // ---- the named handlers and decoders of the parameter pages' rows (pages/Page1Rows.h,
-  // pages/Page2Rows.h)
+  // ---- the named handlers and decoders of the parameter pages' rows (pages/ParamHandlers.h)
 #define READ_WRITE(read, write) \
   void read();                  \
   void write();
@@ -137,24 +135,18 @@ class TForm1 : public QMainWindow {
 #define DECODER(decoder) void decoder(QObject *Sender);
 #define SHARED_DECODER(decoder)
 #define NO_DECODER
-#define PARAM_DECLARE_ROW1(pos, label, kind, control, rb, wb, rc, wc, shown, enc, err, handlers, decoder, \
-                           confirm)                                                                                \
-  handlers decoder
-#define PARAM_DECLARE_ROW2(step, label, kind, control, rb, wb, rc, wc, shown, enc, err, contact, handlers, \
-                           decoder, confirm)                                                                           \
-  handlers decoder
+#define PARAM_DECLARE_ROW(control, handlers, decoder) handlers decoder
 #define PARAM_DECLARE_SHARED(decoder) void decoder(QObject *Sender);
-  PAGE1_ROWS(PARAM_DECLARE_ROW1)
-  PAGE2_ROWS(PARAM_DECLARE_ROW2)
-  PAGE2_SHARED_DECODERS(PARAM_DECLARE_SHARED)
+  PARAM_HANDLERS_PAGE1(PARAM_DECLARE_ROW)
+  PARAM_HANDLERS_PAGE2(PARAM_DECLARE_ROW)
+  PARAM_SHARED_DECODERS(PARAM_DECLARE_SHARED)
 #undef READ_WRITE
 #undef READ_ONLY
 #undef WRITE_ONLY
 #undef DECODER
 #undef SHARED_DECODER
 #undef NO_DECODER
-#undef PARAM_DECLARE_ROW1
-#undef PARAM_DECLARE_ROW2
+#undef PARAM_DECLARE_ROW
 #undef PARAM_DECLARE_SHARED
 
   // ---- parameter page 1 (pages/Page1.cpp)
@@ -438,8 +430,6 @@ class TForm1 : public QMainWindow {
   void page2DecodeContact(bool type);
   // After a good answer at a step: the next read of the page-2 refresh, or its end.
   void page2Continue(int step);
-  // The page-2 refresh step (15-17) that a page-1 read is, or 0.
-  int page2StepOf(Handler read) const;
   std::vector<QWidget *> page2Controls_;
   bool page2Refresh = false;
   int page2Position = 0;  // the contact (1-4) of the last dry-contact read
