@@ -54,6 +54,11 @@ struct ParamDef {
   ErrorTo errorTo;
   int contact;              // dry contacts: the contact number (1-4) that requests carry; else 0
   const char *confirmOn;    // a flag whose ticked write switches equipment: asked first
+  // The parameter's stable English name (lower case, words joined by "_"): parameter files and
+  // the command line know it by this, never by its label. The controller's clock is the one
+  // key containing "clock".
+  const char *key;
+  const char *unit;         // of the value in a file and on the command line ("V", "°C"); "" for none
 
   bool reads() const { return readCommand != proto::Command::None; }
   bool writes() const { return writeCommand != proto::Command::None; }

@@ -23,6 +23,7 @@
 
 #include "link/Comm.h"
 #include "pages/Energy.h"
+#include "pages/ParamFileActions.h"
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
@@ -238,6 +239,7 @@ void TForm1::buildPages() {
     PageControl1->addTab(*sheets[i], captions[i]);
   }
   buildPage1();
+  buildParamFileActions();
   buildPage2();
   buildStatusPage();
 
@@ -361,6 +363,7 @@ void TForm1::cancelChain() {
   if (page1Refresh || exchange_->has(Page1Chain)) tag = Page1Chain;
   else if (page2Refresh || exchange_->has(Page2Chain)) tag = Page2Chain;
   else if (exchange_->has(RecordsChain)) tag = RecordsChain;
+  else if (paramFileRun_) tag = ParamFileChain;
   if (tag == OperatorRequest) return;
   exchange_->dropWaiting(tag);
   cancelledChain_ = tag;

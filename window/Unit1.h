@@ -76,7 +76,7 @@ class TForm1 : public QMainWindow {
   using Handler = void (TForm1::*)();
   // Who sends: the operator, a chain, or status polling. Every request carries it to its
   // answer, so a chain goes on only from its own answers.
-  enum RequestTag { OperatorRequest, Page1Chain, Page2Chain, RecordsChain, StatusPoll };
+  enum RequestTag { OperatorRequest, Page1Chain, Page2Chain, RecordsChain, StatusPoll, ParamFileChain };
 
   // The named entry points: the controls' handlers, the reads a chain calls next and the
   // decoders answers are routed to. Everything else of the window is its own; tests reach it
@@ -172,6 +172,11 @@ class TForm1 : public QMainWindow {
   void Button97Click();  // "获取月份"
   void Read_MonthRecord(QObject *Sender);
 
+  // ---- parameter files, the buttons under page 1's rows (pages/ParamFileActions.cpp)
+  void saveParamFile();     // "保存参数文件…"
+  void compareParamFile();  // "与参数文件比较…"
+  void restoreParamFile();  // "写入参数文件…"
+
   // ---- alarm journal, trends and recording (pages/Monitor.cpp)
   void ButtonRecordClick();  // starts or stops the recording to CSV (ButtonRecord, actionRecordCsv)
 
@@ -230,6 +235,19 @@ class TForm1 : public QMainWindow {
   // Source of the UTC time for the clock; tests replace it.
   std::function<QDateTime()> clockSource;
   ClockSnapshot clockSnapshot;
+
+  // ---- parameter files (pages/ParamFileActions.cpp)
+  struct ParamFileRun;
+  std::unique_ptr<ParamFileRun> paramFileRun_;  // the run under way, if any
+  void buildParamFileActions();
+  std::unique_ptr<ParamFileRun> openParamFile(const QString &caption);
+  void startParamFileRun(std::unique_ptr<ParamFileRun> run);
+  void paramFileNext();
+  void paramFileAnswer();  // an intact answer of the run's chain
+  void paramFileRead();
+  void paramFileDone();
+  void paramFileStopped(ChainStop why);
+  void showParamFileReport(const QString &title, const QStringList &headings, const QList<QStringList> &rows);
 
   // ---- status panel 0: link, chain progress, recording, last read error (window/OperatorPanel.cpp)
   // A chain cannot go on (time-out, damaged answer, no link open).
