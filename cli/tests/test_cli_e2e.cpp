@@ -2,6 +2,7 @@
 // pseudo-terminal: exit statuses, what reaches the controller (its statistics), and that a
 // backup restored onto another controller leaves every parameter equal.
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -84,6 +85,29 @@ class TestCliE2e : public QObject {
     for (const char *word : {"status", "get", "set", "backup", "diff", "restore", "records", "energy", "--json",
                              "--csv", "--yes", "--dry-run", "--timeout", "--retries", "tcp://HOST:PORT", "serial:DEVICE"})
       QVERIFY2(r.out.contains(word), word);
+  }
+
+  // One poll, as the status page shows it: the values, the lamps, the modules.
+  void statusIsOnePoll() {
+    Powersim sim({QStringLiteral("--modules"), QStringLiteral("2,10"), QStringLiteral("--alarms"), QStringLiteral("door"),
+                  QStringLiteral("--stats")});
+    const Run json = cli({tcpUrl(sim), QStringLiteral("status"), QStringLiteral("--json")});
+    QCOMPARE(json.exit, 0);
+    const QJsonObject o = QJsonDocument::fromJson(json.out).object();
+    QCOMPARE(o.value(QStringLiteral("measurements")).toObject().value(QStringLiteral("modules")).toDouble(), 2.0);
+    QVERIFY(o.value(QStringLiteral("measurements")).toObject().value(QStringLiteral("bus_voltage")).toDouble() > 40);
+    QCOMPARE(o.value(QStringLiteral("alarms")).toObject().value(QStringLiteral("门禁")).toBool(), true);
+    QCOMPARE(o.value(QStringLiteral("alarms")).toObject().value(QStringLiteral("烟雾")).toBool(), false);
+    const QJsonArray modules = o.value(QStringLiteral("modules")).toArray();
+    QCOMPARE(modules.size(), 2);
+    QCOMPARE(modules[1].toObject().value(QStringLiteral("module")).toInt(), 10);
+    QCOMPARE(modules[1].toObject().value(QStringLiteral("开关机状态")).toString(), QStringLiteral("开机"));
+    // status, AC, module list and one readings request per module; nothing is written
+    QCOMPARE(requestsAnswered(sim), 5);
+    const Run text = cli({tcpUrl(sim), QStringLiteral("status")});
+    QCOMPARE(text.exit, 0);
+    QVERIFY(text.out.contains("alarm\t门禁\t告警\n"));
+    QVERIFY(QRegularExpression(QStringLiteral("\nmodule\t10\t开机\t[0-9.]+V\t")).match(QString::fromUtf8(text.out)).hasMatch());
   }
 
   void badUsageIsExitTwoAndSendsNothing_data() {
