@@ -201,7 +201,11 @@ void TForm1::paramFileRead() {
   switch (run.kind) {
     case ParamFileRun::Kind::Save: {
       paramfile::File file;
-      file.controller = linkWhere_ + QStringLiteral(" address ") + Edit1->text().trimmed();
+      // as the command line names it: tcp://HOST:PORT?address=N, serial:DEVICE?baud=B&address=N
+      const qsizetype space = linkWhere_.lastIndexOf(QLatin1Char(' '));  // "DEVICE BAUD"
+      file.controller = (serialLink ? QStringLiteral("serial:%1?baud=%2&").arg(linkWhere_.left(space), linkWhere_.mid(space + 1))
+                                    : QStringLiteral("tcp://%1?").arg(linkWhere_)) +
+                        QStringLiteral("address=") + Edit1->text().trimmed();
       const QDateTime now = QDateTime::currentDateTime();
       file.readAt = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
       file.values = run.got;

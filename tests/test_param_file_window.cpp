@@ -2,6 +2,7 @@
 // rows, the file dialogs answered by the test, against the controller simulator over loopback.
 #include <QtTest>
 
+#include <QDateTime>
 #include <QDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -60,6 +61,13 @@ class TestParamFileWindow : public QObject {
     QVERIFY(waitFor([&] { return f.panelText(0).contains(QStringLiteral("参数文件 59/59 完成")); }, 20000));
     waitForWrites();
     const QJsonObject saved = parametersIn(path);
+    {
+      QFile file(path);
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      const QJsonObject whole = QJsonDocument::fromJson(file.readAll()).object();
+      QCOMPARE(whole.value(QStringLiteral("controller")).toString(), QStringLiteral("tcp://127.0.0.1:%1?address=1").arg(sim.port()));
+      QVERIFY(QDateTime::fromString(whole.value(QStringLiteral("read_at")).toString(), Qt::ISODate).isValid());
+    }
     QCOMPARE(saved.size(), 59);
     QCOMPARE(saved.value(QStringLiteral("float_voltage")).toDouble(), 53.5);
     QCOMPARE(saved.value(QStringLiteral("module_count")).toDouble(), 2.0);
