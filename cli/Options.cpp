@@ -10,13 +10,13 @@ namespace {
 
 using Command = Options::Command;
 
-struct CommandSpec {
+struct CommandForm {
   const char *name;
   Command command;
   int minArgs, maxArgs;  // -1: any number
   const char *shape;     // how its arguments are written, for the error
 };
-const CommandSpec kCommands[] = {
+const CommandForm kCommands[] = {
     {"status", Command::Status, 0, 0, "status"},
     {"get", Command::Get, 0, -1, "get [NAME...]"},
     {"set", Command::Set, 1, -1, "set NAME=VALUE..."},
@@ -95,18 +95,18 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
   const auto target = linkurl::parseTarget(words[0], error);
   if (!target) return std::nullopt;
   o.target = *target;
-  const CommandSpec *spec = nullptr;
-  for (const CommandSpec &c : kCommands)
-    if (words[1] == c.name) spec = &c;
-  if (!spec) {
+  const CommandForm *form = nullptr;
+  for (const CommandForm &c : kCommands)
+    if (words[1] == c.name) form = &c;
+  if (!form) {
     error = "unknown command \"" + words[1] + "\"";
     return std::nullopt;
   }
-  o.command = spec->command;
+  o.command = form->command;
   o.arguments.assign(words.begin() + 2, words.end());
   const int n = int(o.arguments.size());
-  if (n < spec->minArgs || (spec->maxArgs >= 0 && n > spec->maxArgs)) {
-    error = std::string("usage: ") + spec->shape;
+  if (n < form->minArgs || (form->maxArgs >= 0 && n > form->maxArgs)) {
+    error = std::string("usage: ") + form->shape;
     return std::nullopt;
   }
   // options that mean nothing to the command are refused rather than ignored
