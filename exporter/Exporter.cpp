@@ -14,6 +14,7 @@
 #include "exporter/Config.h"
 
 #include "link/Comm.h"
+#include "link/ControllerUrl.h"
 #include "link/Exchange.h"
 #include "link/LanLink.h"
 #include "link/SerialLink.h"
@@ -52,17 +53,7 @@ class Line : public QObject {
  public:
   Line(const Target &target, Exporter &exporter, QObject *parent)
       : QObject(parent), exporter_(exporter), exchange_(hooks()) {
-    if (target.kind == Target::Kind::Tcp) {
-      auto *lan = new LanLink(new QTcpSocket(this), this);
-      lan->setTarget(QString::fromStdString(target.host), static_cast<quint16>(target.port));
-      link_ = lan;
-    } else {
-      auto *comm = new TComm(this);
-      comm->SetCommName(QString::fromStdString(target.device));
-      comm->SetBaudRate(static_cast<uint32_t>(target.baud));
-      setControllerLine(*comm);
-      link_ = new SerialLink(comm, this);
-    }
+    link_ = linkurl::createLink(target, this);
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] { exchange_.timerExpired(); });

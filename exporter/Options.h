@@ -18,19 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "link/ControllerUrl.h"
+
 namespace exporter {
 
-struct Target {
-  enum class Kind { Tcp, Serial } kind = Kind::Tcp;
-  std::string host;  // Tcp
-  int port = 0;      // Tcp
-  std::string device;  // Serial
-  int baud = 9600;     // Serial
-  int address = 1;     // the controller's address on its line, 0..255
-  // The line this controller is on: "tcp://HOST:PORT" or "serial:DEVICE".
-  std::string lineKey() const;
-  bool operator==(const Target &) const = default;
-};
+// A controller's URL (link/ControllerUrl.h), shared with the command line.
+using linkurl::Target;
+using linkurl::parseTarget;
 
 // One controller: the name its metrics carry, where it is reached, and the labels its info
 // series carries (from the configuration file).
@@ -74,8 +68,6 @@ struct Options {
 
 // The arguments after the program name. On failure, error is one line saying what is wrong.
 std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &error);
-// One controller URL; on failure, error says why.
-std::optional<Target> parseTarget(const std::string &url, std::string &error);
 const char *usageText();
 
 // The checks shared by the command line and the configuration file. Each returns false with

@@ -89,6 +89,13 @@ done
 [[ "$up" == *" 1" ]] && ok "scrape as $( [ ${#as_user[@]} -gt 0 ] && echo powerhost || echo root): $up" ||
   fail "the exporter did not report the simulator up: $up $(cat "$tmp/exp.out")"
 
+# the command line reads the same simulator
+if got=$(powerhost-cli "tcp://$sim" get float_voltage 2>&1) && [[ "$got" == float_voltage* ]]; then
+  ok "powerhost-cli: $got"
+else
+  fail "powerhost-cli did not read the simulator: $got"
+fi
+
 # ---- the unit: in place, valid, not enabled
 unit=/lib/systemd/system/powerhost-exporter.service
 [ -f "$unit" ] || fail "no $unit"

@@ -11,30 +11,6 @@
 #include "window/Controls.h"
 #include "window/Unit1.h"
 
-namespace energy {
-
-uint32_t figure(const uint8_t *b) {
-  return (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
-         (static_cast<uint32_t>(b[2]) << 8) | b[3];
-}
-
-QString cellText(uint32_t figure, int percent) {
-  return proto::formatGeneral(figure / 10.0) + QStringLiteral("度") + QString::number(percent) + QLatin1Char('%');
-}
-
-std::optional<int> bcdMonth(uint8_t byte) {
-  const int high = byte >> 4, low = byte & 0x0F;
-  if (low > 9) return std::nullopt;
-  const int month = high * 10 + low;
-  if (month < 1 || month > 12) return std::nullopt;
-  return month;
-}
-
-int recordYear(int yearFrom2000, int currentMonth, int month) {
-  return 2000 + yearFrom2000 - (currentMonth <= month ? 1 : 0);
-}
-
-}  // namespace energy
 
 namespace {
 
@@ -122,6 +98,6 @@ void TForm1::Read_MonthRecord(QObject *) {
     return;
   }
   const int year = energy::recordYear(dataByte(21), dataByte(22), *month);
-  StringGrid1->SetCells(0, *month, QString::number(year) + QLatin1Char('-') + QString::number(*month));
+  StringGrid1->SetCells(0, *month, energy::monthTitle(year, *month));
   energyShowUsers(*month, 1, 17);
 }

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "pages/ParamHandlers.h"
 #include "pages/ParamTable.h"
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
@@ -11,34 +12,18 @@
 
 namespace {
 
-using namespace catalogue;
 using params::Control;
 using params::Encoding;
 using params::Shown;
 
-// The table (pages/Page1Rows.h) with its handlers and decoders as pointers.
-#define READ_WRITE(read, write) &TForm1::read, &TForm1::write
-#define READ_ONLY(read) &TForm1::read, nullptr
-#define WRITE_ONLY(write) nullptr, &TForm1::write
-#define DECODER(decoder) &TForm1::decoder
-#define NO_DECODER nullptr
-#define PAGE1_ROW(pos, label, kind, control, rb, wb, rc, wc, shown, enc, err, handlers, decoder, confirm) \
-  {pos, label, C::kind, control, rb, wb, Cmd::rc, Cmd::wc, S::shown, E::enc, err, 0, handlers, decoder, confirm},
-const ParamRow kRows[] = {PAGE1_ROWS(PAGE1_ROW)};
-#undef PAGE1_ROW
-#undef READ_WRITE
-#undef READ_ONLY
-#undef WRITE_ONLY
-#undef DECODER
-#undef NO_DECODER
-constexpr int kRowCount = sizeof kRows / sizeof kRows[0];
+// The page's rows (protocol/ParamRows.cpp) with their named handlers.
+const std::span<const ParamRow> kRows = params::page1Rows();
+const int kRowCount = int(kRows.size());
 constexpr int kLeftColumnRows = 17;
 
 int rowIndex(int pos) { return params::rowIndex(kRows, pos); }
 
 }  // namespace
-
-std::span<const ParamRow> params::page1Rows() { return kRows; }
 
 // ---------------------------------------------------------------- named entry points
 
@@ -50,10 +35,8 @@ std::span<const ParamRow> params::page1Rows() { return kRows; }
 #define WRITE_ONLY(write) void TForm1::write() { page1Write(params::rowIndex(kRows, &TForm1::write)); }
 #define DECODER(decoder) void TForm1::decoder(QObject *) { page1Decode(params::decoderRow(kRows, &TForm1::decoder)); }
 #define NO_DECODER
-#define PAGE1_DEFINE(pos, label, kind, control, rb, wb, rc, wc, shown, enc, err, handlers, decoder, \
-                     confirm)                                                                               \
-  handlers decoder
-PAGE1_ROWS(PAGE1_DEFINE)
+#define PAGE1_DEFINE(control, handlers, decoder) handlers decoder
+PARAM_HANDLERS_PAGE1(PAGE1_DEFINE)
 #undef PAGE1_DEFINE
 #undef READ_WRITE
 #undef READ_ONLY
@@ -115,10 +98,10 @@ void TForm1::page1Read(int i) {
   const ParamRow &row = kRows[i];
   if (sending_.tag == Page1Chain) {
     page1Position = row.pos;
-    if (page1Refresh) chainStep(Chain::Page1, row.pos, 31);
+    if (page1Refresh) chainStep(Chain::Page1, row.pos, params::refreshLength(1));
   }
-  if (page2Refresh && sending_.tag == Page2Chain)
-    if (const int step = page2StepOf(row.read)) chainStep(Chain::Page2, step, 30);
+  if (page2Refresh && sending_.tag == Page2Chain && row.page2Step)
+    chainStep(Chain::Page2, row.page2Step, params::refreshLength(2));
   sendRequest(proto::hex2(row.readCid1()), proto::hex2(row.readCid2()));
 }
 
@@ -134,8 +117,7 @@ void TForm1::page1SetClock() {
   const ClockSnapshot &t = clockSnapshot;
   Edit2->setText(QStringLiteral("42"));
   Edit3->setText(QStringLiteral("8e"));
-  Edit4->setText(hex2(t.wSecond) + hex2(t.wMinute) + hex2(t.wHour) + hex2(t.wDay) + QStringLiteral("01") +
-                 hex2(t.wMonth) + hex2(t.wYear % 100));
+  Edit4->setText(params::clockSetData(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond));
   auto n = [](int v) { return QString::number(v); };
   if (const int clock = rowIndex(25); clock >= 0)
     static_cast<QLineEdit *>(page1Controls_[clock])
@@ -157,7 +139,7 @@ void TForm1::page1Decode(int i) {
       return Button122Click();
     }
     if (pos == 28) return page2Continue(8);
-    if (const int step = page2StepOf(kRows[i].read)) return page2Continue(step);
+    if (const int step = kRows[i].page2Step) return page2Continue(step);
   }
   if (carriesOn(Page1Chain)) page1Position = pos;
   mcu_shaxincs_option();
@@ -179,7 +161,7 @@ void TForm1::mcu_shaxincs_option() {
   // only the chain's own answers carry it on
   if (!page1Refresh || !carriesOn(Page1Chain)) return;
   const int p = page1Position;
-  const int next = p >= 1 && p <= 30 ? rowIndex(p + 1) : -1;
+  const int next = p >= 1 && p < params::refreshLength(1) ? rowIndex(p + 1) : -1;
   if (next >= 0 && kRows[next].read) {
     SendingAs chain(*this, Page1Chain, 0, true);
     (this->*kRows[next].read)();

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QPushButton>
 
+#include "pages/ParamHandlers.h"
 #include "pages/ParamTable.h"
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
@@ -11,45 +12,29 @@
 
 namespace {
 
-using namespace catalogue;
 using params::Control;
 using params::Shown;
 
-// The table (pages/Page2Rows.h) with its handlers and decoders as pointers.
-#define READ_WRITE(read, write) &TForm1::read, &TForm1::write
-#define DECODER(decoder) &TForm1::decoder
-#define SHARED_DECODER(decoder) &TForm1::decoder
-#define PAGE2_ROW(step, label, kind, control, rb, wb, rc, wc, shown, enc, err, contact, handlers, decoder, \
-                  confirm)                                                                                         \
-  {step, label, C::kind, control, rb, wb, Cmd::rc, Cmd::wc,                                         \
-   S::shown, E::enc, err, contact, handlers, decoder, confirm},
-const ParamRow kRows[] = {PAGE2_ROWS(PAGE2_ROW)};
-#undef PAGE2_ROW
-#undef READ_WRITE
-#undef DECODER
-#undef SHARED_DECODER
-constexpr int kRowCount = sizeof kRows / sizeof kRows[0];
+// The page's rows (protocol/ParamRows.cpp) with their named handlers.
+const std::span<const ParamRow> kRows = params::page2Rows();
+const int kRowCount = int(kRows.size());
 constexpr int kContactRows = 8, kColumnRows = 10;
-constexpr int kSteps = 30;
 
 using Handler = TForm1::Handler;
 
-// Steps 15 to 17 of the refresh are page-1 rows, whose decoders go on with this chain.
-constexpr int kFirstPage1Step = 15;
-const Handler kPage1Steps[] = {&TForm1::Button136Click, &TForm1::Button138Click, &TForm1::Button140Click};
-
 int rowIndex(int step) { return params::rowIndex(kRows, step); }
 
-// The read of a refresh step, 1 to 30; nullptr for none.
+// The read of a refresh step (1 to the refresh's length), from either page's rows; nullptr
+// past the end. Steps 15 to 17 are page-1 rows, whose decoders go on with this chain.
 Handler stepRead(int step) {
-  if (step >= kFirstPage1Step && step < kFirstPage1Step + 3) return kPage1Steps[step - kFirstPage1Step];
-  const int i = rowIndex(step);
-  return i >= 0 ? kRows[i].read : nullptr;
+  const params::ParamDef *def = params::refreshStep(2, step);
+  for (std::span<const ParamRow> rows : {params::page1Rows(), kRows})
+    for (const ParamRow &row : rows)
+      if (def && row.control == def->control) return row.read;
+  return nullptr;
 }
 
 }  // namespace
-
-std::span<const ParamRow> params::page2Rows() { return kRows; }
 
 // ---------------------------------------------------------------- named entry points
 
@@ -59,10 +44,8 @@ std::span<const ParamRow> params::page2Rows() { return kRows; }
   void TForm1::write() { page2Write(params::rowIndex(kRows, &TForm1::write)); }
 #define DECODER(decoder) void TForm1::decoder(QObject *) { page2Decode(params::decoderRow(kRows, &TForm1::decoder)); }
 #define SHARED_DECODER(decoder)
-#define PAGE2_DEFINE(step, label, kind, control, rb, wb, rc, wc, shown, enc, err, contact, handlers, \
-                     decoder, confirm)                                                                         \
-  handlers decoder
-PAGE2_ROWS(PAGE2_DEFINE)
+#define PAGE2_DEFINE(control, handlers, decoder) handlers decoder
+PARAM_HANDLERS_PAGE2(PAGE2_DEFINE)
 #undef PAGE2_DEFINE
 #undef READ_WRITE
 #undef DECODER
@@ -114,7 +97,7 @@ void TForm1::buildPage2() {
 void TForm1::page2Read(int i) {
   if (!params::validRow(kRows, i)) return;
   const ParamRow &row = kRows[i];
-  if (page2Refresh && row.pos > 0 && sending_.tag == Page2Chain) chainStep(Chain::Page2, row.pos, kSteps);
+  if (page2Refresh && row.pos > 0 && sending_.tag == Page2Chain) chainStep(Chain::Page2, row.pos, params::refreshLength(2));
   const QString cid1 = proto::hex2(row.readCid1()), cid2 = proto::hex2(row.readCid2());
   if (!row.contact) return sendRequest(cid1, cid2);
   // A dry-contact read names its contact; the answer fills that contact's box, which the
@@ -159,17 +142,11 @@ void TForm1::Button88Click() {
 void TForm1::page2Continue(int step) {
   // only the chain's own answers carry it on
   if (!page2Refresh || !carriesOn(Page2Chain)) return;
-  const Handler next = step >= 1 && step < kSteps ? stepRead(step + 1) : nullptr;
+  const Handler next = step >= 1 ? stepRead(step + 1) : nullptr;
   if (next) {
     SendingAs chain(*this, Page2Chain, 0, true);
     (this->*next)();
   } else {
     page2Refresh = false;  // past the last step, or the module count
   }
-}
-
-int TForm1::page2StepOf(Handler read) const {
-  for (int i = 0; i < 3; ++i)
-    if (kPage1Steps[i] == read) return kFirstPage1Step + i;
-  return 0;
 }

@@ -8,11 +8,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <algorithm>
-#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "pages/ParamBoxState.h"
+#include "pages/ParamHandlers.h"
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
@@ -20,100 +21,57 @@
 
 namespace params {
 
-QStringList comboItems(Shown shown) {
-  switch (shown) {
-    case Shown::Buzzer: return {QStringLiteral("关闭"), QStringLiteral("开启"), QStringLiteral("本次关")};
-    case Shown::Language: return {QStringLiteral("中文"), QStringLiteral("英语")};
-    case Shown::ContactType:
-      return {QStringLiteral("未定义"),   QStringLiteral("交流掉电"),   QStringLiteral("交流过欠压"),
-              QStringLiteral("直流过欠压"), QStringLiteral("模块故障"),   QStringLiteral("2次下电"),
-              QStringLiteral("1次下电"),   QStringLiteral("负载熔丝"),   QStringLiteral("电池1熔丝"),
-              QStringLiteral("环境温度"),   QStringLiteral("门禁"),       QStringLiteral("烟雾"),
-              QStringLiteral("水侵"),       QStringLiteral("防雷"),       QStringLiteral("电池2熔丝"),
-              QStringLiteral("电池3熔丝"), QStringLiteral("电力线搭接"), QStringLiteral("高压过压"),
-              QStringLiteral("高压欠压")};
-    case Shown::ContactState: return {QStringLiteral("开"), QStringLiteral("关")};
-    default: return {};
-  }
-}
-
-int bytesNeeded(Shown shown) {
-  switch (shown) {
-    case Shown::Div10:
-    case Shown::Div100:
-    case Shown::SignDiv10:
-    case Shown::Int16:
-    case Shown::ContactType:
-    case Shown::ContactState: return 2;
-    case Shown::Clock: return 7;
-    default: return 1;
-  }
-}
-
-QString wordText(Shown shown, int word) {
-  switch (shown) {
-    case Shown::Div10: return proto::formatGeneral(word / 10.0);
-    case Shown::Div100: return proto::formatGeneral(word / 100.0);
-    case Shown::SignDiv10: return proto::formatGeneral((word > 0x8000 ? -(word - 0x8000) : word) / 10.0);
-    default: return QString::number(word);
-  }
-}
-
-std::optional<int> wholeTenthsSignMagnitude(int whole) {
-  if (whole < -3276 || whole > 3276) return std::nullopt;
-  const int tenths = std::abs(whole) * 10;
-  return whole < 0 ? 0x8000 | tenths : tenths;
-}
-
 namespace {
-// The unit in brackets at the end of a label, ASCII or full-width: its opening bracket's place.
-qsizetype unitStart(const QString &name) {
-  if (!name.endsWith(QLatin1Char(')')) && !name.endsWith(QChar(0xFF09))) return -1;
-  return std::max(name.lastIndexOf(QLatin1Char('(')), name.lastIndexOf(QChar(0xFF08)));
+
+// The design's named handlers, by the control of their row.
+struct Named {
+  const char *control;
+  void (TForm1::*read)();
+  void (TForm1::*write)();
+  Decoder decoder;
+};
+#define READ_WRITE(read, write) &TForm1::read, &TForm1::write
+#define READ_ONLY(read) &TForm1::read, nullptr
+#define WRITE_ONLY(write) nullptr, &TForm1::write
+#define DECODER(decoder) &TForm1::decoder
+#define SHARED_DECODER(decoder) &TForm1::decoder
+#define NO_DECODER nullptr
+#define PARAM_NAMED(control, handlers, decoder) {#control, handlers, decoder},
+const Named kNamed[] = {PARAM_HANDLERS_PAGE1(PARAM_NAMED) PARAM_HANDLERS_PAGE2(PARAM_NAMED)};
+#undef PARAM_NAMED
+#undef READ_WRITE
+#undef READ_ONLY
+#undef WRITE_ONLY
+#undef DECODER
+#undef SHARED_DECODER
+#undef NO_DECODER
+
+std::vector<ParamRow> windowRows(int page) {
+  std::vector<ParamRow> rows;
+  for (const ParamDef &def : pageParams(page)) {
+    ParamRow row;
+    static_cast<ParamDef &>(row) = def;
+    for (const Named &n : kNamed)
+      if (std::strcmp(n.control, def.control) == 0) {
+        row.read = n.read;
+        row.write = n.write;
+        row.decoder = n.decoder;
+      }
+    rows.push_back(row);
+  }
+  return rows;
 }
-QString withoutColon(const char *label) {
-  QString name = QString::fromUtf8(label).trimmed();
-  while (name.endsWith(QChar(0xFF1A)) || name.endsWith(QLatin1Char(':'))) name.chop(1);
-  return name;
-}
+
 }  // namespace
 
-QString labelName(const char *label) {
-  const QString name = withoutColon(label);
-  const qsizetype unit = unitStart(name);
-  return unit < 0 ? name : name.left(unit);
+std::span<const ParamRow> page1Rows() {
+  static const std::vector<ParamRow> rows = windowRows(1);
+  return rows;
 }
 
-QString labelUnit(const char *label) {
-  const QString name = withoutColon(label);
-  const qsizetype unit = unitStart(name);
-  return unit < 0 ? QString() : name.mid(unit + 1, name.size() - unit - 2);
-}
-
-QString allowedRange(Encoding encoding) {
-  const QChar dash(0x2013);
-  switch (encoding) {
-    case Encoding::X10:
-    case Encoding::X100: return QStringLiteral("0") + dash + writtenText(encoding, 0xFFFF);
-    case Encoding::WholeX10Signed: return QStringLiteral("-3276") + dash + QStringLiteral("3276");
-    case Encoding::Integer: return QStringLiteral("0") + dash + QStringLiteral("65535");
-    default: return QString();
-  }
-}
-
-QString refusalDetail(const ParamRow &row) {
-  const QString unit = labelUnit(row.label);
-  return labelName(row.label) + QChar(0xFF1A) + allowedRange(row.encoding) +
-         (unit.isEmpty() ? QString() : QLatin1Char(' ') + unit);
-}
-
-QString writtenText(Encoding encoding, int raw) {
-  switch (encoding) {
-    case Encoding::X10: return wordText(Shown::Div10, raw);
-    case Encoding::X100: return wordText(Shown::Div100, raw);
-    case Encoding::WholeX10Signed: return wordText(Shown::SignDiv10, raw);
-    default: return QString::number(raw);
-  }
+std::span<const ParamRow> page2Rows() {
+  static const std::vector<ParamRow> rows = windowRows(2);
+  return rows;
 }
 
 int rowIndex(std::span<const ParamRow> rows, int pos) {
@@ -193,31 +151,13 @@ bool TForm1::paramDecode(const ParamRow &row, QWidget *control) {
   // An answer that does not carry the bytes this row reads is a failed read, never decoded
   // from what an earlier answer left in the payload.
   if (!answerHolds(params::bytesNeeded(row.shown), row.errorTo == ErrorTo::Panel2)) return false;
-  const int word = dataByte(0) * 256 + dataByte(1);
-  auto edit = [control](const QString &text) { showText(static_cast<QLineEdit *>(control), text); };
-  auto check = [control](bool on) { static_cast<QCheckBox *>(control)->setChecked(on); };
-  auto choose = [control](int index) { static_cast<QComboBox *>(control)->setCurrentIndex(index); };
-  switch (row.shown) {
-    case Shown::Div10:
-    case Shown::Div100:
-    case Shown::SignDiv10:
-    case Shown::Int16: edit(params::wordText(row.shown, word)); break;
-    case Shown::Int8: edit(QString::number(dataByte(0))); break;
-    case Shown::FlagNonZero: check(dataByte(0) != 0); break;
-    case Shown::FlagOne: check(dataByte(0) == 1); break;
-    case Shown::Buzzer: choose(dataByte(0) == 0 ? 0 : dataByte(0) == 1 ? 1 : 2); break;
-    case Shown::Language: choose(dataByte(0) == 2 ? 1 : 0); break;
-    case Shown::ContactType:
-    case Shown::ContactState:  // a code past the list leaves no item selected
-      choose(dataByte(1) < params::comboItems(row.shown).size() ? dataByte(1) : -1);
-      break;
-    case Shown::Clock: {
-      auto two = [this](int k) { return proto::straddzero(QString::number(dataByte(k)), 2); };
-      edit(QStringLiteral("20") + two(6) + QLatin1Char('-') + two(5) + QLatin1Char('-') + two(3) +
-           QLatin1Char(' ') + two(2) + QLatin1Char(':') + two(1) + QLatin1Char(':') + two(0));
-      break;
-    }
-    case Shown::None: break;
+  const std::optional<params::ParamValue> value =
+      params::decodeParam(row, std::span<const uint8_t>(payload + 4, std::size_t(dataAvailable())));
+  if (!value) return true;  // a row that shows nothing
+  switch (row.kind) {
+    case Control::Edit: showText(static_cast<QLineEdit *>(control), value->text); break;
+    case Control::Check: static_cast<QCheckBox *>(control)->setChecked(value->on); break;
+    case Control::Combo: static_cast<QComboBox *>(control)->setCurrentIndex(value->index); break;
   }
   markParamBox(control, ParamState::Read);
   return true;
@@ -263,12 +203,13 @@ void TForm1::paramWrite(const ParamRow &row, QWidget *control) {
     case Encoding::Flag: {
       const bool on = static_cast<QCheckBox *>(control)->isChecked();
       if (on && row.confirmOn && !AskYesNo(QString::fromUtf8(row.confirmOn))) return;
-      data = on ? QStringLiteral("01") : QStringLiteral("00");
+      data = params::encodeParam(row, on ? 1 : 0).value_or(QString());
       break;
     }
     case Encoding::Buzzer: {
       const int index = static_cast<QComboBox *>(control)->currentIndex();
-      data = index == 0 ? QStringLiteral("00") : index == 1 ? QStringLiteral("01") : QStringLiteral("02");
+      // no item chosen, or one past the first two: the third code
+      data = params::encodeParam(row, index == 0 || index == 1 ? index : 2).value_or(QString());
       break;
     }
     case Encoding::Contact: {
@@ -279,13 +220,14 @@ void TForm1::paramWrite(const ParamRow &row, QWidget *control) {
         ShowMessageBox(QStringLiteral("请从列表中选择一项"), QStringLiteral("error"));
         return;
       }
-      data = proto::hex2(row.contact) + proto::hex2(index);
+      data = params::encodeParam(row, index).value_or(QString());
       break;
     }
     case Encoding::Clock:
     case Encoding::None: return;
   }
-  if (written >= 0) data = proto::intto4char(written);
+  if (written >= 0) data = params::encodeParam(row, written).value_or(QString());
+  if (data.isEmpty()) return;  // nothing the row's encoding can send
   SendingAs as(*this, boxNumber(control));  // its answer marks the box
   sendRequest(proto::hex2(row.writeCid1()), proto::hex2(row.writeCid2()), data);
   if (written >= 0 && lastBuildOk_) showText(edit, params::writtenText(row.encoding, written));

@@ -7,10 +7,12 @@
 #include <QPushButton>
 
 #include <set>
+#include <string>
 #include <utility>
 
 #include "pages/ParamTable.h"
 #include "protocol/Commands.h"
+#include "protocol/ParamRows.h"
 #include "support/FormFixture.h"
 #include "window/Routing.h"
 
@@ -109,6 +111,108 @@ class TestParamRows : public QObject {
                    row.control);
         if (row.write) QVERIFY2(proto::commandDef(row.writeCommand).kind == proto::CommandKind::Write, row.control);
       }
+  }
+
+  // The table without widgets: a command line decodes an answer's data bytes and encodes a
+  // write by the same rows the window draws.
+  void decodeParamShowsWhatTheWindowShows_data() {
+    QTest::addColumn<QByteArray>("control");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("decoded");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("index");
+    QTest::newRow("x10") << QByteArray("Edit5") << QByteArray("\x08\xA6", 2) << true << "221.4" << -1;
+    QTest::newRow("x100") << QByteArray("Edit36") << QByteArray("\x14\xEB", 2) << true << "53.55" << -1;
+    QTest::newRow("sign and magnitude") << QByteArray("Edit64") << QByteArray("\x80\x32", 2) << true << "-5" << -1;
+    QTest::newRow("int8 ignores a second byte") << QByteArray("Edit26") << QByteArray("\x07\x09", 2) << true << "7" << -1;
+    QTest::newRow("flag non-zero") << QByteArray("CheckBox1") << QByteArray("\x02", 1) << true << "1" << -1;
+    QTest::newRow("flag one only") << QByteArray("CheckBox5") << QByteArray("\x02", 1) << true << "0" << -1;
+    QTest::newRow("buzzer past the list") << QByteArray("ComboBox3") << QByteArray("\x07", 1) << true << "本次关" << 2;
+    QTest::newRow("language") << QByteArray("ComboBox27") << QByteArray("\x02", 1) << true << "英语" << 1;
+    QTest::newRow("contact type") << QByteArray("ComboBox4") << QByteArray("\x01\x0D", 2) << true << "防雷" << 13;
+    QTest::newRow("contact code past the list") << QByteArray("ComboBox8") << QByteArray("\x01\x05", 2) << true << "" << -1;
+    QTest::newRow("clock") << QByteArray("Edit25") << QByteArray("\x05\x04\x03\x02\x01\x0C\x18", 7) << true
+                           << "2024-12-02 03:04:05" << -1;
+    QTest::newRow("short word") << QByteArray("Edit36") << QByteArray("\x14", 1) << false << "" << -1;
+    QTest::newRow("short clock") << QByteArray("Edit25") << QByteArray("\x05\x04", 2) << false << "" << -1;
+    QTest::newRow("empty flag") << QByteArray("CheckBox1") << QByteArray() << false << "" << -1;
+    QTest::newRow("write-only row") << QByteArray("CheckBox4") << QByteArray("\x01", 1) << false << "" << -1;
+  }
+  void decodeParamShowsWhatTheWindowShows() {
+    QFETCH(QByteArray, control);
+    QFETCH(QByteArray, data);
+    QFETCH(bool, decoded);
+    const params::ParamDef *row = params::findParam(control.constData());
+    QVERIFY(row);
+    const auto value = params::decodeParam(*row, std::span(reinterpret_cast<const uint8_t *>(data.constData()),
+                                                            std::size_t(data.size())));
+    QCOMPARE(bool(value), decoded);
+    if (!value) return;
+    QTEST(value->text, "text");
+    QTEST(value->index, "index");
+  }
+
+  void encodeParamRefusesWhatItCannotSend_data() {
+    QTest::addColumn<QByteArray>("control");
+    QTest::addColumn<QString>("text");  // what an operator typed; empty: value is given
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("data");  // empty: refused
+    QTest::newRow("x100") << QByteArray("Edit36") << "53.55" << 0 << "14EB";
+    QTest::newRow("x100 drops further decimals") << QByteArray("Edit36") << "53.559" << 0 << "14EB";
+    QTest::newRow("x10 largest") << QByteArray("Edit5") << "6553.5" << 0 << "FFFF";
+    QTest::newRow("x10 past the word") << QByteArray("Edit5") << "6553.6" << 0 << "";
+    QTest::newRow("no number") << QByteArray("Edit5") << "abc" << 0 << "";
+    QTest::newRow("negative integer") << QByteArray("Edit39") << "-1" << 0 << "";
+    QTest::newRow("integer") << QByteArray("Edit39") << "300" << 0 << "012C";
+    QTest::newRow("sign and magnitude") << QByteArray("Edit64") << "-5" << 0 << "8032";
+    QTest::newRow("sign and magnitude past 15 bits") << QByteArray("Edit64") << "3277" << 0 << "";
+    QTest::newRow("flag") << QByteArray("CheckBox1") << "" << 1 << "01";
+    QTest::newRow("flag not 0 or 1") << QByteArray("CheckBox1") << "" << 2 << "";
+    QTest::newRow("buzzer") << QByteArray("ComboBox3") << "" << 2 << "02";
+    QTest::newRow("buzzer past the list") << QByteArray("ComboBox3") << "" << 3 << "";
+    QTest::newRow("contact 3 type") << QByteArray("ComboBox7") << "" << 18 << "0312";
+    QTest::newRow("contact type past the list") << QByteArray("ComboBox7") << "" << 19 << "";
+    QTest::newRow("contact state none chosen") << QByteArray("ComboBox9") << "" << -1 << "";
+    QTest::newRow("read-only row") << QByteArray("ComboBox27") << "" << 0 << "";
+    QTest::newRow("clock is set from the time") << QByteArray("Edit25") << "" << 0 << "";
+  }
+  void encodeParamRefusesWhatItCannotSend() {
+    QFETCH(QByteArray, control);
+    QFETCH(QString, text);
+    QFETCH(int, value);
+    QFETCH(QString, data);
+    const params::ParamDef *row = params::findParam(control.constData());
+    QVERIFY(row);
+    if (!text.isEmpty()) {
+      const std::optional<int> raw = params::rawFromText(*row, text);
+      QCOMPARE(bool(raw), !data.isEmpty());
+      if (!raw) return;
+      value = *raw;
+    }
+    QCOMPARE(params::encodeParam(*row, value).value_or(QString()), data);
+  }
+
+  // Each page's rows are together in the table, every control names one row, and the
+  // refreshes are as long as their steps: 31 on page 1, 30 on page 2 (three of them page-1
+  // rows), with no step missing.
+  void tableShape() {
+    QCOMPARE(params::pageParams(1).size() + params::pageParams(2).size(), params::paramRows().size());
+    QVERIFY(params::pageParams(3).empty());
+    std::set<std::string> controls;
+    for (const params::ParamDef &row : params::paramRows()) {
+      QVERIFY2(controls.insert(row.control).second, row.control);
+      QCOMPARE(params::findParam(row.control), &row);
+      QCOMPARE(row.reads(), bool(row.readButton));
+      QCOMPARE(row.writes(), bool(row.writeButton));
+    }
+    QCOMPARE(params::findParam("Edit999"), nullptr);
+    QCOMPARE(params::findParam(nullptr), nullptr);
+    QCOMPARE(params::refreshLength(1), 31);
+    QCOMPARE(params::refreshLength(2), 30);
+    QCOMPARE(params::refreshStep(2, 15)->page, 1);
+    QCOMPARE(params::refreshStep(2, 31), nullptr);
+    QCOMPARE(params::refreshStep(1, 0), nullptr);
+    QCOMPARE(params::clockSetData(2024, 12, 2, 3, 4, 5), QStringLiteral("0504030201" "0C18"));
   }
 
   // One pair, one decoder: no two routes share a pair, so no row is shadowed by another.

@@ -87,3 +87,16 @@ QString AskSaveFileName(const QString &caption, const QString &suggestedName, co
   if (ownerClosed()) return QString();
   return QFileDialog::getSaveFileName(owner(), caption, QDir::home().filePath(suggestedName), filter);
 }
+
+static OpenFileNameHook &openHook() {
+  static OpenFileNameHook h;
+  return h;
+}
+
+void SetOpenFileNameHook(OpenFileNameHook h) { openHook() = std::move(h); }
+
+QString AskOpenFileName(const QString &caption, const QString &filter) {
+  if (openHook()) return openHook()(caption);
+  if (ownerClosed()) return QString();
+  return QFileDialog::getOpenFileName(owner(), caption, QDir::homePath(), filter);
+}

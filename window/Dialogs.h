@@ -1,5 +1,6 @@
 // The boxes and dialogs the window shows, each behind a hook that tests replace: the message
-// box, the question before an irreversible command, and where to save a file.
+// box, the question before an irreversible command, where to save a file and which file to
+// open.
 #pragma once
 
 #include <QString>
@@ -36,3 +37,9 @@ QString AskSaveFileName(const QString &caption, const QString &suggestedName, co
 // Replaces the dialog (tests answer with a path); an empty function restores the dialog.
 using SaveFileNameHook = std::function<QString(const QString &caption, const QString &suggestedName)>;
 void SetSaveFileNameHook(SaveFileNameHook hook);
+
+// Asks the operator which file to open: the path chosen, or an empty text when cancelled.
+QString AskOpenFileName(const QString &caption, const QString &filter);
+// Replaces the dialog (tests answer with a path); an empty function restores the dialog.
+using OpenFileNameHook = std::function<QString(const QString &caption)>;
+void SetOpenFileNameHook(OpenFileNameHook hook);

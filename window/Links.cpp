@@ -199,6 +199,7 @@ void TForm1::closeLink() {
   page1Refresh = page2Refresh = false;
   statusPolling = false;
   if (chainRan) chainStopped(ChainStop::LinkClosed);
+  paramFileStopped(ChainStop::LinkClosed);  // a restore under way reports what it wrote
   showFreshness();
   Button29->setText(kOpen);
   RadioButton1->setEnabled(true);

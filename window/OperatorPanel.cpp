@@ -30,6 +30,7 @@ QString chainTitle(Chain chain) {
     case Chain::Page1: return QStringLiteral("参数1刷新");
     case Chain::Page2: return QStringLiteral("参数2刷新");
     case Chain::Records: return QStringLiteral("读取记录");
+    case Chain::ParamFile: return QStringLiteral("参数文件");
     case Chain::None: break;
   }
   return QString();
@@ -129,10 +130,13 @@ void TForm1::chainStopped(ChainStop why) {
   showOperatorPanel();
 }
 
-bool TForm1::isChain(int tag) { return tag == Page1Chain || tag == Page2Chain || tag == RecordsChain; }
+bool TForm1::isChain(int tag) {
+  return tag == Page1Chain || tag == Page2Chain || tag == RecordsChain || tag == ParamFileChain;
+}
 
 bool TForm1::chainWaiting() const {
-  return exchange_->has(Page1Chain) || exchange_->has(Page2Chain) || exchange_->has(RecordsChain);
+  return exchange_->has(Page1Chain) || exchange_->has(Page2Chain) || exchange_->has(RecordsChain) ||
+         exchange_->has(ParamFileChain);
 }
 
 void TForm1::endChain(int tag, ChainStop why) {
@@ -144,6 +148,10 @@ void TForm1::endChain(int tag, ChainStop why) {
       if (why != ChainStop::TimeOut && why != ChainStop::DamagedAnswer) page2Refresh = false;
       break;
     case RecordsChain: break;
+    case ParamFileChain:
+      chainStopped(why);
+      paramFileStopped(why);
+      return;
     default: return;
   }
   chainStopped(why);

@@ -24,8 +24,9 @@ enum class Chain {
   Page1,    // the page-1 refresh
   Page2,    // the page-2 refresh
   Records,  // the history read-out
+  ParamFile,  // a parameter file's read-out and writes
 };
-// The title a chain is shown with: "参数1刷新", "参数2刷新", "读取记录".
+// The title a chain is shown with: "参数1刷新", "参数2刷新", "读取记录", "参数文件".
 QString chainTitle(Chain chain);
 
 // The link as the operator opened it: "未连接", "LAN 127.0.0.1:5001" (then " 连接中…" until

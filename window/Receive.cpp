@@ -114,7 +114,8 @@ void TForm1::comm_fenjie(QObject *Sender, int length) {
   if (shown == kChecksumError || shown == QStringLiteral("通讯超时") || shown.startsWith(QStringLiteral("未发送：")) ||
       shown.startsWith(QStringLiteral("状态轮询暂停：")))
     setPanelText(1, QString());
-  // dispatch by the request this answer belongs to
+  // dispatch by the request this answer belongs to: a parameter file's read-out has its own
+  if (answering_->tag == ParamFileChain) return paramFileAnswer();
   if (Decoder d = findDecoder(answering_->cid1, answering_->cid2)) (this->*d)(Sender);
 }
 

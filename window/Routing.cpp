@@ -16,7 +16,7 @@ Route route(proto::Command command, Decoder decoder) {
 using Cmd = proto::Command;
 
 // The routing of the commands outside the parameter pages; the pages' rows bring their own
-// (pages/Page1Rows.h, pages/Page2Rows.h): each read to its decoder, each write to the shared
+// (protocol/ParamRows.cpp, pages/ParamHandlers.h): each read to its decoder, each write to the shared
 // acknowledgement.
 const Route kRoutes[] = {
     // module on/off (the status page) and erasing the history records

@@ -9,25 +9,6 @@
 #include "window/Unit1.h"
 #include "window/WholeFile.h"
 
-QByteArray csvLine(const QStringList &fields) {
-  QStringList quoted;
-  for (QString field : fields) {
-    if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) || field.contains(QLatin1Char('\n')) ||
-        field.contains(QLatin1Char('\r'))) {
-      field.replace(QLatin1String("\""), QLatin1String("\"\""));
-      field = QLatin1Char('"') + field + QLatin1Char('"');
-    }
-    quoted << field;
-  }
-  return quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
-}
-
-QByteArray csvText(const QList<QStringList> &rows) {
-  QByteArray out("\xEF\xBB\xBF");
-  for (const QStringList &row : rows) out += csvLine(row);
-  return out;
-}
-
 void exportFile(const QString &caption, const QString &suggestedName, const QString &filter,
                 const std::function<FileProducer(QString *error)> &snapshot) {
   const QString path = AskSaveFileName(caption, suggestedName, filter);

@@ -7,14 +7,8 @@
 
 #include <functional>
 
+#include "protocol/Csv.h"
 #include "window/WholeFile.h"
-
-// CSV for spreadsheets: UTF-8 with a byte-order mark (so a spreadsheet does not take it for the
-// local code page), each row ended by CR LF, a field quoted when it holds a comma, a quote or a
-// line break, quotes doubled.
-QByteArray csvText(const QList<QStringList> &rows);
-// One row of it: its fields and the CR LF, without the byte-order mark.
-QByteArray csvLine(const QStringList &fields);
 
 // "导出…": asks where to save (the save dialog; tests replace it), then takes, on the window's
 // thread, what is to be written (`snapshot`: a copy of the rows, a picture) and writes it out

@@ -23,6 +23,8 @@
 #include <memory>
 
 #include "link/Comm.h"
+#include "pages/Energy.h"
+#include "pages/ParamFileActions.h"
 #include "protocol/Conversions.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
@@ -265,6 +267,7 @@ void TForm1::buildPages() {
     PageControl1->addTab(*sheets[i], captions[i]);
   }
   buildPage1();
+  buildParamFileActions();
   buildPage2();
   buildStatusPage();
 
@@ -287,9 +290,7 @@ void TForm1::FormCreate() {
                                  QStringLiteral("用户3"), QStringLiteral("用户4")};
   for (int c = 0; c < 5; ++c) StringGrid1->SetCells(c, 0, energyHead[c]);
   for (int m = 1; m <= 12; ++m) StringGrid1->SetCells(0, m, QStringLiteral("%1月").arg(m));
-  const QString totals[4] = {QStringLiteral("当天"), QStringLiteral("当月"), QStringLiteral("当年"),
-                             QStringLiteral("累计")};
-  for (int i = 0; i < 4; ++i) StringGrid1->SetCells(0, 13 + i, totals[i]);
+  for (int row = 13; row <= 16; ++row) StringGrid1->SetCells(0, row, energy::totalTitle(row));
 
   for (int c = 0; c < 7; ++c) StringGrid2->SetCells(c, 0, status::moduleGridHeadings()[c]);
   for (int n = 1; n <= 12; ++n) StringGrid2->SetCells(0, n, QStringLiteral("模块%1").arg(n));
@@ -391,6 +392,7 @@ void TForm1::cancelChain() {
   if (page1Refresh || exchange_->has(Page1Chain)) tag = Page1Chain;
   else if (page2Refresh || exchange_->has(Page2Chain)) tag = Page2Chain;
   else if (exchange_->has(RecordsChain)) tag = RecordsChain;
+  else if (paramFileRun_) tag = ParamFileChain;
   if (tag == OperatorRequest) return;
   exchange_->dropWaiting(tag);
   cancelledChain_ = tag;

@@ -25,8 +25,7 @@
 
 #include "pages/EnergyRows.h"
 #include "pages/Freshness.h"
-#include "pages/Page1Rows.h"
-#include "pages/Page2Rows.h"
+#include "pages/ParamHandlers.h"
 #include "protocol/Status.h"
 #include "pages/StatusRows.h"
 #include "link/Exchange.h"
@@ -78,7 +77,7 @@ class TForm1 : public QMainWindow {
   using Handler = void (TForm1::*)();
   // Who sends: the operator, a chain, or status polling. Every request carries it to its
   // answer, so a chain goes on only from its own answers.
-  enum RequestTag { OperatorRequest, Page1Chain, Page2Chain, RecordsChain, StatusPoll };
+  enum RequestTag { OperatorRequest, Page1Chain, Page2Chain, RecordsChain, StatusPoll, ParamFileChain };
 
   // The named entry points: the controls' handlers, the reads a chain calls next and the
   // decoders answers are routed to. Everything else of the window is its own; tests reach it
@@ -128,8 +127,7 @@ class TForm1 : public QMainWindow {
   void Button22Click();       // "关机"
   void Timer5Timer();         // sends the on/off choice, 500 ms after the click
 
-  // ---- the named handlers and decoders of the parameter pages' rows (pages/Page1Rows.h,
-  // pages/Page2Rows.h)
+  // ---- the named handlers and decoders of the parameter pages' rows (pages/ParamHandlers.h)
 #define READ_WRITE(read, write) \
   void read();                  \
   void write();
@@ -138,24 +136,18 @@ class TForm1 : public QMainWindow {
 #define DECODER(decoder) void decoder(QObject *Sender);
 #define SHARED_DECODER(decoder)
 #define NO_DECODER
-#define PARAM_DECLARE_ROW1(pos, label, kind, control, rb, wb, rc, wc, shown, enc, err, handlers, decoder, \
-                           confirm)                                                                                \
-  handlers decoder
-#define PARAM_DECLARE_ROW2(step, label, kind, control, rb, wb, rc, wc, shown, enc, err, contact, handlers, \
-                           decoder, confirm)                                                                           \
-  handlers decoder
+#define PARAM_DECLARE_ROW(control, handlers, decoder) handlers decoder
 #define PARAM_DECLARE_SHARED(decoder) void decoder(QObject *Sender);
-  PAGE1_ROWS(PARAM_DECLARE_ROW1)
-  PAGE2_ROWS(PARAM_DECLARE_ROW2)
-  PAGE2_SHARED_DECODERS(PARAM_DECLARE_SHARED)
+  PARAM_HANDLERS_PAGE1(PARAM_DECLARE_ROW)
+  PARAM_HANDLERS_PAGE2(PARAM_DECLARE_ROW)
+  PARAM_SHARED_DECODERS(PARAM_DECLARE_SHARED)
 #undef READ_WRITE
 #undef READ_ONLY
 #undef WRITE_ONLY
 #undef DECODER
 #undef SHARED_DECODER
 #undef NO_DECODER
-#undef PARAM_DECLARE_ROW1
-#undef PARAM_DECLARE_ROW2
+#undef PARAM_DECLARE_ROW
 #undef PARAM_DECLARE_SHARED
 
   // ---- parameter page 1 (pages/Page1.cpp)
@@ -180,6 +172,11 @@ class TForm1 : public QMainWindow {
 #undef ENERGY_DECLARE_TOTAL
   void Button97Click();  // "获取月份"
   void Read_MonthRecord(QObject *Sender);
+
+  // ---- parameter files, the buttons under page 1's rows (pages/ParamFileActions.cpp)
+  void saveParamFile();     // "保存参数文件…"
+  void compareParamFile();  // "与参数文件比较…"
+  void restoreParamFile();  // "写入参数文件…"
 
   // ---- alarm journal, trends and recording (pages/Monitor.cpp)
   void ButtonRecordClick();  // starts or stops the recording to CSV (ButtonRecord, actionRecordCsv)
@@ -240,6 +237,19 @@ class TForm1 : public QMainWindow {
   // Source of the UTC time for the clock; tests replace it.
   std::function<QDateTime()> clockSource;
   ClockSnapshot clockSnapshot;
+
+  // ---- parameter files (pages/ParamFileActions.cpp)
+  struct ParamFileRun;
+  std::unique_ptr<ParamFileRun> paramFileRun_;  // the run under way, if any
+  void buildParamFileActions();
+  std::unique_ptr<ParamFileRun> openParamFile(const QString &caption);
+  void startParamFileRun(std::unique_ptr<ParamFileRun> run);
+  void paramFileNext();
+  void paramFileAnswer();  // an intact answer of the run's chain
+  void paramFileRead();
+  void paramFileDone();
+  void paramFileStopped(ChainStop why);
+  void showParamFileReport(const QString &title, const QStringList &headings, const QList<QStringList> &rows);
 
   // ---- status panel 0: link, chain progress, recording, last read error (window/OperatorPanel.cpp)
   // A chain cannot go on (time-out, damaged answer, no link open).
@@ -445,8 +455,6 @@ class TForm1 : public QMainWindow {
   void page2DecodeContact(bool type);
   // After a good answer at a step: the next read of the page-2 refresh, or its end.
   void page2Continue(int step);
-  // The page-2 refresh step (15-17) that a page-1 read is, or 0.
-  int page2StepOf(Handler read) const;
   std::vector<QWidget *> page2Controls_;
   bool page2Refresh = false;
   int page2Position = 0;  // the contact (1-4) of the last dry-contact read

@@ -35,6 +35,11 @@ SaveAs::SaveAs(const QString &path) {
 }
 SaveAs::~SaveAs() { SetSaveFileNameHook({}); }
 
+OpenFrom::OpenFrom(const QString &path) {
+  SetOpenFileNameHook([path](const QString &) { return path; });
+}
+OpenFrom::~OpenFrom() { SetOpenFileNameHook({}); }
+
 void waitForWrites() {
   if (!waitFor([] { return writesInBackground() == 0; }, 60000)) qFatal("a file write never ended");
 }

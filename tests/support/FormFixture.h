@@ -40,6 +40,12 @@ struct SaveAs {
   ~SaveAs();
 };
 
+// While alive, the open dialog answers with this path (empty: the operator cancels).
+struct OpenFrom {
+  explicit OpenFrom(const QString &path);
+  ~OpenFrom();
+};
+
 // Waits until the files the window writes in the background (exports, the saved log) are
 // written and what it says of them has been said.
 void waitForWrites();
