@@ -102,7 +102,7 @@ void TForm1::page1Read(int i) {
   }
   if (page2Refresh && sending_.tag == Page2Chain && row.page2Step)
     chainStep(Chain::Page2, row.page2Step, params::refreshLength(2));
-  sendRequest(proto::hex2(row.readCid1()), proto::hex2(row.readCid2()));
+  send(row.readCommand);
 }
 
 void TForm1::page1Write(int i) {
@@ -113,19 +113,16 @@ void TForm1::page1Write(int i) {
 
 // "校准": the controller clock is set to the status-bar clock's last reading.
 void TForm1::page1SetClock() {
-  using proto::hex2;
   const ClockSnapshot &t = clockSnapshot;
-  Edit2->setText(QStringLiteral("42"));
-  Edit3->setText(QStringLiteral("8e"));
-  Edit4->setText(params::clockSetData(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond));
   auto n = [](int v) { return QString::number(v); };
   if (const int clock = rowIndex(25); clock >= 0)
     static_cast<QLineEdit *>(page1Controls_[clock])
         ->setText(QStringLiteral("20") + n(t.wYear % 100) + QLatin1Char('-') + n(t.wMonth) + QLatin1Char('-') +
                   n(t.wDay) + QLatin1Char(' ') + n(t.wHour) + QLatin1Char(':') + n(t.wMinute) + QLatin1Char(':') +
                   n(t.wSecond));
-  Button1Click();
-  if (lastBuildOk_) Button2Click();
+  auto b = [](int v) { return static_cast<uint8_t>(v); };
+  send(proto::Command::ClockSet,
+       {b(t.wSecond), b(t.wMinute), b(t.wHour), b(t.wDay), 1, b(t.wMonth), b(t.wYear % 100)}, CidCase::Lower);
 }
 
 void TForm1::page1Decode(int i) {

@@ -98,13 +98,15 @@ void TForm1::page2Read(int i) {
   if (!params::validRow(kRows, i)) return;
   const ParamRow &row = kRows[i];
   if (page2Refresh && row.pos > 0 && sending_.tag == Page2Chain) chainStep(Chain::Page2, row.pos, params::refreshLength(2));
-  const QString cid1 = proto::hex2(row.readCid1()), cid2 = proto::hex2(row.readCid2());
-  if (!row.contact) return sendRequest(cid1, cid2);
+  if (!row.contact) {
+    send(row.readCommand);
+    return;
+  }
   // A dry-contact read names its contact; the answer fills that contact's box, which the
   // request carries to its decoder.
   page2Position = row.contact;
   SendingAs as(*this, row.contact);
-  sendRequest(cid1, cid2, proto::hex2(row.contact));
+  send(row.readCommand, {static_cast<uint8_t>(row.contact)});
 }
 
 void TForm1::page2Write(int i) {

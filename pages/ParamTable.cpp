@@ -14,6 +14,7 @@
 
 #include "pages/ParamHandlers.h"
 #include "protocol/Conversions.h"
+#include "protocol/Frame.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
 #include "window/Unit1.h"
@@ -225,6 +226,6 @@ void TForm1::paramWrite(const ParamRow &row, QWidget *control) {
   }
   if (written >= 0) data = params::encodeParam(row, written).value_or(QString());
   if (data.isEmpty()) return;  // nothing the row's encoding can send
-  sendRequest(proto::hex2(row.writeCid1()), proto::hex2(row.writeCid2()), data);
+  send(row.writeCommand, *proto::hexBytes(data.toStdString()));
   if (written >= 0 && lastBuildOk_) showText(edit, params::writtenText(row.encoding, written));
 }
