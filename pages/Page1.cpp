@@ -72,7 +72,8 @@ void TForm1::buildPage1() {
       shape.writeWidth = 68;
     }
     QWidget *control =
-        placeParamRow(TabSheet1, row, left ? 6 : 292, top + (left ? i : i - kLeftColumnRows) * rowHeight, shape);
+        placeParamRow(TabSheet1, row, left ? 6 : 292, top + (left ? i : i - kLeftColumnRows) * rowHeight, shape,
+                      &TForm1::page1Read, &TForm1::page1Write, i);
     if (row.encoding == Encoding::Clock) {  // display only, empty until read or set
       auto *clock = static_cast<QLineEdit *>(control);
       clock->clear();
@@ -151,7 +152,7 @@ void TForm1::Button24Click() {
   page1Refresh = true;
   if (cancelledChain_ == Page1Chain) cancelledChain_ = OperatorRequest;
   SendingAs chain(*this, Page1Chain, 0, false);
-  Button5Click();
+  page1Read(rowIndex(1));  // the first step of the table's refresh
 }
 
 void TForm1::mcu_shaxincs_option() {
@@ -159,9 +160,9 @@ void TForm1::mcu_shaxincs_option() {
   if (!page1Refresh || !carriesOn(Page1Chain)) return;
   const int p = page1Position;
   const int next = p >= 1 && p < params::refreshLength(1) ? rowIndex(p + 1) : -1;
-  if (next >= 0 && kRows[next].read) {
+  if (next >= 0 && kRows[next].reads()) {
     SendingAs chain(*this, Page1Chain, 0, true);
-    (this->*kRows[next].read)();
+    page1Read(next);
     return;
   }
   page1Refresh = false;

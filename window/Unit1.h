@@ -100,6 +100,8 @@ class TForm1 : public QMainWindow {
   void Button2Click();  // "发送命令"
   void comm_fenjie(QObject *Sender, int length);
   void mcu_set_option(QObject *Sender);
+  // The decoder of a parameter row the design gives no decoder of its own (pages/ParamTable.cpp).
+  void paramAnswer(QObject *Sender);
   // Shows the conversion's messages; ok (if given) tells whether the text was a number.
   // detail, when given, is a second line of every message (which box, what it allows).
   int chartofloat(const QString &text, int scale, bool *ok = nullptr, const QString &detail = QString());
@@ -413,7 +415,9 @@ class TForm1 : public QMainWindow {
   std::array<std::optional<status::ModuleRecord>, status::kModules + 1> gridShown_;  // as the grid shows it
 
   // ---- what both parameter pages do with a row (pages/ParamTable.cpp)
-  QWidget *placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape);
+  using RowAction = void (TForm1::*)(int row);
+  QWidget *placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape,
+                         RowAction read, RowAction write, int index);
   // Shows the answer in the control; false (with the error reported) when it is no good.
   bool paramDecode(const ParamRow &row, QWidget *control);
   void paramWrite(const ParamRow &row, QWidget *control);
