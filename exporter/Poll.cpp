@@ -56,7 +56,7 @@ bool PollCycle::answer(std::string_view chunk, PollError *error) {
   proto::AnswerFault fault = proto::answerFault(a, status::bytesRead(kind, a.payload[3]));
   // On a bus every controller hears every request: an answer from another address is not
   // the answer to this one.
-  if (a.intact() && a.payload[0] != address_) fault = proto::AnswerFault::Damaged;
+  if (a.intact() && !proto::fromAddress(a, address_)) fault = proto::AnswerFault::Damaged;
   if (fault != proto::AnswerFault::None) {
     running_ = false;
     if (error)

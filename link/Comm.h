@@ -1,4 +1,5 @@
-// TComm: the serial-port component. One instance (Comm1) belongs to the main window.
+// TComm: the serial-port component, one instance per serial line: the window's (Comm1) and
+// one for each serial line the exporter polls, each wrapped by a SerialLink.
 // It opens one serial device exclusively, applies the line settings and time-outs held in
 // its properties, and runs two worker threads: TReadThread gathers received bytes and line
 // events, TWriteThread writes queued transmit requests. Everything the threads learn is

@@ -1,5 +1,6 @@
-// One link to a controller, whatever carries it: a serial line or a TCP connection. The
-// exchange (link/Exchange.h) and the exporter talk to a Link only.
+// One link to a controller, whatever carries it: a serial line or a TCP connection. The window
+// and the exporter each own their links and drive an exchange (link/Exchange.h) over them;
+// the serial component behind a SerialLink is the link's own business.
 //
 // Contract:
 // - Every method and every notification runs on the owner's thread (the thread that created

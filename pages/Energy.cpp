@@ -27,8 +27,6 @@ const TotalRow kTotalRows[] = {
 #undef ENERGY_TOTAL_BUTTON
 };
 
-// The request's CID2 as the operator would type it ("0e").
-QString cid2Text(int cid2) { return proto::hex2(cid2).toLower(); }
 
 }  // namespace
 
@@ -36,8 +34,7 @@ QString cid2Text(int cid2) { return proto::hex2(cid2).toLower(); }
 
 #define ENERGY_DEFINE_TOTAL(button, caption, decoder, command, row)                          \
   void TForm1::button##Click() {                                                            \
-    const proto::CommandDef &c = proto::commandDef(proto::Command::command);                \
-    sendRequest(proto::hex2(c.cid1), cid2Text(c.cid2), QString());                          \
+    send(proto::Command::command, {}, CidCase::Lower);                                      \
   }                                                                                         \
   void TForm1::decoder(QObject *) { energyShowTotals(row); }
 ENERGY_TOTAL_ROWS(ENERGY_DEFINE_TOTAL)
@@ -69,8 +66,12 @@ void TForm1::buildEnergyPage() {
 // "获取月份": the month travels as two BCD digits, the combo text read as hexadecimal
 // ("12" is 0x12, "3" is 0x03).
 void TForm1::Button97Click() {
-  const proto::CommandDef &c = proto::commandDef(proto::Command::EnergyMonth);
-  sendRequest(proto::hex2(c.cid1), cid2Text(c.cid2), proto::straddzero(ComboBox2->currentText(), 2));
+  // the month box is the operator's: text that is no two hexadecimal digits is refused as
+  // the builder refuses it
+  const QString month = proto::straddzero(ComboBox2->currentText(), 2);
+  const auto data = month.size() == 2 ? proto::hexBytes(month.toStdString()) : std::nullopt;
+  if (!data) return refuseBuild();
+  send(proto::Command::EnergyMonth, *data, CidCase::Lower);
 }
 
 // ---------------------------------------------------------------- decoders

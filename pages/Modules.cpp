@@ -78,14 +78,15 @@ void TForm1::offerModules(const QStringList &modules) {
 void TForm1::mcu_get_dymostatus() {
   if (const int n = status::nextPresentModule(moduleTable, currentModule)) {
     currentModule = n;
-    // the answer names no module: the request carries its number to the decoder
+    // the answer names no module: the request carries its number to the decoder; the
+    // controller names a module by its plain number (module 10 is 0x0A)
     SendingAs as(*this, n);
-    sendRequest(QStringLiteral("41"), QStringLiteral("0e"), status::moduleDataByte(n));
+    send(proto::Command::ModuleReadings, {static_cast<uint8_t>(n)}, CidCase::Lower);
     return;
   }
   currentModule = 0;
   monitorModulesShown();
-  Timer2->setInterval(1000);
+  Timer2->setInterval(status::kPollPeriodMs);
   Timer2->setEnabled(true);
 }
 
@@ -142,9 +143,8 @@ void TForm1::Timer5Timer() {
   const std::optional<int> module =
       moduleSwitchNumber ? std::optional<int>(moduleSwitchNumber) : std::nullopt;
   if (module)
-    sendRequest(QStringLiteral("41"), moduleSwitchOn ? QStringLiteral("10") : QStringLiteral("11"),
-                status::moduleDataByte(*module));
-  Timer2->setInterval(1000);
+    send(moduleSwitchOn ? proto::Command::ModuleOn : proto::Command::ModuleOff, {static_cast<uint8_t>(*module)});
+  Timer2->setInterval(status::kPollPeriodMs);
   Timer2->setEnabled(true);
   if (!module)
     ShowMessageBox(QStringLiteral("模块号“%1”不对：请输入1到12的模块号").arg(ComboBox31->currentText()),

@@ -72,7 +72,8 @@ void TForm1::buildPage1() {
       shape.writeWidth = 68;
     }
     QWidget *control =
-        placeParamRow(TabSheet1, row, left ? 6 : 292, top + (left ? i : i - kLeftColumnRows) * rowHeight, shape);
+        placeParamRow(TabSheet1, row, left ? 6 : 292, top + (left ? i : i - kLeftColumnRows) * rowHeight, shape,
+                      &TForm1::page1Read, &TForm1::page1Write, i);
     if (row.encoding == Encoding::Clock) {  // display only, empty until read or set
       auto *clock = static_cast<QLineEdit *>(control);
       clock->clear();
@@ -102,7 +103,7 @@ void TForm1::page1Read(int i) {
   }
   if (page2Refresh && sending_.tag == Page2Chain && row.page2Step)
     chainStep(Chain::Page2, row.page2Step, params::refreshLength(2));
-  sendRequest(proto::hex2(row.readCid1()), proto::hex2(row.readCid2()));
+  send(row.readCommand);
 }
 
 void TForm1::page1Write(int i) {
@@ -113,19 +114,16 @@ void TForm1::page1Write(int i) {
 
 // "校准": the controller clock is set to the status-bar clock's last reading.
 void TForm1::page1SetClock() {
-  using proto::hex2;
   const ClockSnapshot &t = clockSnapshot;
-  Edit2->setText(QStringLiteral("42"));
-  Edit3->setText(QStringLiteral("8e"));
-  Edit4->setText(params::clockSetData(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond));
   auto n = [](int v) { return QString::number(v); };
   if (const int clock = rowIndex(25); clock >= 0)
     static_cast<QLineEdit *>(page1Controls_[clock])
         ->setText(QStringLiteral("20") + n(t.wYear % 100) + QLatin1Char('-') + n(t.wMonth) + QLatin1Char('-') +
                   n(t.wDay) + QLatin1Char(' ') + n(t.wHour) + QLatin1Char(':') + n(t.wMinute) + QLatin1Char(':') +
                   n(t.wSecond));
-  Button1Click();
-  if (lastBuildOk_) Button2Click();
+  auto b = [](int v) { return static_cast<uint8_t>(v); };
+  send(proto::Command::ClockSet,
+       {b(t.wSecond), b(t.wMinute), b(t.wHour), b(t.wDay), 1, b(t.wMonth), b(t.wYear % 100)}, CidCase::Lower);
 }
 
 void TForm1::page1Decode(int i) {
@@ -154,7 +152,7 @@ void TForm1::Button24Click() {
   page1Refresh = true;
   if (cancelledChain_ == Page1Chain) cancelledChain_ = OperatorRequest;
   SendingAs chain(*this, Page1Chain, 0, false);
-  Button5Click();
+  page1Read(rowIndex(1));  // the first step of the table's refresh
 }
 
 void TForm1::mcu_shaxincs_option() {
@@ -162,9 +160,9 @@ void TForm1::mcu_shaxincs_option() {
   if (!page1Refresh || !carriesOn(Page1Chain)) return;
   const int p = page1Position;
   const int next = p >= 1 && p < params::refreshLength(1) ? rowIndex(p + 1) : -1;
-  if (next >= 0 && kRows[next].read) {
+  if (next >= 0 && kRows[next].reads()) {
     SendingAs chain(*this, Page1Chain, 0, true);
-    (this->*kRows[next].read)();
+    page1Read(next);
     return;
   }
   page1Refresh = false;

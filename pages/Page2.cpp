@@ -20,19 +20,7 @@ const std::span<const ParamRow> kRows = params::page2Rows();
 const int kRowCount = int(kRows.size());
 constexpr int kContactRows = 8, kColumnRows = 10;
 
-using Handler = TForm1::Handler;
-
 int rowIndex(int step) { return params::rowIndex(kRows, step); }
-
-// The read of a refresh step (1 to the refresh's length), from either page's rows; nullptr
-// past the end. Steps 15 to 17 are page-1 rows, whose decoders go on with this chain.
-Handler stepRead(int step) {
-  const params::ParamDef *def = params::refreshStep(2, step);
-  for (std::span<const ParamRow> rows : {params::page1Rows(), kRows})
-    for (const ParamRow &row : rows)
-      if (def && row.control == def->control) return row.read;
-  return nullptr;
-}
 
 }  // namespace
 
@@ -76,7 +64,7 @@ void TForm1::buildPage2() {
       x = k < kColumnRows ? 6 : right;
       y = columnsTop + (k % kColumnRows) * rowHeight;
     }
-    QWidget *control = placeParamRow(TabSheet3, row, x, y, shape);
+    QWidget *control = placeParamRow(TabSheet3, row, x, y, shape, &TForm1::page2Read, &TForm1::page2Write, i);
     if (auto *box = qobject_cast<QComboBox *>(control)) {
       // Editable; no item chosen at first. Typed text never becomes an item.
       box->setEditable(true);
@@ -98,13 +86,15 @@ void TForm1::page2Read(int i) {
   if (!params::validRow(kRows, i)) return;
   const ParamRow &row = kRows[i];
   if (page2Refresh && row.pos > 0 && sending_.tag == Page2Chain) chainStep(Chain::Page2, row.pos, params::refreshLength(2));
-  const QString cid1 = proto::hex2(row.readCid1()), cid2 = proto::hex2(row.readCid2());
-  if (!row.contact) return sendRequest(cid1, cid2);
+  if (!row.contact) {
+    send(row.readCommand);
+    return;
+  }
   // A dry-contact read names its contact; the answer fills that contact's box, which the
   // request carries to its decoder.
   page2Position = row.contact;
   SendingAs as(*this, row.contact);
-  sendRequest(cid1, cid2, proto::hex2(row.contact));
+  send(row.readCommand, {static_cast<uint8_t>(row.contact)});
 }
 
 void TForm1::page2Write(int i) {
@@ -136,16 +126,18 @@ void TForm1::Button88Click() {
   page2Refresh = true;
   if (cancelledChain_ == Page2Chain) cancelledChain_ = OperatorRequest;
   SendingAs chain(*this, Page2Chain, 0, false);
-  Button42Click();
+  page2Read(rowIndex(1));  // the first step of the table's refresh
 }
 
 void TForm1::page2Continue(int step) {
   // only the chain's own answers carry it on
   if (!page2Refresh || !carriesOn(Page2Chain)) return;
-  const Handler next = step >= 1 ? stepRead(step + 1) : nullptr;
+  // the next step's row, on this page or (steps 15 to 17) on page 1
+  const params::ParamDef *next = step >= 1 ? params::refreshStep(2, step + 1) : nullptr;
   if (next) {
     SendingAs chain(*this, Page2Chain, 0, true);
-    (this->*next)();
+    const int i = int(next - params::pageParams(next->page).data());
+    next->page == 1 ? page1Read(i) : page2Read(i);
   } else {
     page2Refresh = false;  // past the last step, or the module count
   }

@@ -15,6 +15,7 @@
 #include "pages/ParamBoxState.h"
 #include "pages/ParamHandlers.h"
 #include "protocol/Conversions.h"
+#include "protocol/Frame.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
 #include "window/Unit1.h"
@@ -116,7 +117,8 @@ int integerText(const QString &text, const QString &detail) {
 
 }  // namespace
 
-QWidget *TForm1::placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape) {
+QWidget *TForm1::placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape,
+                               RowAction read, RowAction write, int index) {
   const QByteArray labelName = QByteArray("Label_") + row.control;
   placeControl<QLabel>(page, labelName.constData(), QString::fromUtf8(row.label), x, y + 3, shape.labelWidth, 18);
   const int cx = x + shape.labelWidth + 2;
@@ -136,13 +138,19 @@ QWidget *TForm1::placeParamRow(QWidget *page, const ParamRow &row, int x, int y,
       break;
     }
   }
+  // A button runs the row's named handler when the design names one, else the page's read or
+  // write of the row by its index: a row of the table needs nothing more to work.
   int bx = cx + shape.controlWidth + 4;
-  auto button = [&](const char *name, const QString &text, int width, Handler handler) {
-    onButton(placeControl<QPushButton>(page, name, text, bx, y, width, 23), handler);
+  auto button = [&](const char *name, const QString &text, int width, Handler handler, RowAction action) {
+    auto *b = placeControl<QPushButton>(page, name, text, bx, y, width, 23);
+    if (handler)
+      onButton(b, handler);
+    else
+      connect(b, &QPushButton::clicked, this, [this, action, index] { guarded([&] { (this->*action)(index); }); });
     bx += width + 2;
   };
-  if (row.readButton && row.read) button(row.readButton, shape.readText, shape.readWidth, row.read);
-  if (row.writeButton && row.write) button(row.writeButton, shape.writeText, shape.writeWidth, row.write);
+  if (row.readButton && row.reads()) button(row.readButton, shape.readText, shape.readWidth, row.read, read);
+  if (row.writeButton && row.writes()) button(row.writeButton, shape.writeText, shape.writeWidth, row.write, write);
   watchParamBox(control);  // not read on this link, until it is
   return control;
 }
@@ -229,6 +237,19 @@ void TForm1::paramWrite(const ParamRow &row, QWidget *control) {
   if (written >= 0) data = params::encodeParam(row, written).value_or(QString());
   if (data.isEmpty()) return;  // nothing the row's encoding can send
   SendingAs as(*this, boxNumber(control));  // its answer marks the box
-  sendRequest(proto::hex2(row.writeCid1()), proto::hex2(row.writeCid2()), data);
+  send(row.writeCommand, *proto::hexBytes(data.toStdString()));
   if (written >= 0 && lastBuildOk_) showText(edit, params::writtenText(row.encoding, written));
+}
+
+// The answer to the read of a row that has no decoder of its own: the row is the one whose
+// read command the request was (no two such rows share one).
+void TForm1::paramAnswer(QObject *) {
+  if (!answering_) return;
+  const int cid1 = answering_->cid1, cid2 = answering_->cid2;
+  for (int page : {1, 2}) {
+    const std::span<const ParamRow> rows = page == 1 ? params::page1Rows() : params::page2Rows();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      if (rows[i].reads() && !rows[i].decoder && rows[i].readCid1() == cid1 && rows[i].readCid2() == cid2)
+        return page == 1 ? page1Decode(int(i)) : page2Decode(int(i));
+  }
 }

@@ -41,7 +41,7 @@ void TForm1::buildRecordsPage() {
 
 // "读记录数": the request carries a fixed pattern the controller expects.
 void TForm1::Button146Click() {
-  sendRequest(QStringLiteral("42"), QStringLiteral("90"), QStringLiteral("000101010101"));
+  send(proto::Command::HistoryCount, {0x00, 0x01, 0x01, 0x01, 0x01, 0x01});
 }
 
 // "获取记录": the read-out from the record index down to 0. With no record to fetch (the
@@ -70,7 +70,7 @@ void TForm1::startRecordReadOut() {
 // empties at once, whatever it answers.
 void TForm1::Button41Click() {
   if (!AskYesNo(QStringLiteral("确定清除控制器中的全部告警记录？"))) return;
-  sendRequest(QStringLiteral("42"), QStringLiteral("95"), QString());
+  send(proto::Command::HistoryClear);
   ValueListEditor1->Clear();
 }
 
@@ -81,7 +81,8 @@ void TForm1::requestRecord() {
   recordsRead = recordCount - recordIndex;
   chainStep(Chain::Records, recordsRead, recordCount);
   SendingAs as(*this, recordIndex);
-  sendRequest(QStringLiteral("42"), QStringLiteral("8f"), proto::intto4char(recordIndex));
+  send(proto::Command::HistoryRecord, {static_cast<uint8_t>(recordIndex >> 8), static_cast<uint8_t>(recordIndex & 0xFF)},
+       CidCase::Lower);
 }
 
 // ---------------------------------------------------------------- decoders

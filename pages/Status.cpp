@@ -47,8 +47,7 @@ int boxLeft(int column) { return 8 + kLabelWidth + column * kColumnStep; }
 
 #define STATUS_DEFINE_REQUEST(handler, command)                              \
   void TForm1::handler() {                                                   \
-    const proto::CommandDef &c = proto::commandDef(proto::Command::command); \
-    sendRequest(proto::hex2(c.cid1), proto::hex2(c.cid2));                   \
+    send(proto::Command::command);                                           \
   }
 #define STATUS_DEFINE_DECODER(decoder, answer) \
   void TForm1::decoder(QObject *) { statusDecode(StatusAnswer::answer); }
@@ -164,9 +163,10 @@ void TForm1::statusShow(StatusAnswer answer) {
 // passed, as after a time-out), so cycles never start more than once a second. The watchdog is
 // the last resort.
 void TForm1::pollBroken() {
-  const qint64 since = pollCycleClock_.isValid() ? qint64(pollCycleClock_.elapsed() / SteadyTimer::timeScale()) : 1000;
+  constexpr qint64 period = status::kPollPeriodMs;
+  const qint64 since = pollCycleClock_.isValid() ? qint64(pollCycleClock_.elapsed() / SteadyTimer::timeScale()) : period;
   Timer2->setEnabled(false);
-  Timer2->setInterval(int(std::clamp<qint64>(1000 - since, 1, 1000)));
+  Timer2->setInterval(int(std::clamp<qint64>(period - since, 1, period)));
   Timer2->setEnabled(true);
 }
 

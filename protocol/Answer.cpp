@@ -51,4 +51,9 @@ AnswerFault answerFault(const Answer &a, int bytes) {
   return AnswerFault::None;
 }
 
+std::optional<uint8_t> requestAddress(std::string_view frame) {
+  if (frame.size() < 3 || frame[0] != kStartMark) return std::nullopt;
+  return hexByte(frame[1], frame[2]);
+}
+
 }  // namespace proto

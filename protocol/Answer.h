@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "protocol/Frame.h"
@@ -53,6 +54,12 @@ struct Answer {
 
 // Steps 1 and 2 above.
 Answer checkAnswer(std::string_view chunk);
+
+// The address a request frame is sent to; nothing for a frame too short to hold one.
+std::optional<uint8_t> requestAddress(std::string_view frame);
+// Whether an intact answer came from the controller at `address`. On a bus every controller
+// hears every request: an answer from another address is not the answer to it.
+inline bool fromAddress(const Answer &a, uint8_t address) { return a.payload[0] == address; }
 
 // Step 3: None when the answer is intact, accepted (RTN 0) and carries at least `bytes` data
 // bytes; otherwise why not.

@@ -114,8 +114,4 @@ std::optional<int> moduleNumber(const QString &text) {
   return n;
 }
 
-QString moduleDataByte(int module) {
-  return proto::hex2(module);
-}
-
 }  // namespace status

@@ -22,6 +22,9 @@ enum class StatusAnswer { System, Ac, ModuleList, ModuleReadings };
 
 namespace status {
 
+// A polling cycle starts at most once in this period (the window's status page polls at it).
+constexpr int kPollPeriodMs = 1000;
+
 enum class Encoding {
   Unsigned16Div100,  // high byte, low byte; shown / 100
   Unsigned16Div10,
@@ -129,9 +132,5 @@ const std::array<QString, 7> &moduleGridHeadings();
 
 // The module number the operator typed in the on/off box: a whole number 1..12, else none.
 std::optional<int> moduleNumber(const QString &text);
-// A module's number as the one data byte of its requests. The controller names modules by
-// their plain number everywhere, as its module list does: module 10 is 0x0A ("0A"), never
-// the two decimal digits 0x10.
-QString moduleDataByte(int module);
 
 }  // namespace status

@@ -271,6 +271,29 @@ class TestStatus : public QObject {
     QCOMPARE(memoLines(f).size(), 2);
   }
 
+  // On a bus every controller hears every request: an answer from another address is no
+  // answer to the poll. Nothing of it is shown, the log and the status bar say why and the
+  // cycle starts again at the next tick; the same answer from the polled address is shown.
+  void anAnswerFromAnotherAddressIsNotDecoded() {
+    TestForm f;
+    pretendOpen(f);
+    f.PageControl1->setCurrentIndex(1);  // the tick: status read, polling on
+    QCOMPARE(lastRequest(f), QStringLiteral("42/16"));
+    f.Timer2->setEnabled(false);
+    feed(f, answer(0x42, 0, statusData({{0, 0x15}, {1, 0x18}}), 2));
+    QCOMPARE(lastMemoLine(f), QStringLiteral("应答地址不符，不解码"));
+    QCOMPARE(f.panelText(1), QStringLiteral("应答地址不符"));
+    QCOMPARE(text(f, "Edit16"), QStringLiteral("0"));
+    QCOMPARE(lastRequest(f), QStringLiteral("42/16"));  // the cycle went no further
+    QVERIFY(f.Timer2->isEnabled());
+    f.Timer2Timer();
+    QCOMPARE(lastRequest(f), QStringLiteral("42/16"));
+    feed(f, answer(0x42, 0, statusData({{0, 0x15}, {1, 0x18}}), 1));
+    QCOMPARE(text(f, "Edit16"), QStringLiteral("54"));
+    QCOMPARE(f.panelText(1), QString());
+    QCOMPARE(lastRequest(f), QStringLiteral("40/01"));
+  }
+
   void moduleListAndReadingsFillTheGrid() {
     TestForm f;
     pretendOpen(f);

@@ -242,7 +242,6 @@ void TForm1::Comm1RequestHangup(QObject *) {
 }
 
 // The socket's read notification: the LAN link reads what arrived and hands on its chunks.
-void TForm1::ClientSocket1Read() { lanLink_->readAvailable(); }
 
 // ---------------------------------------------------------------- reconnecting
 

@@ -19,6 +19,7 @@ QString chunkLine(std::string_view chunk, qint64 leftOut) {
 }
 
 const QString kChecksumError = QStringLiteral("返回数据校验错！！");
+const QString kForeignAnswer = QStringLiteral("应答地址不符");
 }
 
 // A damaged answer is not decoded: the chain that waited for it goes no further, and a
@@ -108,10 +109,20 @@ void TForm1::comm_fenjie(QObject *Sender, int length) {
     refuseDamaged();
     return;
   }
+  // On a bus every controller hears every request: an answer from another address is not
+  // this request's answer (the exporter's poll refuses it the same way).
+  if (const std::optional<uint8_t> address = proto::requestAddress(answering_->frame);
+      address && !proto::fromAddress(a, *address)) {
+    log(QStringLiteral("应答地址不符，不解码"));
+    setPanelText(1, kForeignAnswer);
+    if (answeringTag() == StatusPoll) pollBroken();
+    endChain(answeringTag(), ChainStop::DamagedAnswer);
+    return;
+  }
   linkAnswered();  // the controller answers on this link
   // an answer that came through clears what panel 1 said of an earlier failed exchange
   const QString shown = panelText(1);
-  if (shown == kChecksumError || shown == QStringLiteral("通讯超时") || shown.startsWith(QStringLiteral("未发送：")) ||
+  if (shown == kChecksumError || shown == kForeignAnswer || shown == QStringLiteral("通讯超时") || shown.startsWith(QStringLiteral("未发送：")) ||
       shown.startsWith(QStringLiteral("状态轮询暂停：")))
     setPanelText(1, QString());
   // dispatch by the request this answer belongs to: a parameter file's read-out has its own

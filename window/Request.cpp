@@ -4,13 +4,14 @@
 
 #include <cstring>
 
+#include "protocol/Conversions.h"
 #include "protocol/Frame.h"
+#include "protocol/Status.h"
 #include "window/Unit1.h"
 #include "window/HandlerSupport.h"
 #include "window/OperatorPanel.h"
 
 namespace {
-const QString kRefused = QStringLiteral("数据不对");
 
 std::string latin(const QString &text) {
   std::string s;
@@ -28,57 +29,61 @@ void TForm1::Button1Click() {
   lastBuildOk_ = buildRequest();
 }
 
-// The frame is built aside and copied into the transmit buffer only when it is complete, so a
-// refused build never leaves a frame of mixed old and new fields behind. Pending CID1/CID2
-// change as soon as each is read; "发送命令" sends with them.
+// The operator's request: the builder boxes read as the operator typed them. Nothing else
+// reads them; the window's own requests are values (send). Pending CID1/CID2 change as soon
+// as each is read; "发送命令" sends with them.
 bool TForm1::buildRequest() {
-  // The operator is told in a box; a request nobody clicked for (polling, a chain's next
-  // step) is refused quietly and the caller says why in the status bar.
+  const std::optional<uint8_t> address = addressFromBox();
+  if (!address) return false;
+  uint8_t cid[2] = {};
+  for (int i = 0; i < 2; ++i) {  // CID1, then CID2: exactly two hexadecimal digits each
+    const std::string text = latin((i == 0 ? Edit2 : Edit3)->text());
+    const auto byte = text.size() == 2 ? proto::hexByte(text[0], text[1]) : std::nullopt;
+    if (!byte) return refuseBuild(), false;
+    cid[i] = *byte;
+    (i == 0 ? pendingCid1 : pendingCid2) = *byte;  // pending as soon as it is read, as designed
+  }
+  const std::string dataText = latin(Edit4->text());
+  if (dataText.size() % 2 != 0 || dataText.size() / 2 > static_cast<size_t>(proto::kMaxDataBytes))
+    return refuseBuild(), false;
+  const auto data = proto::hexBytes(dataText);
+  if (!data) return refuseBuild(), false;
+  return buildFrame(*address, cid[0], cid[1], *data);
+}
+
+// The operator is told in a box; a request nobody clicked for (polling, a chain's next step)
+// is refused quietly and the caller says why in the status bar.
+void TForm1::refuseBuild(const QString &why) {
+  if (sending_.automatic)
+    buildError_ = why;
+  else
+    ShowMessageBox(why, QStringLiteral("error"));
+}
+
+std::optional<uint8_t> TForm1::addressFromBox() {
   buildError_.clear();
-  auto refuse = [this](const QString &why = kRefused) {
-    if (sending_.automatic)
-      buildError_ = why;
-    else
-      ShowMessageBox(why, QStringLiteral("error"));
-  };
-  std::string frame(1, proto::kStartMark);
-  if (Edit1->text().isEmpty()) return refuse(), false;
+  if (Edit1->text().isEmpty()) return refuseBuild(), std::nullopt;
   int address = 0;
   try {
     address = StrToInt(Edit1->text());
   } catch (const EConvertError &e) {
     if (!sending_.automatic) throw;
     buildError_ = QString::fromStdString(e.what());
-    return false;
+    return std::nullopt;
   }
-  if (address < 0 || address > 255) return refuse(), false;
-  proto::appendByte(frame, static_cast<uint8_t>(address));
+  if (address < 0 || address > 255) return refuseBuild(), std::nullopt;
+  return static_cast<uint8_t>(address);
+}
 
-  // CID1, then CID2: exactly two hexadecimal digits each
-  for (auto [edit, pending] : {std::pair{Edit2, &pendingCid1}, std::pair{Edit3, &pendingCid2}}) {
-    const std::string cid = latin(edit->text());
-    if (cid.size() != 2) return refuse(), false;
-    const auto byte = proto::hexByte(cid[0], cid[1]);
-    if (!byte) return refuse(), false;
-    *pending = *byte;
-    proto::appendByte(frame, *byte);
-  }
-
-  // A poll carries only its own data, whatever the data box holds: that text is the operator's.
-  const bool poll = sending_.tag == StatusPoll;
-  const std::string dataText = latin(poll ? pollData_ : Edit4->text());
-  if (dataText.size() % 2 != 0) return refuse(), false;
-  if (dataText.size() / 2 > static_cast<size_t>(proto::kMaxDataBytes)) return refuse(), false;
-  auto data = proto::hexBytes(dataText);
-  if (!data) return refuse(), false;
-  proto::appendByte(frame, static_cast<uint8_t>(data->size()));
-  for (uint8_t b : *data) proto::appendByte(frame, b);
-
-  proto::appendByte(frame, proto::checksum(std::string_view(frame).substr(1)));
-  frame.push_back(proto::kEndMark);
-
+// The frame is built aside and becomes the one to send only when it is complete, so a refused
+// build never leaves a frame of mixed old and new fields behind.
+bool TForm1::buildFrame(uint8_t address, uint8_t cid1, uint8_t cid2, const std::vector<uint8_t> &data) {
+  if (data.size() > static_cast<size_t>(proto::kMaxDataBytes)) return refuseBuild(), false;
+  const std::string frame = proto::encodeFrame(address, cid1, cid2, data);
   std::memcpy(txBuffer, frame.data(), frame.size());
   txLength = static_cast<int>(frame.size());
+  pendingCid1 = cid1;
+  pendingCid2 = cid2;
   Button2->setEnabled(true);
   logFrame(frame, LogDirection::Sent);
   return true;
@@ -103,33 +108,40 @@ void TForm1::Button2Click() {
   exchange_->submit(std::move(r));
 }
 
-void TForm1::sendRequest(const QString &cid1, const QString &cid2) {
-  showText(Edit2, cid1);
-  showText(Edit3, cid2);
-  Button1Click();
-  if (lastBuildOk_) return Button2Click();
-  if (!sending_.automatic) return;
+bool TForm1::send(proto::Command command, const std::vector<uint8_t> &data, CidCase shown) {
+  const proto::CommandDef &c = proto::commandDef(command);
+  return sendPair(c.cid1, c.cid2, data, shown);
+}
+
+// The window's own request, as a value: shown in the builder boxes (the data box only for
+// what is not a poll: its text is the operator's), built from the values and sent.
+bool TForm1::sendPair(uint8_t cid1, uint8_t cid2, const std::vector<uint8_t> &data, CidCase shown) {
+  auto cidText = [shown](uint8_t b) { return shown == CidCase::Lower ? proto::hex2(b).toLower() : proto::hex2(b); };
+  showText(Edit2, cidText(cid1));
+  showText(Edit3, cidText(cid2));
+  if (sending_.tag != StatusPoll) {
+    QString dataText;
+    for (uint8_t b : data) dataText += proto::hex2(b);
+    showText(Edit4, dataText);
+  }
+  lastBuildOk_ = false;
+  if (const std::optional<uint8_t> address = addressFromBox()) lastBuildOk_ = buildFrame(*address, cid1, cid2, data);
+  if (lastBuildOk_) {
+    Button2Click();
+    return true;
+  }
+  if (!sending_.automatic) return false;
   // Nobody clicked: no box. Polling waits for a valid address; a chain stops here.
   if (sending_.tag == StatusPoll) {
     setPanelText(1, QStringLiteral("状态轮询暂停：") + buildError_);
     statusPolling = false;
-    Timer2->setInterval(1000);
+    Timer2->setInterval(status::kPollPeriodMs);
     Timer2->setEnabled(true);
   } else {
     setPanelText(1, QStringLiteral("未发送：") + buildError_);
     endChain(sending_.tag, ChainStop::Interrupted);
   }
-}
-
-void TForm1::sendRequest(const QString &cid1, const QString &cid2, const QString &data) {
-  if (sending_.tag == StatusPoll) {
-    pollData_ = data;
-    sendRequest(cid1, cid2);
-    pollData_.clear();
-    return;
-  }
-  showText(Edit4, data);
-  sendRequest(cid1, cid2);
+  return false;
 }
 
 SendingAs::SendingAs(TForm1 &form, int tag, int context, bool automatic, bool background)

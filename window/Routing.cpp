@@ -50,9 +50,9 @@ std::vector<Route> buildRoutes() {
   std::vector<Route> routes(std::begin(kRoutes), std::end(kRoutes));
   for (std::span<const ParamRow> page : {params::page1Rows(), params::page2Rows()})
     for (const ParamRow &row : page) {
-      if (row.read && row.decoder && !routed(routes, row.readCid1(), row.readCid2()))
-        routes.push_back({row.readCid1(), row.readCid2(), row.decoder});
-      if (row.write && !routed(routes, row.writeCid1(), row.writeCid2()))
+      if (row.reads() && !routed(routes, row.readCid1(), row.readCid2()))
+        routes.push_back({row.readCid1(), row.readCid2(), row.decoder ? row.decoder : &TForm1::paramAnswer});
+      if (row.writes() && !routed(routes, row.writeCid1(), row.writeCid2()))
         routes.push_back({row.writeCid1(), row.writeCid2(), &TForm1::mcu_set_option});
     }
   return routes;

@@ -26,6 +26,7 @@
 #include "pages/Energy.h"
 #include "pages/ParamFileActions.h"
 #include "protocol/Conversions.h"
+#include "protocol/Status.h"
 #include "window/Controls.h"
 #include "window/HandlerSupport.h"
 #include "window/PaintPacer.h"
@@ -157,7 +158,7 @@ void TForm1::buildWindow() {
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] { guarded([this] { PageControl1Change(); }); });
 
   Timer1 = new SteadyTimer(QStringLiteral("Timer1"), 1000, false, this);
-  Timer2 = new SteadyTimer(QStringLiteral("Timer2"), 1000, true, this);
+  Timer2 = new SteadyTimer(QStringLiteral("Timer2"), status::kPollPeriodMs, true, this);
   Timer3 = new SteadyTimer(QStringLiteral("Timer3"), 10000, true, this);
   Timer4 = new SteadyTimer(QStringLiteral("Timer4"), 100, true, this);
   Timer5 = new SteadyTimer(QStringLiteral("Timer5"), 500, false, this);
@@ -319,7 +320,7 @@ void TForm1::Button3Click() { close(); }
 void TForm1::Button4Click() { Memo1->clear(); }
 
 // "读系统状态": hidden, kept for service use.
-void TForm1::Button23Click() { sendRequest(QStringLiteral("43"), QStringLiteral("2a")); }
+void TForm1::Button23Click() { send(proto::Command::SystemStatusService, {}, CidCase::Lower); }
 
 // ---------------------------------------------------------------- log and status bar
 
@@ -374,7 +375,7 @@ void TForm1::requestTimedOut(const Exchange::Request &r) {
   if (r.tag == StatusPoll) {
     pollBroken();
   } else {
-    Timer2->setInterval(1000);
+    Timer2->setInterval(status::kPollPeriodMs);
     Timer2->setEnabled(true);
   }
   setPanelText(1, QStringLiteral("通讯超时"));
@@ -405,7 +406,7 @@ void TForm1::Timer2Timer() {
   Timer3->setEnabled(true);
   Timer2->setEnabled(false);
   if (!linkOpen) {
-    Timer2->setInterval(1000);
+    Timer2->setInterval(status::kPollPeriodMs);
     Timer2->setEnabled(true);
     return;
   }
@@ -428,7 +429,7 @@ void TForm1::pollTick() {
 }
 
 void TForm1::Timer3Timer() {
-  Timer2->setInterval(1000);
+  Timer2->setInterval(status::kPollPeriodMs);
   Timer2->setEnabled(true);
 }
 

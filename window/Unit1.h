@@ -30,6 +30,7 @@
 #include "pages/StatusRows.h"
 #include "link/Exchange.h"
 #include "link/Reconnect.h"
+#include "protocol/Commands.h"
 #include "protocol/Frame.h"
 #include "window/OperatorPanel.h"
 #include "window/ProtocolLog.h"
@@ -100,6 +101,8 @@ class TForm1 : public QMainWindow {
   void Button2Click();  // "发送命令"
   void comm_fenjie(QObject *Sender, int length);
   void mcu_set_option(QObject *Sender);
+  // The decoder of a parameter row the design gives no decoder of its own (pages/ParamTable.cpp).
+  void paramAnswer(QObject *Sender);
   // Shows the conversion's messages; ok (if given) tells whether the text was a number.
   // detail, when given, is a second line of every message (which box, what it allows).
   int chartofloat(const QString &text, int scale, bool *ok = nullptr, const QString &detail = QString());
@@ -110,7 +113,6 @@ class TForm1 : public QMainWindow {
   void Button29Click();
   void ClientSocket1Connect();
   void ClientSocket1Error(int systemError);
-  void ClientSocket1Read();
   void Comm1ReceiveData(QObject *Sender, const char *Buffer, uint16_t BufferLength);
   void Comm1RequestHangup(QObject *Sender);
 
@@ -309,11 +311,18 @@ class TForm1 : public QMainWindow {
   bool closed_ = false;
 
   // ---- request builder and sender (window/Request.cpp)
-  // The exchange every page uses: CID1/CID2 (and data) into the edits, build, and send when
-  // the build succeeded.
-  void sendRequest(const QString &cid1, const QString &cid2);
-  void sendRequest(const QString &cid1, const QString &cid2, const QString &data);
+  // The window's own requests are values: the command (from the catalogue) and its data,
+  // sent as sending_ says straight to the exchange. The builder boxes show what went out
+  // (the CIDs in the case the design writes them); nothing is read back from them. False
+  // when nothing was sent (no valid address: a box for the operator, the status bar else).
+  enum class CidCase { Upper, Lower };
+  bool send(proto::Command command, const std::vector<uint8_t> &data = {}, CidCase shown = CidCase::Upper);
+  bool sendPair(uint8_t cid1, uint8_t cid2, const std::vector<uint8_t> &data, CidCase shown);
+  // "生成命令": the operator's boxes read and built.
   bool buildRequest();
+  std::optional<uint8_t> addressFromBox();
+  bool buildFrame(uint8_t address, uint8_t cid1, uint8_t cid2, const std::vector<uint8_t> &data);
+  void refuseBuild(const QString &why = QStringLiteral("数据不对"));
   bool lastBuildOk_ = false;
   // The CID1/CID2 of the last request built. The answer on the line is decoded by its own
   // request's, which the exchange keeps.
@@ -329,7 +338,6 @@ class TForm1 : public QMainWindow {
   };
   Sending sending_;
   QString buildError_;  // why the last automatic build was refused
-  QString pollData_;    // the data of the poll being built (never the data box's text)
 
   // ---- the exchange and answer dispatch (window/Receive.cpp)
   void createExchange();
@@ -432,7 +440,9 @@ class TForm1 : public QMainWindow {
   std::array<std::optional<status::ModuleRecord>, status::kModules + 1> gridShown_;  // as the grid shows it
 
   // ---- what both parameter pages do with a row (pages/ParamTable.cpp)
-  QWidget *placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape);
+  using RowAction = void (TForm1::*)(int row);
+  QWidget *placeParamRow(QWidget *page, const ParamRow &row, int x, int y, const ParamRowShape &shape,
+                         RowAction read, RowAction write, int index);
   // Shows the answer in the control; false (with the error reported) when it is no good.
   bool paramDecode(const ParamRow &row, QWidget *control);
   void paramWrite(const ParamRow &row, QWidget *control);
