@@ -1,6 +1,8 @@
 // The trend chart of the "趋势" page: one plot per unit (V, A, °C, %RH), stacked and sharing
 // the time axis, each with its own value axis and its legend above it (name and unit, a click
-// hides or shows the line). Eight colours that stay apart for colour-blind readers. A line
+// hides or shows the line). The plots are Qt Charts charts, one QChartView per unit, laid out
+// and driven by this widget: it keeps the view, the thinned points, the runs, the value
+// ranges and the readout, and takes the mouse for them (the chart views let it through). Eight colours that stay apart for colour-blind readers. A line
 // breaks where the samples do (trend::runStarts). Times are shown in the status-bar clock's
 // zone (pages/ClockZone.h), the axis named "时间(UTC+8)".
 //
@@ -9,8 +11,9 @@
 // plot shows the time and every shown line's value there.
 //
 // Cost: refresh() thins each series to at most two points per two pixel columns
-// (trend::decimate), so a day draws as fast as ten minutes; paintEvent strokes those points
-// without antialiasing, one pixel wide where they are dense. Both run on the window's thread.
+// (trend::decimate), so a day draws as fast as ten minutes; the charts stroke those points
+// without antialiasing, one pixel wide where they are dense, one line series per run (a small
+// pool per quantity). All of it runs on the window's thread.
 #pragma once
 
 #include <QColor>
@@ -26,6 +29,12 @@
 #include <vector>
 
 #include "pages/TrendStore.h"
+
+class QChart;
+class QChartView;
+class QCategoryAxis;
+class QLineSeries;
+class QValueAxis;
 
 // The colour of a quantity's line: the eight of a palette made for colour-blind readers.
 QColor trendColour(int quantity);
@@ -86,8 +95,9 @@ class TrendChartView : public QWidget {
  private:
   void layout();
   void decimateAll();
-  void paintPlot(QPainter &p, int unit) const;
-  void paintTimeAxis(QPainter &p) const;
+  void updateCharts();
+  void updateTimeAxes();
+  friend class TrendReadoutLayer;
   void paintReadout(QPainter &p) const;
 
   const std::array<trend::Series, trend::kQuantities> *series_ = nullptr;
@@ -100,6 +110,16 @@ class TrendChartView : public QWidget {
   std::array<std::pair<double, double>, 4> ranges_{};
   std::vector<QRect> plots_;                          // by unit
   std::array<QRect, trend::kQuantities> legend_{};  // by quantity
+  // one chart per unit; each quantity's runs drawn by its pool of line series
+  struct Plot {
+    QChartView *view = nullptr;
+    QChart *chart = nullptr;
+    QCategoryAxis *time = nullptr;
+    QValueAxis *values = nullptr;
+  };
+  std::vector<Plot> charts_;                                      // by unit
+  std::array<std::vector<QLineSeries *>, trend::kQuantities> lines_;  // by quantity
+  QWidget *readoutLayer_ = nullptr;
   std::optional<qint64> cursor_;
   std::optional<int> dragX_;
   qint64 dragBegin_ = 0, dragEnd_ = 0;
