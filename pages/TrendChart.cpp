@@ -387,7 +387,6 @@ void TrendChartView::updateCharts() {
       line->replace(shifted);
     }
   }
-  for (const Plot &plot : charts_) plot.chart->layout()->activate();
 }
 
 void TrendChartView::updateTimeAxes() {
