@@ -107,20 +107,11 @@ TrendChartView::TrendChartView(QWidget *parent) : QWidget(parent) {
     plot.time->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     plot.time->setGridLineColor(QColor(232, 232, 232));
     plot.time->setLineVisible(false);
-    plot.time->setLabelsFont(font());
-    plot.time->setLabelsColor(palette().color(QPalette::WindowText));
-    const bool bottom = u == unitCount() - 1;
-    plot.time->setLabelsVisible(bottom);
-    if (bottom) {
-      plot.time->setTitleText(clockzone::heading());
-      plot.time->setTitleFont(font());
-      plot.time->setTitleBrush(palette().color(QPalette::WindowText));
-    }
+    plot.time->setLabelsVisible(false);
     plot.values = new QValueAxis;
     plot.values->setGridLineColor(QColor(232, 232, 232));
     plot.values->setLineVisible(false);
-    plot.values->setLabelsFont(font());
-    plot.values->setLabelsColor(palette().color(QPalette::WindowText));
+    plot.values->setLabelsVisible(false);
     plot.chart->addAxis(plot.time, Qt::AlignBottom);
     plot.chart->addAxis(plot.values, Qt::AlignLeft);
     plot.view = new QChartView(plot.chart, this);
@@ -156,28 +147,24 @@ void TrendChartView::layout() {
   }
   int legendHeight = 0;
   for (int r : rows) legendHeight += r * kLegendRow;
-  // room above and below each plot for the half of a value label that stands out of it, and
-  // below the last for the time labels and the axis title
-  const int pad = fm.height() / 2 + 1;
-  const int bottom = std::max(kBottom, 2 * fm.height() + 12);
-  const int plotsHeight = std::max(4 * 20, height() - kTop - bottom - legendHeight - (unitCount() - 1) * (kPlotGap + 2 * pad) - pad);
+  const int plotsHeight = std::max(4 * 20, height() - kTop - kBottom - legendHeight - (unitCount() - 1) * kPlotGap);
   const int each = plotsHeight / unitCount();
   plots_.assign(size_t(unitCount()), QRect());
   int y = kTop;
   for (int u = 0; u < unitCount(); ++u) {
     const int legendTop = y;
-    y += rows[size_t(u)] * kLegendRow + pad;
+    y += rows[size_t(u)] * kLegendRow;
     plots_[size_t(u)] = QRect(kLeft, y, width, each);
     for (int q = 0; q < trend::kQuantities; ++q)
       if (trend::unitOf(q) == u) legend_[size_t(q)].translate(kLeft, legendTop);
+    // the chart covers its plot and no more: the axes' labels are this widget's
     if (size_t(u) < charts_.size()) {
       const Plot &plot = charts_[size_t(u)];
-      const bool last = u == unitCount() - 1;
-      plot.view->setGeometry(0, y - pad, this->width(), pad + each + (last ? bottom : pad));
+      plot.view->setGeometry(plots_[size_t(u)]);
       plot.chart->resize(plot.view->size());
-      plot.chart->setPlotArea(QRectF(kLeft, pad, width, each));
+      plot.chart->setPlotArea(QRectF(0, 0, width, each));
     }
-    y += each + pad + kPlotGap;
+    y += each + kPlotGap;
   }
   if (readoutLayer_) {
     readoutLayer_->setGeometry(rect());
@@ -324,15 +311,48 @@ void TrendChartView::paintEvent(QPaintEvent *) {
     p.drawText(QRect(r.left() + kSwatch + 4, r.top(), r.width() - kSwatch - 4, r.height()),
                Qt::AlignLeft | Qt::AlignVCenter, legendText(q));
   }
+  for (int u = 0; u < unitCount() && size_t(u) < plots_.size(); ++u) paintValueLabels(p, u);
+  paintTimeLabels(p);
+}
+
+void TrendChartView::paintValueLabels(QPainter &p, int u) const {
+  const QRect r = plots_[size_t(u)];
+  const auto [lo, hi] = ranges_[size_t(u)];
+  const QFontMetrics fm(font());
+  // at the chart's grid lines (whole steps), at the left with the unit above them
+  const double step = niceStep((hi - lo) / 4);
+  const double span = hi - lo > 0 ? hi - lo : 1;
+  auto yOf = [&](double v) { return r.bottom() - (v - lo) * (r.height() - 1) / span; };
+  const int decimals = step >= 1 ? 0 : int(std::ceil(-std::log10(step)));
+  int below = r.bottom() + 1 + fm.height();  // the top of the label drawn last, lower down
   p.setPen(palette().color(QPalette::WindowText));
-  for (int u = 0; u < unitCount() && size_t(u) < plots_.size(); ++u) {
-    // the unit on its legend's first row, above the value labels
-    int top = plots_[size_t(u)].top();
-    for (int q = 0; q < trend::kQuantities; ++q)
-      if (trend::unitOf(q) == u) top = std::min(top, legend_[size_t(q)].top());
-    p.drawText(QRect(0, top, kLeft - 6, kLegendRow), Qt::AlignRight | Qt::AlignVCenter,
-               QString::fromUtf8(trend::units()[size_t(u)]));
+  for (double v = lo; v <= hi + step / 2; v += step) {
+    const int y = int(std::lround(yOf(v)));
+    const QString label = QString::number(v, 'f', decimals);
+    // within its plot's height: clear of the unit above and of the next plot's labels
+    const int top = std::clamp(y - fm.height() / 2, r.top(), r.bottom() + 1 - fm.height());
+    if (top + fm.height() > below) continue;  // no room left beside its line
+    p.drawText(QRect(0, top, kLeft - 6, fm.height()), Qt::AlignRight | Qt::AlignVCenter, label);
+    below = top;
   }
+  p.drawText(QRect(0, r.top() - kLegendRow, kLeft - 6, kLegendRow), Qt::AlignRight | Qt::AlignVCenter,
+             QString::fromUtf8(trend::units()[size_t(u)]));
+}
+
+void TrendChartView::paintTimeLabels(QPainter &p) const {
+  if (plots_.empty()) return;
+  const QRect bottom = plots_.back();
+  const QFontMetrics fm(font());
+  p.setPen(palette().color(QPalette::WindowText));
+  for (const auto &[label, t] : timeTicks_) {
+    const int x = xOf(t);
+    p.drawLine(x, bottom.bottom() + 1, x, bottom.bottom() + 3);
+    const int w = fm.horizontalAdvance(label);
+    const int left = std::clamp(x - w / 2, 0, width() - w);
+    p.drawText(QRect(left, bottom.bottom() + 4, w, fm.height()), Qt::AlignCenter, label);
+  }
+  p.drawText(QRect(0, bottom.bottom() + 4 + fm.height(), width() - kRight, fm.height()),
+             Qt::AlignRight | Qt::AlignVCenter, clockzone::heading());
 }
 
 void TrendChartView::updateCharts() {
@@ -343,11 +363,12 @@ void TrendChartView::updateCharts() {
     const auto [lo, hi] = ranges_[size_t(u)];
     const double step = niceStep((hi - lo) / 4);
     // set only when they change: each change lays the chart's lines out anew
-    if (axis->min() != lo || axis->max() != hi) axis->setRange(lo, hi);
     const int ticks = std::clamp(int(std::lround((hi - lo) / step)) + 1, 2, 50);
-    if (axis->tickCount() != ticks) axis->setTickCount(ticks);
     const QString format = QStringLiteral("%.%1f").arg(step >= 1 ? 0 : int(std::ceil(-std::log10(step))));
-    if (axis->labelFormat() != format) axis->setLabelFormat(format);
+    if (axis->min() == lo && axis->max() == hi && axis->tickCount() == ticks && axis->labelFormat() == format) continue;
+    axis->setRange(lo, hi);
+    axis->setTickCount(ticks);
+    axis->setLabelFormat(format);
   }
   for (int q = 0; q < trend::kQuantities; ++q) {
     const int u = trend::unitOf(q);
@@ -410,9 +431,13 @@ void TrendChartView::updateTimeAxes() {
   const qint64 offset = qint64(clockzone::kOffsetSecs) * 1000;
   qint64 t = ((begin_ + offset + step - 1) / step) * step - offset;
   if (begin_ + offset < 0) t = begin_;
-  // the axis runs from 0 at the view's beginning
+  // the axis runs from 0 at the view's beginning; the labels are painted by this widget
   QList<std::pair<QString, qint64>> ticks;
-  for (; t <= end_; t += step) ticks.append({clockzone::text(t, tickFormat), t - begin_});
+  timeTicks_.clear();
+  for (; t <= end_; t += step) {
+    timeTicks_.push_back({clockzone::text(t, tickFormat), t});
+    ticks.append({timeTicks_.back().first, t - begin_});
+  }
   for (const Plot &plot : charts_) {
     QCategoryAxis *axis = plot.time;
     if (axis->min() != 0 || axis->max() != double(end_ - begin_)) axis->setRange(0, double(end_ - begin_));

@@ -1,10 +1,13 @@
 // The trend chart of the "趋势" page: one plot per unit (V, A, °C, %RH), stacked and sharing
 // the time axis, each with its own value axis and its legend above it (name and unit, a click
-// hides or shows the line). The plots are Qt Charts charts, one QChartView per unit, laid out
-// and driven by this widget: it keeps the view, the thinned points, the runs, the value
-// ranges and the readout, and takes the mouse for them (the chart views let it through). Eight colours that stay apart for colour-blind readers. A line
+// hides or shows the line). Eight colours that stay apart for colour-blind readers. A line
 // breaks where the samples do (trend::runStarts). Times are shown in the status-bar clock's
 // zone (pages/ClockZone.h), the axis named "时间(UTC+8)".
+//
+// The plots are Qt Charts charts, one QChartView per unit, laid out and fed by this widget:
+// it keeps the view, the thinned points, the runs, the value ranges and the readout; the
+// charts draw the plots, their grids and lines, and this widget the legend, the axes' labels
+// and the readout, and takes the mouse for all plots (the chart views let it through).
 //
 // The view follows the newest samples over the chosen span until the operator zooms (wheel)
 // or drags the time axis; "复位" (or a double click) follows again. Moving the mouse over a
@@ -97,6 +100,8 @@ class TrendChartView : public QWidget {
   void decimateAll();
   void updateCharts();
   void updateTimeAxes();
+  void paintValueLabels(QPainter &p, int unit) const;
+  void paintTimeLabels(QPainter &p) const;
   friend class TrendReadoutLayer;
   void paintReadout(QPainter &p) const;
 
@@ -119,6 +124,7 @@ class TrendChartView : public QWidget {
   };
   std::vector<Plot> charts_;                                      // by unit
   std::array<std::vector<QLineSeries *>, trend::kQuantities> lines_;  // by quantity
+  std::vector<std::pair<QString, qint64>> timeTicks_;  // the time axis's labels and their times
   QWidget *readoutLayer_ = nullptr;
   std::optional<qint64> cursor_;
   std::optional<int> dragX_;
