@@ -229,6 +229,7 @@ void TrendChartView::decimateAll() {
     // to whole ticks
     const double step = niceStep((hi - lo) / 4);
     ranges_[size_t(u)] = {std::floor(lo / step) * step, std::ceil(hi / step) * step};
+    steps_[size_t(u)] = step;  // the grid's and the labels' step: the range is whole steps of it
   }
   updateCharts();
   update();
@@ -320,7 +321,7 @@ void TrendChartView::paintValueLabels(QPainter &p, int u) const {
   const auto [lo, hi] = ranges_[size_t(u)];
   const QFontMetrics fm(font());
   // at the chart's grid lines (whole steps), at the left with the unit above them
-  const double step = niceStep((hi - lo) / 4);
+  const double step = steps_[size_t(u)] > 0 ? steps_[size_t(u)] : niceStep((hi - lo) / 4);
   const double span = hi - lo > 0 ? hi - lo : 1;
   auto yOf = [&](double v) { return r.bottom() - (v - lo) * (r.height() - 1) / span; };
   const int decimals = step >= 1 ? 0 : int(std::ceil(-std::log10(step)));
@@ -361,7 +362,7 @@ void TrendChartView::updateCharts() {
   for (int u = 0; u < unitCount(); ++u) {
     QValueAxis *axis = charts_[size_t(u)].values;
     const auto [lo, hi] = ranges_[size_t(u)];
-    const double step = niceStep((hi - lo) / 4);
+    const double step = steps_[size_t(u)];
     // set only when they change: each change lays the chart's lines out anew
     const int ticks = std::clamp(int(std::lround((hi - lo) / step)) + 1, 2, 50);
     const QString format = QStringLiteral("%.%1f").arg(step >= 1 ? 0 : int(std::ceil(-std::log10(step))));
@@ -369,6 +370,7 @@ void TrendChartView::updateCharts() {
     axis->setRange(lo, hi);
     axis->setTickCount(ticks);
     axis->setLabelFormat(format);
+    charts_[size_t(u)].chart->layout()->invalidate();  // the grid follows the new ticks
   }
   for (int q = 0; q < trend::kQuantities; ++q) {
     const int u = trend::unitOf(q);

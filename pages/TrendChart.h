@@ -113,6 +113,7 @@ class TrendChartView : public QWidget {
   std::array<std::vector<QPointF>, trend::kQuantities> points_;
   std::array<std::vector<size_t>, trend::kQuantities> runs_;
   std::array<std::pair<double, double>, 4> ranges_{};
+  std::array<double, 4> steps_{};  // the value axes' steps
   std::vector<QRect> plots_;                          // by unit
   std::array<QRect, trend::kQuantities> legend_{};  // by quantity
   // one chart per unit; each quantity's runs drawn by its pool of line series
