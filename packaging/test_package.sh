@@ -43,7 +43,7 @@ dpkg-deb -x "$deb" "$root"
 # ---- the control fields: the version, and what apt pulls in on a fresh system
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version is $(dpkg-deb -f "$deb" Version), not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6core6 libqt6network6 libqt6widgets6 libqt6gui6 libc6 libstdc++6; do
+for lib in libqt6core6 libqt6network6 libqt6widgets6 libqt6charts6 libqt6gui6 libc6 libstdc++6; do
   [[ ", $depends" == *", $lib "* || ", $depends," == *", $lib,"* ]] || fail "Depends lacks $lib: $depends"
 done
 [[ "$(dpkg-deb -f "$deb" Recommends)" == *fonts-noto-cjk* ]] || fail "fonts-noto-cjk is not recommended"
@@ -152,7 +152,7 @@ grep -q '^E: ' "$tmp/lintian.out" && fail "lintian errors"
 
 if [ -n "$apt_sim" ]; then
   wait "$apt_sim" || fail "apt on an empty system: $(tail -3 "$tmp/apt-sim.out")"
-  for p in libqt6widgets6 libqt6network6 fonts-noto-cjk powerhost; do
+  for p in libqt6widgets6 libqt6charts6 libqt6network6 fonts-noto-cjk powerhost; do
     grep -q "^Inst $p " "$tmp/apt-sim.out" || fail "apt on an empty system would not install $p"
   done
 fi

@@ -1,8 +1,14 @@
 #include "pages/TrendChart.h"
 
+#include <QCategoryAxis>
+#include <QChart>
+#include <QChartView>
 #include <QFontMetrics>
+#include <QGraphicsLayout>
+#include <QLineSeries>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QValueAxis>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -60,11 +66,62 @@ QColor trendColour(int quantity) {
   return quantity >= 0 && quantity < trend::kQuantities ? kColours[quantity] : QColor(Qt::gray);
 }
 
+// Over the charts: the cursor's line and its readout, drawn by the chart widget.
+class TrendReadoutLayer : public QWidget {
+ public:
+  explicit TrendReadoutLayer(TrendChartView *chart) : QWidget(chart), chart_(chart) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent *) override {
+    QPainter p(this);
+    chart_->paintReadout(p);
+  }
+
+ private:
+  TrendChartView *chart_;
+};
+
 TrendChartView::TrendChartView(QWidget *parent) : QWidget(parent) {
   shown_.fill(true);
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent);
   setToolTip(QString());
+  // one chart per unit; the mouse passes through them to this widget, which zooms, drags,
+  // reads out and toggles lines for all of them at once
+  for (int u = 0; u < unitCount(); ++u) {
+    Plot plot;
+    plot.chart = new QChart;
+    plot.chart->legend()->hide();
+    plot.chart->setMargins(QMargins());
+    plot.chart->layout()->setContentsMargins(0, 0, 0, 0);
+    plot.chart->setBackgroundRoundness(0);
+    plot.chart->setBackgroundBrush(Qt::white);
+    plot.chart->setBackgroundPen(Qt::NoPen);
+    plot.chart->setPlotAreaBackgroundVisible(true);
+    plot.chart->setPlotAreaBackgroundBrush(Qt::white);
+    plot.chart->setPlotAreaBackgroundPen(QPen(QColor(200, 200, 200), 1));
+    plot.time = new QCategoryAxis;
+    plot.time->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    plot.time->setGridLineColor(QColor(232, 232, 232));
+    plot.time->setLineVisible(false);
+    plot.time->setLabelsVisible(false);
+    plot.values = new QValueAxis;
+    plot.values->setGridLineColor(QColor(232, 232, 232));
+    plot.values->setLineVisible(false);
+    plot.values->setLabelsVisible(false);
+    plot.chart->addAxis(plot.time, Qt::AlignBottom);
+    plot.chart->addAxis(plot.values, Qt::AlignLeft);
+    plot.view = new QChartView(plot.chart, this);
+    plot.view->setRenderHint(QPainter::Antialiasing, false);
+    plot.view->setFrameShape(QFrame::NoFrame);
+    plot.view->setFocusPolicy(Qt::NoFocus);
+    plot.view->setAttribute(Qt::WA_TransparentForMouseEvents);
+    charts_.push_back(plot);
+  }
+  readoutLayer_ = new TrendReadoutLayer(this);
 }
 
 // ---------------------------------------------------------------- layout
@@ -100,7 +157,18 @@ void TrendChartView::layout() {
     plots_[size_t(u)] = QRect(kLeft, y, width, each);
     for (int q = 0; q < trend::kQuantities; ++q)
       if (trend::unitOf(q) == u) legend_[size_t(q)].translate(kLeft, legendTop);
+    // the chart covers its plot and no more: the axes' labels are this widget's
+    if (size_t(u) < charts_.size()) {
+      const Plot &plot = charts_[size_t(u)];
+      plot.view->setGeometry(plots_[size_t(u)]);
+      plot.chart->resize(plot.view->size());
+      plot.chart->setPlotArea(QRectF(0, 0, width, each));
+    }
     y += each + kPlotGap;
+  }
+  if (readoutLayer_) {
+    readoutLayer_->setGeometry(rect());
+    readoutLayer_->raise();
   }
 }
 
@@ -161,7 +229,9 @@ void TrendChartView::decimateAll() {
     // to whole ticks
     const double step = niceStep((hi - lo) / 4);
     ranges_[size_t(u)] = {std::floor(lo / step) * step, std::ceil(hi / step) * step};
+    steps_[size_t(u)] = step;  // the grid's and the labels' step: the range is whole steps of it
   }
+  updateCharts();
   update();
 }
 
@@ -230,6 +300,7 @@ QString TrendChartView::readoutAt(qint64 t) const {
 // ---------------------------------------------------------------- painting
 
 void TrendChartView::paintEvent(QPaintEvent *) {
+  // the legend and each plot's unit; the plots are the charts over this widget
   QPainter p(this);
   p.fillRect(rect(), Qt::white);
   if (plots_.empty()) layout();
@@ -241,28 +312,23 @@ void TrendChartView::paintEvent(QPaintEvent *) {
     p.drawText(QRect(r.left() + kSwatch + 4, r.top(), r.width() - kSwatch - 4, r.height()),
                Qt::AlignLeft | Qt::AlignVCenter, legendText(q));
   }
-  for (int u = 0; u < unitCount(); ++u) paintPlot(p, u);
-  paintTimeAxis(p);
-  paintReadout(p);
+  for (int u = 0; u < unitCount() && size_t(u) < plots_.size(); ++u) paintValueLabels(p, u);
+  paintTimeLabels(p);
 }
 
-void TrendChartView::paintPlot(QPainter &p, int u) const {
+void TrendChartView::paintValueLabels(QPainter &p, int u) const {
   const QRect r = plots_[size_t(u)];
   const auto [lo, hi] = ranges_[size_t(u)];
   const QFontMetrics fm(font());
-  p.setPen(QColor(200, 200, 200));
-  p.drawRect(r.adjusted(0, 0, -1, -1));
-  // value ticks: whole steps, labels at the left with the unit above them
-  const double step = niceStep((hi - lo) / 4);
+  // at the chart's grid lines (whole steps), at the left with the unit above them
+  const double step = steps_[size_t(u)] > 0 ? steps_[size_t(u)] : niceStep((hi - lo) / 4);
   const double span = hi - lo > 0 ? hi - lo : 1;
   auto yOf = [&](double v) { return r.bottom() - (v - lo) * (r.height() - 1) / span; };
   const int decimals = step >= 1 ? 0 : int(std::ceil(-std::log10(step)));
   int below = r.bottom() + 1 + fm.height();  // the top of the label drawn last, lower down
+  p.setPen(palette().color(QPalette::WindowText));
   for (double v = lo; v <= hi + step / 2; v += step) {
     const int y = int(std::lround(yOf(v)));
-    p.setPen(QColor(232, 232, 232));
-    p.drawLine(r.left() + 1, y, r.right() - 1, y);
-    p.setPen(palette().color(QPalette::WindowText));
     const QString label = QString::number(v, 'f', decimals);
     // within its plot's height: clear of the unit above and of the next plot's labels
     const int top = std::clamp(y - fm.height() / 2, r.top(), r.bottom() + 1 - fm.height());
@@ -270,42 +336,86 @@ void TrendChartView::paintPlot(QPainter &p, int u) const {
     p.drawText(QRect(0, top, kLeft - 6, fm.height()), Qt::AlignRight | Qt::AlignVCenter, label);
     below = top;
   }
-  p.setPen(palette().color(QPalette::WindowText));
   p.drawText(QRect(0, r.top() - kLegendRow, kLeft - 6, kLegendRow), Qt::AlignRight | Qt::AlignVCenter,
              QString::fromUtf8(trend::units()[size_t(u)]));
-
-  p.save();
-  p.setClipRect(r.adjusted(1, 1, -1, -1));
-  const double xScale = double(r.width()) / double(std::max<qint64>(1, end_ - begin_));
-  std::vector<QPointF> pixels;
-  for (int q = 0; q < trend::kQuantities; ++q) {
-    if (trend::unitOf(q) != u || !shown_[size_t(q)]) continue;
-    const std::vector<QPointF> &points = points_[size_t(q)];
-    if (points.empty()) continue;
-    // Two pixels wide while the points stand apart; where a day is thinned to a low and a
-    // high per column the line zigzags, and a wide pen's outline of it costs hundreds of
-    // milliseconds to fill: one pixel, stroked without an outline, draws it in a few.
-    p.setPen(QPen(trendColour(q), points.size() * 3 > size_t(r.width()) ? 0 : 2));
-    const std::vector<size_t> &starts = runs_[size_t(q)];
-    for (size_t k = 0; k < starts.size(); ++k) {
-      const size_t from = starts[k], to = k + 1 < starts.size() ? starts[k + 1] : points.size();
-      pixels.clear();
-      for (size_t i = from; i < to; ++i)
-        pixels.emplace_back(r.left() + (points[i].x() - double(begin_)) * xScale, yOf(points[i].y()));
-      if (pixels.size() == 1)
-        p.drawPoint(pixels.front());
-      else
-        p.drawPolyline(pixels.data(), int(pixels.size()));
-    }
-  }
-  p.restore();
 }
 
-void TrendChartView::paintTimeAxis(QPainter &p) const {
+void TrendChartView::paintTimeLabels(QPainter &p) const {
   if (plots_.empty()) return;
   const QRect bottom = plots_.back();
   const QFontMetrics fm(font());
+  p.setPen(palette().color(QPalette::WindowText));
+  for (const auto &[label, t] : timeTicks_) {
+    const int x = xOf(t);
+    p.drawLine(x, bottom.bottom() + 1, x, bottom.bottom() + 3);
+    const int w = fm.horizontalAdvance(label);
+    const int left = std::clamp(x - w / 2, 0, width() - w);
+    p.drawText(QRect(left, bottom.bottom() + 4, w, fm.height()), Qt::AlignCenter, label);
+  }
+  p.drawText(QRect(0, bottom.bottom() + 4 + fm.height(), width() - kRight, fm.height()),
+             Qt::AlignRight | Qt::AlignVCenter, clockzone::heading());
+}
+
+void TrendChartView::updateCharts() {
+  if (charts_.empty()) return;
+  updateTimeAxes();
+  for (int u = 0; u < unitCount(); ++u) {
+    QValueAxis *axis = charts_[size_t(u)].values;
+    const auto [lo, hi] = ranges_[size_t(u)];
+    const double step = steps_[size_t(u)];
+    // set only when they change: each change lays the chart's lines out anew
+    const int ticks = std::clamp(int(std::lround((hi - lo) / step)) + 1, 2, 50);
+    const QString format = QStringLiteral("%.%1f").arg(step >= 1 ? 0 : int(std::ceil(-std::log10(step))));
+    if (axis->min() == lo && axis->max() == hi && axis->tickCount() == ticks && axis->labelFormat() == format) continue;
+    axis->setRange(lo, hi);
+    axis->setTickCount(ticks);
+    axis->setLabelFormat(format);
+    charts_[size_t(u)].chart->layout()->invalidate();  // the grid follows the new ticks
+  }
+  for (int q = 0; q < trend::kQuantities; ++q) {
+    const int u = trend::unitOf(q);
+    if (u < 0 || size_t(u) >= charts_.size()) continue;
+    const Plot &plot = charts_[size_t(u)];
+    const std::vector<QPointF> &points = points_[size_t(q)];
+    const std::vector<size_t> &starts = runs_[size_t(q)];
+    const size_t runs = shown_[size_t(q)] ? starts.size() : 0;
+    std::vector<QLineSeries *> &lines = lines_[size_t(q)];
+    // a line series per run: the pool grows to the most runs seen, the ones left over empty
+    while (lines.size() < runs) {
+      auto *line = new QLineSeries(plot.chart);
+      plot.chart->addSeries(line);
+      line->attachAxis(plot.time);
+      line->attachAxis(plot.values);
+      line->setMarkerSize(3);
+      lines.push_back(line);
+    }
+    // Two pixels wide while the points stand apart; where a day is thinned to a low and a
+    // high per column the line zigzags, and a wide pen's outline of it costs far more to
+    // fill than a one-pixel line.
+    const QPen pen(trendColour(q), points.size() * 3 > size_t(std::max(1, plotWidth())) ? 0 : 2);
+    for (size_t k = 0; k < lines.size(); ++k) {
+      QLineSeries *line = lines[k];
+      if (k >= runs) {
+        if (line->count() > 0) line->clear();
+        continue;
+      }
+      const size_t from = starts[k], to = k + 1 < starts.size() ? starts[k + 1] : points.size();
+      if (line->pen() != pen) line->setPen(pen);
+      if (line->pointsVisible() != (to - from == 1)) line->setPointsVisible(to - from == 1);  // a lone sample: a dot
+      // x from the view's beginning: the time axis keeps its range while the view moves on,
+      // and only the points are laid out anew
+      QList<QPointF> shifted;
+      shifted.reserve(qsizetype(to - from));
+      for (size_t i = from; i < to; ++i) shifted.append(QPointF(points[i].x() - double(begin_), points[i].y()));
+      line->replace(shifted);
+    }
+  }
+}
+
+void TrendChartView::updateTimeAxes() {
+  const QFontMetrics fm(font());
   const qint64 span = std::max<qint64>(1, end_ - begin_);
+  const int w = std::max(1, plotWidth());
   // the labels' form for a step: seconds where the step has them, the date over half a day
   auto formatOf = [span](qint64 step) {
     if (span > 12LL * 3600'000) return QStringLiteral("MM-dd HH:mm");
@@ -314,31 +424,34 @@ void TrendChartView::paintTimeAxis(QPainter &p) const {
   // the smallest step whose labels stand apart
   qint64 step = kTimeSteps[std::size(kTimeSteps) - 1];
   for (qint64 s : kTimeSteps)
-    if (double(s) * bottom.width() / double(span) >= fm.horizontalAdvance(formatOf(s)) + 24) {
+    if (double(s) * w / double(span) >= fm.horizontalAdvance(formatOf(s)) + 24) {
       step = s;
       break;
     }
   const QString tickFormat = formatOf(step);
-  // ticks on whole steps of the clock's zone
+  // ticks on whole steps of the clock's zone, labelled in it
   const qint64 offset = qint64(clockzone::kOffsetSecs) * 1000;
   qint64 t = ((begin_ + offset + step - 1) / step) * step - offset;
   if (begin_ + offset < 0) t = begin_;
+  // the axis runs from 0 at the view's beginning; the labels are painted by this widget
+  QList<std::pair<QString, qint64>> ticks;
+  timeTicks_.clear();
   for (; t <= end_; t += step) {
-    const int x = xOf(t);
-    for (const QRect &r : plots_) {
-      p.setPen(QColor(232, 232, 232));
-      p.drawLine(x, r.top() + 1, x, r.bottom() - 1);
-    }
-    p.setPen(palette().color(QPalette::WindowText));
-    p.drawLine(x, bottom.bottom(), x, bottom.bottom() + 3);
-    const QString label = clockzone::text(t, tickFormat);
-    const int w = fm.horizontalAdvance(label);
-    const int left = std::clamp(x - w / 2, 0, width() - w);
-    p.drawText(QRect(left, bottom.bottom() + 4, w, fm.height()), Qt::AlignCenter, label);
+    timeTicks_.push_back({clockzone::text(t, tickFormat), t});
+    ticks.append({timeTicks_.back().first, t - begin_});
   }
-  const QString title = clockzone::heading();
-  p.drawText(QRect(0, bottom.bottom() + 4 + fm.height(), width() - kRight, fm.height()),
-             Qt::AlignRight | Qt::AlignVCenter, title);
+  for (const Plot &plot : charts_) {
+    QCategoryAxis *axis = plot.time;
+    if (axis->min() != 0 || axis->max() != double(end_ - begin_)) axis->setRange(0, double(end_ - begin_));
+    const QStringList labels = axis->categoriesLabels();
+    bool same = labels.size() == ticks.size();
+    for (qsizetype i = 0; same && i < ticks.size(); ++i)
+      same = labels[i] == ticks[i].first && axis->endValue(labels[i]) == double(ticks[i].second);
+    if (same) continue;
+    for (const QString &label : labels) axis->remove(label);
+    axis->setStartValue(0);
+    for (const auto &[label, at] : ticks) axis->append(label, double(at));
+  }
 }
 
 void TrendChartView::paintReadout(QPainter &p) const {
@@ -431,7 +544,7 @@ void TrendChartView::mouseMoveEvent(QMouseEvent *e) {
     cursor_ = timeAt(at.x());
   else
     cursor_.reset();
-  update();
+  readoutLayer_->update();
 }
 
 void TrendChartView::mouseReleaseEvent(QMouseEvent *e) {
@@ -447,5 +560,5 @@ void TrendChartView::mouseDoubleClickEvent(QMouseEvent *e) {
 
 void TrendChartView::leaveEvent(QEvent *) {
   cursor_.reset();
-  update();
+  readoutLayer_->update();
 }

@@ -4,13 +4,19 @@
 // breaks where the samples do (trend::runStarts). Times are shown in the status-bar clock's
 // zone (pages/ClockZone.h), the axis named "时间(UTC+8)".
 //
+// The plots are Qt Charts charts, one QChartView per unit, laid out and fed by this widget:
+// it keeps the view, the thinned points, the runs, the value ranges and the readout; the
+// charts draw the plots, their grids and lines, and this widget the legend, the axes' labels
+// and the readout, and takes the mouse for all plots (the chart views let it through).
+//
 // The view follows the newest samples over the chosen span until the operator zooms (wheel)
 // or drags the time axis; "复位" (or a double click) follows again. Moving the mouse over a
 // plot shows the time and every shown line's value there.
 //
 // Cost: refresh() thins each series to at most two points per two pixel columns
-// (trend::decimate), so a day draws as fast as ten minutes; paintEvent strokes those points
-// without antialiasing, one pixel wide where they are dense. Both run on the window's thread.
+// (trend::decimate), so a day draws as fast as ten minutes; the charts stroke those points
+// without antialiasing, one pixel wide where they are dense, one line series per run (a small
+// pool per quantity). All of it runs on the window's thread.
 #pragma once
 
 #include <QColor>
@@ -26,6 +32,12 @@
 #include <vector>
 
 #include "pages/TrendStore.h"
+
+class QChart;
+class QChartView;
+class QCategoryAxis;
+class QLineSeries;
+class QValueAxis;
 
 // The colour of a quantity's line: the eight of a palette made for colour-blind readers.
 QColor trendColour(int quantity);
@@ -86,8 +98,11 @@ class TrendChartView : public QWidget {
  private:
   void layout();
   void decimateAll();
-  void paintPlot(QPainter &p, int unit) const;
-  void paintTimeAxis(QPainter &p) const;
+  void updateCharts();
+  void updateTimeAxes();
+  void paintValueLabels(QPainter &p, int unit) const;
+  void paintTimeLabels(QPainter &p) const;
+  friend class TrendReadoutLayer;
   void paintReadout(QPainter &p) const;
 
   const std::array<trend::Series, trend::kQuantities> *series_ = nullptr;
@@ -98,8 +113,20 @@ class TrendChartView : public QWidget {
   std::array<std::vector<QPointF>, trend::kQuantities> points_;
   std::array<std::vector<size_t>, trend::kQuantities> runs_;
   std::array<std::pair<double, double>, 4> ranges_{};
+  std::array<double, 4> steps_{};  // the value axes' steps
   std::vector<QRect> plots_;                          // by unit
   std::array<QRect, trend::kQuantities> legend_{};  // by quantity
+  // one chart per unit; each quantity's runs drawn by its pool of line series
+  struct Plot {
+    QChartView *view = nullptr;
+    QChart *chart = nullptr;
+    QCategoryAxis *time = nullptr;
+    QValueAxis *values = nullptr;
+  };
+  std::vector<Plot> charts_;                                      // by unit
+  std::array<std::vector<QLineSeries *>, trend::kQuantities> lines_;  // by quantity
+  std::vector<std::pair<QString, qint64>> timeTicks_;  // the time axis's labels and their times
+  QWidget *readoutLayer_ = nullptr;
   std::optional<qint64> cursor_;
   std::optional<int> dragX_;
   qint64 dragBegin_ = 0, dragEnd_ = 0;

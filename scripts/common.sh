@@ -17,9 +17,10 @@ ensure_packages() {
   fi
 }
 
+# qt6-charts-dev: the trend chart
 # libyaml-cpp-dev: the exporter's configuration file; zlib1g-dev: its gzip answers;
 # libcrypt-dev: its bcrypt checks of basic-auth passwords
-BUILD_PACKAGES=(g++ cmake make qt6-base-dev libgl-dev fonts-noto-cjk fontconfig libyaml-cpp-dev zlib1g-dev libcrypt-dev)
+BUILD_PACKAGES=(g++ cmake make qt6-base-dev qt6-charts-dev libgl-dev fonts-noto-cjk fontconfig libyaml-cpp-dev zlib1g-dev libcrypt-dev)
 # for the exporter's tests only: prometheus (promtool and the server), prometheus-alertmanager
 # (its alerts delivered end to end), nut-client (upsc, upsmon against the NUT endpoint),
 # openssl (certificates for the TLS tests)
