@@ -124,12 +124,12 @@ QColor rowColour(const Event &e) {
 std::vector<int> activeRows(const JournalModel &model) {
   std::vector<int> latest(kSources, -1);
   for (int r = 0; r < model.rowCount(); ++r) {
-    const Event &e = model.event(r);
+    const Event &e = model.eventAt(r);
     if (e.source < kSources) latest[e.source] = r;
   }
   std::vector<int> rows;
   for (int r : latest)
-    if (r >= 0 && model.event(r).kind == Kind::Raised) rows.push_back(r);
+    if (r >= 0 && model.eventAt(r).kind == Kind::Raised) rows.push_back(r);
   std::sort(rows.begin(), rows.end());
   return rows;
 }
@@ -158,9 +158,9 @@ bool ActiveAlarmFilter::filterAcceptsRow(int row, const QModelIndex &) const { r
 
 QVariant JournalModel::data(const QModelIndex &index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= 4) return {};
-  if (role == Qt::BackgroundRole) return rowColour(event(index.row()));
+  if (role == Qt::BackgroundRole) return rowColour(eventAt(index.row()));
   if (role != Qt::DisplayRole) return {};
-  const Event &e = event(index.row());
+  const Event &e = eventAt(index.row());
   switch (index.column()) {
     case 0: return timeText(e.msecs);
     case 1: return sourceName(e.source);

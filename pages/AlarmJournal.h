@@ -135,9 +135,9 @@ class JournalModel : public QAbstractTableModel {
   quint64 append(const std::vector<Event> &events);
   // Replaces the row added as `number`; false when it is no longer kept.
   bool replace(quint64 number, const Event &e);
-  const Event &event(int row) const { return rows_[static_cast<size_t>(row)].event; }
+  const Event &eventAt(int row) const { return rows_[static_cast<size_t>(row)].event; }
   // The texts of one row, as the view shows them.
-  QStringList rowTexts(int row) const { return journal::rowTexts(event(row)); }
+  QStringList rowTexts(int row) const { return journal::rowTexts(eventAt(row)); }
   // Every row's event, oldest first: a copy, for writing out while the journal goes on.
   std::vector<Event> events() const;
   int linkRows() const { return linkRows_; }

@@ -318,7 +318,7 @@ void TrendChartView::paintEvent(QPaintEvent *) {
 
 void TrendChartView::paintValueLabels(QPainter &p, int u) const {
   const QRect r = plots_[size_t(u)];
-  const auto [lo, hi] = ranges_[size_t(u)];
+  const double lo = ranges_[size_t(u)].first, hi = ranges_[size_t(u)].second;
   const QFontMetrics fm(font());
   // at the chart's grid lines (whole steps), at the left with the unit above them
   const double step = steps_[size_t(u)] > 0 ? steps_[size_t(u)] : niceStep((hi - lo) / 4);

@@ -162,10 +162,10 @@ class TestMonitor : public QObject {
       many.push_back({t + i, uint16_t(i % journal::kLinkSource), Kind::Raised, {}});
     model.append(many);
     QCOMPARE(model.rowCount(), journal::JournalModel::kCapacity + 2 - journal::JournalModel::kDropBlock);
-    QCOMPARE(model.event(model.rowCount() - 1).msecs, t + journal::JournalModel::kCapacity - 1);
+    QCOMPARE(model.eventAt(model.rowCount() - 1).msecs, t + journal::JournalModel::kCapacity - 1);
     // the link's row stays: only alarms made room for alarms
-    QCOMPARE(model.event(0).source, uint16_t(journal::kLinkSource));
-    QCOMPARE(model.event(1).msecs, t + journal::JournalModel::kDropBlock - 1);
+    QCOMPARE(model.eventAt(0).source, uint16_t(journal::kLinkSource));
+    QCOMPARE(model.eventAt(1).msecs, t + journal::JournalModel::kDropBlock - 1);
     QVERIFY(!model.replace(first, {t, uint16_t(journal::moduleSource(3)), Kind::Raised, {}}));  // dropped
     QVERIFY(model.replace(first + 1, {t, uint16_t(journal::kLinkSource), Kind::Cleared, {}}));
   }
@@ -186,8 +186,8 @@ class TestMonitor : public QObject {
     QVERIFY(model.linkRows() <= journal::JournalModel::kLinkCapacity);
     QVERIFY(model.linkRows() >= journal::JournalModel::kLinkCapacity - journal::JournalModel::kLinkDropBlock);
     QCOMPARE(model.rowCount() - model.linkRows(), alarms + 4);
-    for (int i = 0; i < alarms; ++i) QCOMPARE(model.event(i).msecs, qint64(i));
-    QCOMPARE(model.event(model.rowCount() - 1).msecs, qint64(alarms + linkRows - 1));  // the newest stay
+    for (int i = 0; i < alarms; ++i) QCOMPARE(model.eventAt(i).msecs, qint64(i));
+    QCOMPARE(model.eventAt(model.rowCount() - 1).msecs, qint64(alarms + linkRows - 1));  // the newest stay
     const std::vector<journal::Event> copy = model.events();
     QCOMPARE(int(copy.size()), model.rowCount());
     QVERIFY(std::is_sorted(copy.begin(), copy.end(), [](const auto &a, const auto &b) { return a.msecs < b.msecs; }));
@@ -207,7 +207,7 @@ class TestMonitor : public QObject {
     };
     auto rows = [&] {
       QStringList out;
-      for (int r = 0; r < model.rowCount(); ++r) out << model.rowTexts(r).mid(2).join(QLatin1Char(' ')) + QStringLiteral(" @%1").arg(model.event(r).msecs / 1000);
+      for (int r = 0; r < model.rowCount(); ++r) out << model.rowTexts(r).mid(2).join(QLatin1Char(' ')) + QStringLiteral(" @%1").arg(model.eventAt(r).msecs / 1000);
       return out;
     };
     const qint64 s = 1000;

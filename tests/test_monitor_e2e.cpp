@@ -272,9 +272,9 @@ class TestMonitorE2E : public QObject {
     QVERIFY(model);
     int door = 0, raised = 0;
     for (int r = 0; r < model->rowCount(); ++r)
-      if (model->event(r).source != journal::kLinkSource) {
+      if (model->eventAt(r).source != journal::kLinkSource) {
         ++door;
-        raised += model->event(r).kind == journal::Kind::Raised;
+        raised += model->eventAt(r).kind == journal::Kind::Raised;
       }
     QCOMPARE(door, 2000);  // every alarm row still there
     QCOMPARE(raised, 1000);
