@@ -16,6 +16,9 @@ Session::Session(const linkurl::Target &target, int timeoutMs, int retries, QObj
   timer_.setSingleShot(true);
   timer_.setTimerType(Qt::PreciseTimer);
   connect(&timer_, &QTimer::timeout, this, [this] { exchange_->timerExpired(); });
+  deadline_.setSingleShot(true);
+  deadline_.setTimerType(Qt::PreciseTimer);
+  connect(&deadline_, &QTimer::timeout, this, [this] { finish(Reply{}); });
   link_->onChunk = [this](std::string_view chunk) { exchange_->chunk(chunk); };
   link_->onDropped = [this](const QString &, int) {
     exchange_->clear();
@@ -74,6 +77,7 @@ Exchange::Hooks Session::hooks() {
   h.startTimer = [this](int) { timer_.start(timeoutMs_); };
   h.stopTimer = [this] { timer_.stop(); };
   h.answer = [this](const Exchange::Request &r, std::string_view chunk, int64_t leftOut) {
+    if (r.tag != askTag_) return;  // the answer of a request given up on: nobody waits for it
     const proto::Answer a = proto::checkAnswer(chunk);
     if (leftOut > 0 || !a.intact()) {
       if (r.tries < retries_) {
@@ -91,16 +95,13 @@ Exchange::Hooks Session::hooks() {
     finish(std::move(reply));
   };
   h.timedOut = [this](const Exchange::Request &r) {
+    if (r.tag != askTag_) return;
+    // Sent again once the exchange has the line back in step: the first one's answer may
+    // still come, and is then taken as late, never as the answer to a later request.
     if (r.tries < retries_) {
-      // The controller is taken to have lost the request: what it owed is forgotten, so the
-      // same request goes out again at once (a late answer to the first is as good an answer).
-      Exchange::Request again = r;
-      ++again.tries;
-      exchange_->clear();
-      exchange_->submit(std::move(again));
+      exchange_->retry(r);  // counts the try
       return;
     }
-    exchange_->clear();
     finish(Reply{});
   };
   return h;
@@ -118,12 +119,18 @@ Reply Session::ask(proto::Command command, const std::vector<uint8_t> &data) {
   r.frame = proto::encodeFrame(static_cast<uint8_t>(target_.address), def.cid1, def.cid2, data);
   r.cid1 = def.cid1;
   r.cid2 = def.cid2;
+  r.tag = ++askTag_;
   reply_.reset();
   QEventLoop loop;
   loop_ = &loop;
+  // Given up on after timeout × (retries + 1), however the tries and the reads that bring the
+  // line back in step went: a silent controller costs no more than that.
+  deadline_.start(timeoutMs_ * (retries_ + 1));
   exchange_->submit(std::move(r));
   if (!reply_) loop.exec();
   loop_ = nullptr;
+  deadline_.stop();
+  exchange_->dropWaiting(askTag_);  // a request given up on while it waited goes no further
   return reply_ ? *reply_ : Reply{};
 }
 

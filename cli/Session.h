@@ -4,8 +4,10 @@
 // ask() sends one request of the catalogue and waits (running the event loop) for its answer:
 // the request's frame is built from the catalogue (protocol/Commands.h) and the controller's
 // address, never by hand. A request that goes unanswered within the time-out, or whose answer
-// is damaged, is sent again up to `retries` times; the exchange then forgets what it was owed,
-// so a silent controller costs at most timeout × (retries + 1) per request.
+// is damaged, is sent again up to `retries` times. After a time-out the exchange brings the line
+// back in step before anything else goes out, so an answer that comes late is never taken for
+// a later request's. A request is given up on after timeout × (retries + 1) in all, so a silent
+// controller costs no more than that per request.
 // Everything runs on the thread that made the session.
 #pragma once
 
@@ -57,6 +59,8 @@ class Session : public QObject {
   Link *link_ = nullptr;
   std::unique_ptr<Exchange> exchange_;
   QTimer timer_;
+  QTimer deadline_;  // the current request's whole time
+  int askTag_ = 0;   // the current request's tag: answers to earlier ones are not its own
   QEventLoop *loop_ = nullptr;
   std::optional<Reply> reply_;
   int sent_ = 0;

@@ -282,6 +282,32 @@ class TestCliE2e : public QObject {
     QVERIFY2(r.ms >= 1200 && r.ms < 1200 + 1500, qPrintable(QString::number(r.ms)));
   }
 
+  // Answers that come after the time-out: each request is sent again, and the first one's late
+  // answer is never taken for a later parameter's. The backup equals one from a prompt controller.
+  void lateAnswersFillNoOtherParameter() {
+    QTemporaryDir dir;
+    Powersim prompt;
+    Powersim late({QStringLiteral("--fault-late"), QStringLiteral("0.15"), QStringLiteral("--delay-ms"), QStringLiteral("500")});
+    QVERIFY(prompt.ok() && late.ok());
+    auto backup = [&](const Powersim &sim, const QString &name) {
+      const QString file = dir.filePath(name);
+      const Run r = cli({tcpUrl(sim), QStringLiteral("backup"), file, QStringLiteral("--timeout"), QStringLiteral("0.3"),
+                         QStringLiteral("--retries"), QStringLiteral("6")});
+      if (r.exit != 0) qWarning("%s", r.err.constData());
+      QFile f(file);
+      QJsonObject params = QJsonDocument::fromJson(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray())
+                               .object().value(QStringLiteral("parameters")).toObject();
+      params.remove(QStringLiteral("controller_clock"));  // read at another moment
+      return params;
+    };
+    const QJsonObject expected = backup(prompt, QStringLiteral("prompt.json"));
+    const QJsonObject got = backup(late, QStringLiteral("late.json"));
+    QCOMPARE(expected.size(), 58);
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+      QVERIFY2(got.value(it.key()) == it.value(), qPrintable(it.key() + QStringLiteral(": ") +
+                                                             QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("v"), got.value(it.key())}}).toJson(QJsonDocument::Compact))));
+  }
+
   void malformedFileSendsNothing_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("says");
