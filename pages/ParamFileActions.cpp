@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "pages/ClockZone.h"
 #include "pages/ParamFileActions.h"
 #include "protocol/Frame.h"
 #include "protocol/ParamFile.h"
@@ -206,8 +207,8 @@ void TForm1::paramFileRead() {
       file.controller = (serialLink ? QStringLiteral("serial:%1?baud=%2&").arg(linkWhere_.left(space), linkWhere_.mid(space + 1))
                                     : QStringLiteral("tcp://%1?").arg(linkWhere_)) +
                         QStringLiteral("address=") + Edit1->text().trimmed();
-      const QDateTime now = QDateTime::currentDateTime();
-      file.readAt = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
+      // in the window's one clock, as every other time it shows or saves
+      file.readAt = clockzone::at(QDateTime::currentMSecsSinceEpoch()).toString(Qt::ISODate);
       file.values = run.got;
       const QString path = run.path;
       const int count = int(file.values.size());

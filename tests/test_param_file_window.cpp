@@ -67,6 +67,7 @@ class TestParamFileWindow : public QObject {
       const QJsonObject whole = QJsonDocument::fromJson(file.readAll()).object();
       QCOMPARE(whole.value(QStringLiteral("controller")).toString(), QStringLiteral("tcp://127.0.0.1:%1?address=1").arg(sim.port()));
       QVERIFY(QDateTime::fromString(whole.value(QStringLiteral("read_at")).toString(), Qt::ISODate).isValid());
+      QVERIFY(whole.value(QStringLiteral("read_at")).toString().endsWith(QStringLiteral("+08:00")));  // the window's one clock
     }
     QCOMPARE(saved.size(), 59);
     QCOMPARE(saved.value(QStringLiteral("float_voltage")).toDouble(), 53.5);
